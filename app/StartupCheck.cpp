@@ -1,0 +1,57 @@
+#include "StartupCheck.h"
+
+#include "InstanceChannel.h"
+#include "Settings.h"
+
+namespace kalidrome {
+
+using namespace settings;
+
+StartDecision CheckForRunningInstance(const IniFile& startup, std::uint32_t now,
+                                      const std::string& firstArgument) {
+    StartDecision d;
+    if (startup.readInteger(kStartUpSection, kValue, 0) != 1) return d;
+    auto stored = static_cast<std::uint32_t>(startup.readInteger(kStartUpSection, kTickCount, 0));
+    if (platform::TickDistance(stored, now) > kHeartbeatWindowMs) return d;
+    d.handOff = true;
+    d.handle = startup.readInteger(kStartupSection, kHandle, 0);
+    d.message = firstArgument == "/c" ? platform::kRequestShowScreensaver : platform::kRequestShow;
+    return d;
+}
+
+void RecordStart(IniFile& startup, std::int64_t handle) {
+    startup.writeInteger(kStartUpSection, kValue, 1);
+    startup.writeInteger(kStartupSection, kHandle, static_cast<std::int32_t>(handle));
+    startup.writeBool(kStartupSection, kClosedCorrectly, false);
+}
+
+void RecordCleanExit(IniFile& startup) {
+    startup.writeInteger(kStartupSection, kValue, 0);
+    startup.writeBool(kStartupSection, kClosedCorrectly, true);
+}
+
+Heartbeat::Heartbeat(IniFile& startup, const IniFile& settings, const platform::TickSource& clock)
+    : m_startup(startup), m_settings(settings), m_clock(clock) {}
+
+void Heartbeat::stamp() {
+    // Stored as a signed 32-bit integer; readers take the same 32 bits back.
+    m_startup.writeInteger(kStartupSection, kTickCount, static_cast<std::int32_t>(m_clock.now()));
+    m_startup.flush();
+}
+
+void Heartbeat::tick() {
+    if (m_ticks >= 5) {
+        if (!m_settings.readBool(kDisableStartupCheck.section, kDisableStartupCheck.key,
+                                 kDisableStartupCheck.atLoad)) {
+            try {
+                stamp();
+            } catch (const IniWriteError&) {
+                // A heartbeat that cannot be written only makes later starts take over.
+            }
+        }
+        m_ticks = 0;
+    }
+    ++m_ticks;
+}
+
+}  // namespace kalidrome

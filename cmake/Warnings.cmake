@@ -1,0 +1,7 @@
+# Warnings for the project's own targets: kalidrome_warnings(target)
+function(kalidrome_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor)
+  if(KALIDROME_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()

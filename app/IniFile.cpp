@@ -201,6 +201,7 @@ struct Location {
     bool keyFound = false;
     Line keyLine;
     std::string value;                // the found key's value, as read
+    std::string keyName;              // the found key's name as the file spells it
     std::vector<std::string> keys;    // with collectKeys: first occurrence of each key
 };
 
@@ -244,6 +245,7 @@ Location Locate(const std::string& path, std::string_view section, std::string_v
         if (!loc.keyFound && !key.empty() && EqualsNoCase(p.name, key)) {
             loc.keyFound = true;
             loc.keyLine = line;
+            loc.keyName = std::string(p.name);
             loc.value = std::string(CutChars(Unquote(p.value), IniFile::kMaxValueChars));
         }
         return true;
@@ -445,7 +447,8 @@ std::vector<std::string> IniFile::readSectionKeys(std::string_view section) cons
 void IniFile::writeString(std::string_view section, std::string_view key, std::string_view value) {
     Location loc = Locate(m_path, section, key);
     const std::string eol = loc.facts.crlf ? "\r\n" : "\n";
-    const std::string line = std::string(key) + "=" + CleanValue(value);
+    // A key that is already there keeps the spelling the file gives it.
+    const std::string line = (loc.keyFound ? loc.keyName : std::string(key)) + "=" + CleanValue(value);
     std::vector<Piece> pieces;
     if (loc.keyFound) {
         pieces = {Range(0, loc.keyLine.start), Text(line), Range(loc.keyLine.contentEnd, loc.facts.size)};

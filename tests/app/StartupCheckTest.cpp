@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include "IniFile.h"
+#include "InstanceChannel.h"
+#include "StartupCheck.h"
+#include "TempDir.h"
+#include "TickCount.h"
+
+namespace {
+
+using namespace kalidrome;
+using kalidrome::test::ReadFile;
+using kalidrome::test::TempDir;
+using kalidrome::test::WriteFile;
+
+TEST(TickCount, DistanceWrapsAround) {
+    struct Case {
+        std::uint32_t a, b, distance;
+    };
+    const Case cases[] = {
+        {1000, 1000, 0},
+        {11000, 1000, 10000},
+        {1000, 11001, 10001},
+        {0xFFFFF000u, 0x00000800u, 0x1800},  // stored just before the wrap, now just after
+        {0x00000800u, 0xFFFFF000u, 0x1800},
+        {0xFFFFFFFFu, 0u, 1},
+        {0x80000000u, 0u, 0x80000000u},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.a) + " vs " + std::to_string(c.b));
+        EXPECT_EQ(platform::TickDistance(c.a, c.b), c.distance);
+    }
+}
+
+TEST(TickCount, IsMonotonic) {
+    std::uint32_t a = platform::TickCountNow();
+    std::uint32_t b = platform::TickCountNow();
+    EXPECT_LE(platform::TickDistance(a, b), 1000u);
+    EXPECT_EQ(static_cast<std::uint32_t>(b - a) < 0x80000000u, true);
+}
+
+struct DecisionCase {
+    const char* name;
+    const char* startupIni;
+    std::uint32_t now;
+    const char* argument;
+    bool handOff;
+    int message;
+};
+
+TEST(StartupCheck, DecidesFromValueAndHeartbeat) {
+    const DecisionCase cases[] = {
+        {"no file", nullptr, 5000, "", false, 0},
+        {"clean end", "[StartUp]\nValue=0\nTickCount=5000\nHandle=7\n", 5000, "", false, 0},
+        {"fresh heartbeat", "[StartUp]\nValue=1\nTickCount=5000\nHandle=7\n", 15000, "", true, 3024},
+        {"slash c", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 6000, "/c", true, 3025},
+        {"upper-case /C is no /c", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 6000, "/C", true, 3024},
+        {"other argument", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 6000, "/c2", true, 3024},
+        {"heartbeat 10001 ms old", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 15001, "", false, 0},
+        {"heartbeat ahead of now", "[Startup]\nValue=1\nTickCount=15000\nHandle=7\n", 5000, "", true, 3024},
+        {"across the wrap (stored negative)", "[Startup]\nValue=1\nTickCount=-100\nHandle=7\n", 200, "", true, 3024},
+        {"Value 2 is not alive", "[Startup]\nValue=2\nTickCount=5000\nHandle=7\n", 5000, "", false, 0},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(dir.file("Startup.ini").c_str());
+        if (c.startupIni) WriteFile(dir.file("Startup.ini"), c.startupIni);
+        IniFile ini(dir.file("Startup.ini"));
+        StartDecision d = CheckForRunningInstance(ini, c.now, c.argument);
+        EXPECT_EQ(d.handOff, c.handOff);
+        EXPECT_EQ(d.message, c.message);
+        if (d.handOff) {
+            EXPECT_EQ(d.handle, 7);
+        }
+    }
+}
+
+TEST(StartupCheck, RecordsStartAndCleanExit) {
+    TempDir dir;
+    IniFile ini(dir.file("Startup.ini"));
+    RecordStart(ini, 4321);
+    EXPECT_EQ(ReadFile(dir.file("Startup.ini")), "[StartUp]\nValue=1\nHandle=4321\nClosedCorrectly=0\n");
+    RecordCleanExit(ini);
+    EXPECT_EQ(ReadFile(dir.file("Startup.ini")), "[StartUp]\nValue=0\nHandle=4321\nClosedCorrectly=1\n");
+}
+
+class SteppedTicks : public platform::TickSource {
+public:
+    std::uint32_t now() const override { return value; }
+    std::uint32_t value = 0;
+};
+
+TEST(Heartbeat, WritesOnTheFirstTickAndEveryFifth) {
+    TempDir dir;
+    IniFile startup(dir.file("Startup.ini"));
+    IniFile settings(dir.file("Settings.ini"));
+    SteppedTicks clock;
+    Heartbeat heartbeat(startup, settings, clock);
+    std::vector<int> writtenAt;
+    for (int tick = 1; tick <= 12; ++tick) {
+        clock.value = static_cast<std::uint32_t>(tick * 1000);
+        heartbeat.tick();
+        if (startup.readInteger("Startup", "TickCount", -1) == tick * 1000) writtenAt.push_back(tick);
+    }
+    EXPECT_EQ(writtenAt, (std::vector<int>{1, 6, 11}));
+}
+
+TEST(Heartbeat, DisableStartupCheckStopsIt) {
+    TempDir dir;
+    IniFile startup(dir.file("Startup.ini"));
+    IniFile settings(dir.file("Settings.ini"));
+    WriteFile(dir.file("Settings.ini"), "[Settings]\nDisableStartupCheck=1\n");
+    SteppedTicks clock;
+    clock.value = 0xFFFFFF00u;
+    Heartbeat heartbeat(startup, settings, clock);
+    heartbeat.stamp();  // creation stamps it regardless
+    EXPECT_EQ(static_cast<std::uint32_t>(startup.readInteger("Startup", "TickCount", 0)), 0xFFFFFF00u);
+    for (int tick = 0; tick < 12; ++tick) {
+        clock.value += 1000;
+        heartbeat.tick();
+    }
+    EXPECT_EQ(static_cast<std::uint32_t>(startup.readInteger("Startup", "TickCount", 0)), 0xFFFFFF00u);
+    // Switching the key off again brings the heartbeat back within five ticks.
+    settings.writeBool("Settings", "DisableStartupCheck", false);
+    for (int tick = 0; tick < 5; ++tick) {
+        clock.value += 1000;
+        heartbeat.tick();
+    }
+    EXPECT_EQ(static_cast<std::uint32_t>(startup.readInteger("Startup", "TickCount", 0)), clock.value - 1000);
+}
+
+TEST(InstanceChannel, RequestsRoundTripAndForeignLinesAreIgnored) {
+    EXPECT_EQ(platform::DecodeInstanceRequest(platform::EncodeInstanceRequest(3024)), 3024);
+    EXPECT_EQ(platform::DecodeInstanceRequest(platform::EncodeInstanceRequest(3025)), 3025);
+    for (const char* foreign : {"", "3024\n", "KALIDROME/1 3026\n", "KALIDROME/2 3024\n", "KALIDROME/1 30245\n"})
+        EXPECT_EQ(platform::DecodeInstanceRequest(foreign), 0) << foreign;
+    EXPECT_FALSE(platform::SendInstanceRequest("/nonexistent/kalidrome.sock", 3024));
+}
+
+TEST(InstanceChannel, EndpointDependsOnSystemFolderAndHandle) {
+    auto a = platform::InstanceEndpoint("/opt/a/System/", 10);
+    EXPECT_NE(a, platform::InstanceEndpoint("/opt/b/System/", 10));
+    EXPECT_NE(a, platform::InstanceEndpoint("/opt/a/System/", 11));
+    EXPECT_EQ(a, platform::InstanceEndpoint("/opt/a/System/", 10));
+    EXPECT_LT(a.size(), 108u);
+}
+
+}  // namespace

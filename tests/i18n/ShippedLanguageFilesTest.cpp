@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "IniFile.h"
+#include "LanguageFile.h"
+
+using kalidrome::EqualsNoCase;
+using kalidrome::IniFile;
+using kalidrome::LanguageFile;
+
+namespace {
+
+// Every text the program looks up in a language file, by section: the run-time texts
+// that go through Translate and the captions that applying a language walks.
+struct SectionKeys {
+    const char* section;
+    std::vector<std::string> keys;
+};
+
+const std::vector<SectionKeys>& AllKeys() {
+    static const std::vector<SectionKeys> keys = {
+        {"MainForm",
+         {"&File", "&Save FileList...", "L&oad FileList...", "C&lose", "&Edit", "&Add", "Add &Folder",
+          "&Delete selected", "C&lear non existing", "&Tools", "&Preview", "Set as &Wallpaper",
+          "&Edit Image", "&Create Screensaver", "&Options", "&Disable auto cycling", "Show &Tray",
+          "&Preferences", "&Help", "Visit &Website...", "&Contents...", "&About", "Filename", "Path",
+          "S&how", "Cl&ear All", "&Set as wallpaper", "Delete current &wallpaper", "&Cycle!",
+          "&Previous", "Start with &Windows", "Set &Language", "There are", "files listed:", "&Hide",
+          "Kalidrome has to be restarted in order to change the Language.",
+          "Could not read Icon. Please reinstall Kalidrome.", "Kalidrome - Cycling...", "sec",
+          "Saving FileList...", "To enable Kalidrome's Screensaver, go to Control Panel|Display",
+          "and choose KDScreensaver from the list.",
+          "Could not create the Screensaver. Please reinstall Kalidrome."}},
+        {"PrefForm",
+         {"Basic Options", "Screensaver", "Advanced Options", "Time Based Cycling", "&Greyscale",
+          "&Disable auto cycling", "Show &tray", "&Random Image", "&Stretch image when larger than",
+          "Don't stretch when smaller than", "Show &Images", "Save &Images",
+          "&Immediately close Kalidrome after a cycle.", "Cycle Interval (sec):", "sec till next cycle",
+          "Click here to create a new screensaver which cycles through your pictures.",
+          "If you want, you can set the interval to cycle each image.", "Interval:", "sec.",
+          "To add images to your ScreenSaver, just add them to the list in Kalidrome, as you normally "
+          "would.",
+          "All settings for Kalidrome are valid for your screensaver.",
+          "If this option is checked, you cannot open the Main Window of Kalidrome anymore. To do so, "
+          "delete the file named DontStartup.kdf in the System subfolder of Kalidrome.",
+          "System Folder:", "If you want you can let Kalidrome cycle on definite dates.",
+          "Cycle Time: every", "For example: cycle every 6th of each month...", "&Create Screensaver",
+          "of each month", "--", "January", "February", "March", "April", "May", "June", "July",
+          "August", "September", "October", "November", "December", "Hour", "Month", "&Delete",
+          "C&lear", "&Add", "&OK", "&Cancel", "Click here to delete the Kalidrome screensaver.",
+          "&Delete Screensaver", "You cannot normally run Kalidrome when you check this option.",
+          "Kalidrome will automatically closedown after each cycle!",
+          "If you want Kalidrome to run back normally, you need to delete the file called",
+          "\"DontStartup.kdf\" in the System subdirectory of Kalidrome.",
+          "Delete this file if you want to start Kalidrome.",
+          "Could not create the Screensaver. Please reinstall Kalidrome.",
+          "To enable Kalidrome's Screensaver, go to Control Panel|Display",
+          "and choose KDScreensaver from the list.", "of", "First minute of each", "First day of the"}},
+        {"PreviewForm", {"Preview", "&Delete", "C&lose", "&Set as wallpaper"}},
+        {"BrowseForm", {"&Add", "C&lose", "Path:", "Browse for a folder"}},
+    };
+    return keys;
+}
+
+std::string ShippedFile(const char* name) {
+    const char* source = std::getenv("KALIDROME_SOURCE_DIR");
+    return std::string(source ? source : ".") + "/data/System/" + name;
+}
+
+bool IsValidUtf8(const std::string& s) {
+    for (std::size_t i = 0; i < s.size();) {
+        auto b = static_cast<unsigned char>(s[i]);
+        std::size_t n = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
+class ShippedLanguage : public ::testing::TestWithParam<const char*> {};
+
+// Each file holds exactly the program's keys, each with a translation in valid UTF-8.
+TEST_P(ShippedLanguage, HoldsEveryKeyAndNothingElse) {
+    const std::string path = ShippedFile(GetParam());
+    IniFile ini(path);
+    LanguageFile file(path);
+    for (const auto& section : AllKeys()) {
+        SCOPED_TRACE(section.section);
+        const std::string fullSection = std::string("WordList#") + section.section;
+        for (const auto& key : section.keys) {
+            SCOPED_TRACE(key);
+            std::string value = file.lookup(key, section.section);
+            EXPECT_FALSE(value.empty());
+            EXPECT_TRUE(IsValidUtf8(value));
+            if (std::string(GetParam()) == "English.lng") {
+                EXPECT_EQ(value, key);
+            }
+        }
+        for (const auto& inFile : ini.readSectionKeys(fullSection)) {
+            bool known = false;
+            for (const auto& key : section.keys) known = known || EqualsNoCase(key, inFile);
+            EXPECT_TRUE(known) << "unknown key " << inFile;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(DataSystem, ShippedLanguage, ::testing::Values("English.lng", "Deutsch.lng"),
+                         [](const auto& p) {
+                             std::string n = p.param;
+                             return n.substr(0, n.find('.'));
+                         });
+
+}  // namespace

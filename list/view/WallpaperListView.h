@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QCache>
+#include <QPixmap>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <functional>
+
+#include "WallpaperList.h"
+
+namespace kalidrome {
+
+// The list as a flat two-column table: "Filename" (or the thumbnail) and "Path".
+// It reads the WallpaperList directly; the list's change listener resets it once per
+// bulk change.
+class WallpaperTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit WallpaperTableModel(WallpaperList& list, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // The entry of a row, or nullptr for a row that no longer exists (a paint can run
+    // while a bulk change is still open).
+    TListItemInfo* entryAt(int row) const;
+    WallpaperList& list() const { return m_list; }
+
+    void setHeaderCaptions(const QString& fileName, const QString& path);
+    // The list changed: rows are rebuilt.
+    void reload();
+    void rowChanged(EntryId id);
+
+private:
+    WallpaperList& m_list;
+    int m_rows = 0;
+    QString m_captions[2] = {QStringLiteral("Filename"), QStringLiteral("Path")};
+};
+
+// Draws the cells: the thumbnail unscaled in column 0 (or the file name), the path in
+// silver at 7 point in column 1, thin grid lines between rows.
+class WallpaperItemDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    WallpaperItemDelegate(WallpaperTableModel& model, QObject* parent = nullptr);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    void setShowImages(bool on) { m_showImages = on; }
+    bool showImages() const { return m_showImages; }
+    // Forgets decoded thumbnails (entries removed or replaced).
+    void forget(EntryId id) { m_pixmaps.remove(id); }
+    void forgetAll() { m_pixmaps.clear(); }
+
+signals:
+    // A painted row has no thumbnail yet.
+    void thumbnailWanted(EntryId id) const;
+    // A row was laid out the first time it was needed.
+    void rowLaidOut() const;
+
+private:
+    const QPixmap* thumbnailPixmap(const TListItemInfo& entry) const;
+
+    WallpaperTableModel& m_model;
+    bool m_showImages = true;
+    mutable QCache<EntryId, QPixmap> m_pixmaps;
+};
+
+// vdtListFiles1: the wallpaper list view. Columns can be resized and reordered but never
+// sort; rows have their own heights; several rows can be selected. The selection lives
+// in the entries' state words, so that list files keep it and list operations see it.
+class WallpaperListView : public QTreeView {
+    Q_OBJECT
+public:
+    explicit WallpaperListView(WallpaperList& list, QWidget* parent = nullptr);
+
+    WallpaperTableModel& tableModel() { return m_model; }
+    WallpaperItemDelegate& delegate() { return m_delegate; }
+
+    void setShowImages(bool on);
+    bool showImages() const { return m_delegate.showImages(); }
+
+    // The row layout: height 85 or 17 and the laid-out bit, column 0 at 105 or 200.
+    void LayOutRow(TListItemInfo& entry);
+    // Column 0 at 105 with thumbnails, 200 without.
+    void fitFirstColumn();
+    // The list changed (the list's change listener): rebuild rows, keep the selection.
+    void listChanged();
+    void repaintRow(EntryId id);
+    // Makes a row's new height take effect.
+    void rowHeightChanged();
+
+    int selectedCount() const;
+    bool focusList();
+
+signals:
+    // A single entry's selection changed (nullptr id 0 when the change named no one row).
+    void selectionChangedFor(EntryId id);
+    // After every mouse click on the list, once the selection is updated.
+    void clicked();
+    void doubleClicked();
+    void thumbnailWanted(EntryId id);
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void syncSelectionToEntries(const QItemSelection& selected, const QItemSelection& deselected);
+    void restoreSelectionFromEntries();
+
+    WallpaperList& m_list;
+    WallpaperTableModel m_model;
+    WallpaperItemDelegate m_delegate;
+    bool m_restoring = false;
+};
+
+}  // namespace kalidrome

@@ -45,6 +45,8 @@ MainMenus::MainMenus(QMainWindow* window)
     actStartWithWindows1->setCheckable(true);
     actPreferences1 = make("actPreferences1", "&Preferences", QKeySequence(Qt::Key_F4));
     actCycle1 = make("actCycle1", "&Cycle!", QKeySequence(Qt::Key_F9));
+    miCycle2 = make("miCycle2", "&Cycle!", QKeySequence(Qt::Key_F9));
+    connect(miCycle2, &QAction::triggered, actCycle1, &QAction::trigger);
     actPrevious1 = make("actPrevious1", "&Previous");
     miShowHide1 = make("miShowHide1", "S&how");
     actVisitWebsite1 = make("actVisitWebsite1", "Visit &Website...          ");
@@ -112,7 +114,7 @@ MainMenus::MainMenus(QMainWindow* window)
     miLanguage1 = m_languageMenu->menuAction();
     m_optionsSubmenu->addSeparator();
     m_optionsSubmenu->addAction(actCreateScreensaver1);
-    m_contextMenu->addActions({actCycle1, actPrevious1});
+    m_contextMenu->addActions({miCycle2, actPrevious1});
     m_contextMenu->addSeparator();
     m_contextMenu->addAction(miClose2);
 }

@@ -55,8 +55,10 @@ public:
     QAction* actDeleteCurrentWallpaper1;
     QAction* actStartWithWindows1;
     QAction* miLanguage1;          // the "Set &Language" submenu
-    QAction* actCycle1;
+    QAction* miCycle2;             // "&Cycle!": runs actCycle1, enabled as the button on opening
     QAction* actPrevious1;
+    // The cycle command itself (the button's); disabled exactly while a cycle applies a picture.
+    QAction* actCycle1;
     QAction* miClose2;             // "C&lose"
 
 private:

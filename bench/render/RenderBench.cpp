@@ -1,0 +1,212 @@
+// Measures the rendering paths against the standard tools doing the same job, in one run,
+// and prints medians and ratios:
+//   1. ConvertPicture of a 24-megapixel JPEG    vs  djpeg -bmp            (target <= 0.65)
+//   2. thumbnails of 500 photos, two threads    vs  vipsthumbnail         (target >= 2.5x rate)
+//   3. a whole wallpaper change on Xvfb         vs  feh --bg-scale        (target <= 0.7)
+// Usage: bench_render [runs (default 5)] [photos (default 500)]
+#include "ImageConversion.h"
+#include "IniRegistry.h"
+#include "JpegCodec.h"
+#include "Thumbnail.h"
+#include "Wallpaper.h"
+#include "X11RootDesktop.h"
+#include "XvfbServer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using namespace kalidrome;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(const std::function<void()>& job) {
+    const auto start = Clock::now();
+    job();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Runs a program with extra environment entries, output discarded; true when it exits 0.
+bool Run(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> envStore(extraEnv);
+    std::vector<char*> envp;
+    for (auto& e : envStore) envp.push_back(e.data());
+    for (char** e = environ; *e; ++e) envp.push_back(*e);
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, args[0].c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return false;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool HaveTool(const std::string& name) { return Run({"sh", "-c", "command -v " + name}); }
+
+// A picture with the traits that make photos cost what they cost to code: smooth
+// gradients, edges, and fine texture (noise) everywhere.
+render::Image SyntheticPhoto(std::int32_t w, std::int32_t h, std::uint32_t seed) {
+    render::Image image(w, h);
+    std::uint32_t state = seed * 2654435761u + 1;
+    const double cx = w * (0.3 + 0.4 * ((seed % 7) / 7.0)), cy = h * (0.4 + 0.2 * ((seed % 5) / 5.0));
+    const double radius = std::min(w, h) * 0.3;
+    for (std::int32_t y = 0; y < h; ++y) {
+        std::uint8_t* p = image.row(y);
+        for (std::int32_t x = 0; x < w; ++x, p += 3) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            const int noise = static_cast<int>(state & 15) - 8;
+            const double dx = x - cx, dy = y - cy;
+            const bool inside = dx * dx + dy * dy < radius * radius;
+            int b = 40 + 150 * y / h + (inside ? 60 : 0);
+            int g = 90 + 100 * x / w - (inside ? 40 : 0);
+            int r = 200 - 120 * y / h + static_cast<int>(30 * std::sin(x * 0.01 + seed));
+            p[0] = static_cast<std::uint8_t>(std::clamp(b + noise, 0, 255));
+            p[1] = static_cast<std::uint8_t>(std::clamp(g + noise, 0, 255));
+            p[2] = static_cast<std::uint8_t>(std::clamp(r + noise, 0, 255));
+        }
+    }
+    return image;
+}
+
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int photos = argc > 2 ? std::max(1, std::atoi(argv[2])) : 500;
+    const std::string dir = std::filesystem::temp_directory_path() / ("kalidrome-bench-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir + "/System");
+    std::filesystem::create_directories(dir + "/photos");
+    std::filesystem::create_directories(dir + "/thumbs");
+    const std::string system = dir + "/System/";
+    const std::string big = dir + "/big.jpg";
+
+    std::printf("making a 6000 x 4000 test photo...\n");
+    WriteBytes(big, render::EncodeJpeg(SyntheticPhoto(6000, 4000, 1), 90));
+    std::printf("  %s: %.1f MB\n", big.c_str(), std::filesystem::file_size(big) / 1e6);
+
+    // 1. Conversion.
+    {
+        std::vector<double> ours, theirs;
+        bool djpegOk = true;
+        for (int i = 0; i < runs; ++i) {
+            ours.push_back(Seconds([&] { render::ConvertPicture(big, system, false, false); }));
+            theirs.push_back(Seconds([&] { djpegOk &= Run({"djpeg", "-bmp", "-outfile", dir + "/djpeg.bmp", big}); }));
+        }
+        std::printf("\n[convert 24 MP JPEG to BMP] median of %d\n", runs);
+        std::printf("  ConvertPicture   %7.1f ms\n", Median(ours) * 1e3);
+        if (djpegOk) {
+            std::printf("  djpeg -bmp       %7.1f ms\n", Median(theirs) * 1e3);
+            std::printf("  ratio            %7.2f   (target <= 0.65)\n", Median(ours) / Median(theirs));
+        } else {
+            std::printf("  djpeg failed or is missing (libjpeg-turbo-progs)\n");
+        }
+    }
+
+    // 2. Thumbnails.
+    {
+        std::printf("\nmaking %d test photos of 1600 x 1200...\n", photos);
+        std::vector<std::string> files;
+        for (int i = 0; i < photos; ++i) {
+            const std::string path = dir + "/photos/p" + std::to_string(i) + ".jpg";
+            if (i < 16) WriteBytes(path, render::EncodeJpeg(SyntheticPhoto(1600, 1200, static_cast<std::uint32_t>(i + 2)), 90));
+            else std::filesystem::copy_file(dir + "/photos/p" + std::to_string(i % 16) + ".jpg", path);
+            files.push_back(path);
+        }
+        std::vector<double> ours, theirs;
+        bool vipsOk = HaveTool("vipsthumbnail");
+        for (int run = 0; run < runs; ++run) {
+            ours.push_back(Seconds([&] {
+                std::atomic<std::size_t> next{0};
+                auto worker = [&] {
+                    for (std::size_t i; (i = next++) < files.size();) render::MakeThumbnailFromFile(files[i]);
+                };
+                std::thread second(worker);
+                worker();
+                second.join();
+            }));
+            if (vipsOk) {
+                std::vector<std::string> args = {"vipsthumbnail", "-s", "85", "-o", dir + "/thumbs/%s.jpg[Q=90]"};
+                args.insert(args.end(), files.begin(), files.end());
+                theirs.push_back(Seconds([&] { vipsOk &= Run(args); }));
+            }
+        }
+        const double ourRate = photos / Median(ours);
+        std::printf("[thumbnails of %d photos, box 85] median of %d\n", photos, runs);
+        std::printf("  MakeThumbnailFromFile, 2 threads  %7.0f pictures/s\n", ourRate);
+        if (vipsOk) {
+            const double theirRate = photos / Median(theirs);
+            std::printf("  vipsthumbnail                     %7.0f pictures/s\n", theirRate);
+            std::printf("  ratio                             %7.2f   (target >= 2.5)\n", ourRate / theirRate);
+        } else {
+            std::printf("  vipsthumbnail failed or is missing (libvips-tools)\n");
+        }
+    }
+
+    // 3. A whole wallpaper change.
+    {
+        test::XvfbServer xvfb(1920, 1080, 24);
+        std::printf("\n[wallpaper change of the 24 MP JPEG on Xvfb 1920 x 1080] median of %d\n", runs);
+        if (!xvfb.ok()) {
+            std::printf("  skipped: %s\n", xvfb.reason().c_str());
+        } else {
+            platform::X11RootDesktop desktop(xvfb.display());
+            platform::IniRegistry registry(dir + "/registry.ini");
+            render::WallpaperOptions options;  // a 6000 x 4000 picture is stretched
+            std::vector<double> ours, theirs;
+            bool okOurs = true, fehOk = HaveTool("feh");
+            for (int i = 0; i < runs; ++i) {
+                ours.push_back(Seconds([&] { okOurs &= render::SetWallpaperFromFile(big, system, options, desktop, registry); }));
+                if (fehOk)
+                    theirs.push_back(Seconds([&] {
+                        fehOk &= Run({"feh", "--bg-scale", "--no-fehbg", big}, {"DISPLAY=" + xvfb.display()});
+                    }));
+            }
+            std::printf("  SetWallpaperFromFile  %7.1f ms%s%s\n", Median(ours) * 1e3, okOurs ? "" : "  (FAILED)",
+                        desktop.lastUploadUsedSharedMemory() ? "  (MIT-SHM)" : "  (no MIT-SHM)");
+            if (fehOk) {
+                std::printf("  feh --bg-scale        %7.1f ms\n", Median(theirs) * 1e3);
+                std::printf("  ratio                 %7.2f   (target <= 0.7)\n", Median(ours) / Median(theirs));
+            } else {
+                std::printf("  feh failed or is missing\n");
+            }
+        }
+    }
+    std::filesystem::remove_all(dir);
+    return 0;
+}

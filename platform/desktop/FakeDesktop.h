@@ -1,0 +1,37 @@
+#pragma once
+
+#include "Desktop.h"
+
+#include <vector>
+
+namespace kalidrome::platform {
+
+// In-memory desktop for tests: records every wallpaper it is given.
+class FakeDesktop final : public Desktop {
+public:
+    struct Call {
+        std::string bitmapPath;
+        Placement placement = Placement::Centred;
+        bool hadPixels = false;
+        std::int32_t width = 0;  // of the pixels handed over, 0 without
+        std::int32_t height = 0;
+    };
+
+    explicit FakeDesktop(ScreenExtent screen = {1024, 768}) : m_screen(screen) {}
+
+    ScreenExtent primaryScreenSize() override;
+    void setWallpaper(const std::string& bitmapPath, Placement placement, const render::Image* pixels) override;
+    std::string name() const override { return "fake"; }
+
+    void setScreen(ScreenExtent screen) { m_screen = screen; }
+    // Makes the next calls throw DesktopError, as a desktop that cannot be reached does.
+    void setFailing(bool failing) { m_failing = failing; }
+    const std::vector<Call>& calls() const { return m_calls; }
+
+private:
+    ScreenExtent m_screen;
+    bool m_failing = false;
+    std::vector<Call> m_calls;
+};
+
+}  // namespace kalidrome::platform

@@ -1,0 +1,136 @@
+#include "ImageConversion.h"
+
+#include "BmpCodec.h"
+#include "FileIo.h"
+#include "JpegCodec.h"
+#include "PictureError.h"
+#include "PictureLoader.h"
+#include "PngCodec.h"
+#include "RowPipeline.h"
+#include "Settings.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kalidrome::render {
+
+namespace {
+
+std::string WallpaperPath(const std::string& systemPath) {
+    return systemPath + std::string(settings::kWallpaperFile);
+}
+
+// Copies overlay into picture with its bottom-right corner on the picture's, clipped to the
+// picture; pixels of the key colour are left out when skipMagenta is set.
+void DrawCorner(Image& picture, const Image& overlay, bool skipMagenta) {
+    const std::int32_t left = picture.width() - overlay.width();
+    const std::int32_t top = picture.height() - overlay.height();
+    for (std::int32_t r = std::max(0, -top); r < overlay.height(); ++r) {
+        const std::uint8_t* s = overlay.row(r);
+        std::uint8_t* d = picture.row(top + r);
+        for (std::int32_t c = std::max(0, -left); c < overlay.width(); ++c) {
+            const std::uint8_t* p = s + 3 * c;
+            // Stored blue, green, red: magenta is 255, 0, 255 either way round.
+            if (skipMagenta && p[0] == 255 && p[1] == 0 && p[2] == 255) continue;
+            std::memcpy(d + 3 * (left + c), p, 3);
+        }
+    }
+}
+
+}  // namespace
+
+void MakeGreyscale(Image& image) {
+    for (std::int32_t y = 0; y < image.height(); ++y) {
+        std::uint8_t* p = image.row(y);
+        for (std::int32_t x = 0; x < image.width(); ++x, p += 3) {
+            const unsigned grey = (77u * p[2] + 151u * p[1] + 28u * p[0]) >> 8;
+            p[0] = p[1] = p[2] = static_cast<std::uint8_t>(grey);
+        }
+    }
+}
+
+void ApplyFrameOverlay(Image& picture, const std::string& systemPath) {
+    const Image bottom = LoadBmpFile(systemPath + "Images/Bottom.bmp");
+    const Image right = LoadBmpFile(systemPath + "Images/Right.bmp");
+    DrawCorner(picture, bottom, false);
+    DrawCorner(picture, right, true);
+}
+
+ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool useMask) {
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
+    const std::string target = WallpaperPath(systemPath);
+    ConvertedPicture result;
+    result.bitmapPath = target;
+    try {
+        const JpegHeader header = ReadJpegHeader(bytes.data(), bytes.size());
+        if (useMask && header.width == 1024 && header.height == 768) {
+            result.pixels = DecodeJpeg(bytes.data(), bytes.size());
+            ApplyFrameOverlay(result.pixels, systemPath);
+            WriteBmpFile(target, result.pixels);
+        } else {
+            // Rows go to the file as they are decoded, each to its final (bottom-up) place,
+            // written by a second thread while the next rows decode.
+            CheckPictureSize(header.width, header.height);
+            BmpStreamWriter writer(target, header.width, header.height);
+            const std::uint8_t* top = nullptr;
+            RowPipeline pipeline(header.height, [&writer, &top](std::int32_t first, std::int32_t count) {
+                writer.writeRows(top, first, count);
+            });
+            DecodeJpegInto(bytes.data(), bytes.size(), result.pixels, 8,
+                           [&](const Image& image, std::int32_t first, std::int32_t count) {
+                               top = image.data();  // set before the first rows are announced
+                               pipeline.rowsReady(first + count);
+                           });
+            pipeline.finish();
+            writer.commit();
+        }
+    } catch (const PictureError& e) {
+        throw PictureError(std::string(e.what()) + " (" + picturePath + ")");
+    }
+    return result;
+}
+
+ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath) {
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
+    ConvertedPicture result;
+    result.bitmapPath = WallpaperPath(systemPath);
+    try {
+        result.pixels = DecodePng(bytes.data(), bytes.size());
+    } catch (const PictureError& e) {
+        throw PictureError(std::string(e.what()) + " (" + picturePath + ")");
+    }
+    WriteBmpFile(result.bitmapPath, result.pixels);
+    return result;
+}
+
+ConvertedPicture ConvertPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
+                                bool useMask) {
+    switch (KindByExtension(picturePath)) {
+        case PictureKind::Jpeg: return ConvertJpegPicture(picturePath, systemPath, useMask);
+        case PictureKind::Png: return ConvertPngPicture(picturePath, systemPath);
+        default: break;
+    }
+    ConvertedPicture result;
+    if (!greyScale) {
+        result.bitmapPath = picturePath;
+        return result;
+    }
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
+    try {
+        const BmpInfo info = ReadBmpInfo(bytes.data(), bytes.size());
+        result.pixels = DecodeBmp(bytes.data(), bytes.size());
+        result.bitmapPath = WallpaperPath(systemPath);
+        if (info.bitsPerPixel == 24) {
+            MakeGreyscale(result.pixels);
+            WriteBmpFile(result.bitmapPath, result.pixels);
+        } else {
+            // Only 24-bit bitmaps turn grey; others go to WallPaper.bmp byte for byte.
+            WriteFileAtomically(result.bitmapPath, bytes.data(), bytes.size());
+        }
+    } catch (const PictureError& e) {
+        throw PictureError(std::string(e.what()) + " (" + picturePath + ")");
+    }
+    return result;
+}
+
+}  // namespace kalidrome::render

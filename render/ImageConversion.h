@@ -1,0 +1,38 @@
+#pragma once
+
+#include "Image.h"
+
+#include <string>
+
+namespace kalidrome::render {
+
+// The result of turning a picture into the bitmap the desktop shows.
+struct ConvertedPicture {
+    // WallPaper.bmp in the System folder, or a bitmap picture's own path.
+    std::string bitmapPath;
+    // The bitmap's pixels as decoded on the way; empty for a bitmap picture handed on as it
+    // is (its file was not read).
+    Image pixels;
+};
+
+// Turns the picture into the bitmap the desktop shows. JPEG (".jpg", ".jpeg") and PNG
+// (".png") pictures, in any letter case, are decoded and written as WallPaper.bmp in the
+// System folder; a JPEG of exactly 1024 x 768 gets the frame overlay first when useMask is
+// on. Anything else is taken as a bitmap: handed on by its own path with greyScale off;
+// with greyScale on, a 24-bit one is turned grey and written as WallPaper.bmp, any other is
+// written there unchanged. WallPaper.bmp is replaced atomically and keeps its old content
+// on any failure. systemPath ends with "/". Throws on every failure.
+ConvertedPicture ConvertPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
+                                bool useMask);
+ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool useMask);
+ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath);
+
+// grey = (77 R + 151 G + 28 B) >> 8 for every pixel.
+void MakeGreyscale(Image& image);
+
+// Draws Images/Bottom.bmp (opaque) and then Images/Right.bmp (magenta 255, 0, 255 lets the
+// picture show through) into the bottom-right corner of the picture. Throws when either
+// file is missing or unreadable.
+void ApplyFrameOverlay(Image& picture, const std::string& systemPath);
+
+}  // namespace kalidrome::render

@@ -1,0 +1,123 @@
+#include "PngCodec.h"
+
+#include "PictureError.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <png.h>
+
+// libpng reports errors through our error function, which longjmps back to the setjmp in
+// the C-style step functions below; they hold no C++ objects with destructors, and the C++
+// caller owns the libpng objects and the pixel memory.
+
+namespace kalidrome::render {
+
+namespace {
+
+struct Reader {
+    png_structp png;
+    png_infop info;
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t pos;
+    std::uint64_t rawRowBytes;  // as stored, before our transforms
+    char message[256];
+};
+
+extern "C" void OnPngError(png_structp png, png_const_charp text) {
+    auto* r = static_cast<Reader*>(png_get_error_ptr(png));
+    std::snprintf(r->message, sizeof r->message, "%s", text ? text : "unknown error");
+    png_longjmp(png, 1);
+}
+
+extern "C" void OnPngWarning(png_structp, png_const_charp) {}
+
+extern "C" void OnPngRead(png_structp png, png_bytep out, png_size_t length) {
+    auto* r = static_cast<Reader*>(png_get_io_ptr(png));
+    if (length > r->size - r->pos) png_error(png, "the file is cut short");
+    std::memcpy(out, r->data + r->pos, length);
+    r->pos += length;
+}
+
+bool StepHeader(Reader* r) {
+    if (setjmp(png_jmpbuf(r->png))) return false;
+    png_set_read_fn(r->png, r, OnPngRead);
+    png_set_user_limits(r->png, kMaxSide, kMaxSide);
+    png_read_info(r->png, r->info);
+
+    png_structp png = r->png;
+    png_infop info = r->info;
+    r->rawRowBytes = png_get_rowbytes(png, info);
+    const int colorType = png_get_color_type(png, info);
+    const int depth = png_get_bit_depth(png, info);
+    if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+    if (depth == 16) png_set_strip_16(png);
+    if (colorType & PNG_COLOR_MASK_ALPHA) png_set_strip_alpha(png);
+    png_set_bgr(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    if (png_get_rowbytes(png, info) != static_cast<png_size_t>(png_get_image_width(png, info)) * 3)
+        png_error(png, "unexpected pixel layout");
+    return true;
+}
+
+bool StepPixels(Reader* r, png_bytepp rows) {
+    if (setjmp(png_jmpbuf(r->png))) return false;
+    png_read_image(r->png, rows);
+    return true;
+}
+
+class ReaderGuard {
+public:
+    explicit ReaderGuard(Reader& r) : m_r(r) {}
+    ~ReaderGuard() { png_destroy_read_struct(&m_r.png, m_r.info ? &m_r.info : nullptr, nullptr); }
+    ReaderGuard(const ReaderGuard&) = delete;
+    ReaderGuard& operator=(const ReaderGuard&) = delete;
+
+private:
+    Reader& m_r;
+};
+
+[[noreturn]] void Fail(const Reader& r) { throw PictureError(std::string("Invalid PNG picture: ") + r.message); }
+
+}  // namespace
+
+Image DecodePng(const std::uint8_t* data, std::size_t size) {
+    if (size < 8 || png_sig_cmp(data, 0, 8) != 0) throw PictureError("Invalid PNG picture: not a PNG file");
+    Reader r;
+    std::memset(&r, 0, sizeof r);
+    r.data = data;
+    r.size = size;
+    r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r, OnPngError, OnPngWarning);
+    if (!r.png) throw PictureError("Invalid PNG picture: out of memory");
+    ReaderGuard guard(r);
+    r.info = png_create_info_struct(r.png);
+    if (!r.info) throw PictureError("Invalid PNG picture: out of memory");
+    if (!StepHeader(&r)) Fail(r);
+
+    const png_uint_32 width = png_get_image_width(r.png, r.info);
+    const png_uint_32 height = png_get_image_height(r.png, r.info);
+    CheckPictureSize(width, height);
+    // Deflate packs at most about 1032 bytes into one, so a file far shorter than its
+    // declared pixels need is cut or forged: refuse it before allocating for that size.
+    const std::uint64_t rawBytes = static_cast<std::uint64_t>(height) * (r.rawRowBytes + 1);
+    if (rawBytes / 1032 > size) {
+        std::snprintf(r.message, sizeof r.message, "the file is far too short for its size (%u x %u)",
+                      static_cast<unsigned>(width), static_cast<unsigned>(height));
+        Fail(r);
+    }
+
+    Image image(static_cast<std::int32_t>(width), static_cast<std::int32_t>(height));
+    std::vector<png_bytep> rows(height);
+    for (png_uint_32 y = 0; y < height; ++y) rows[y] = image.row(static_cast<std::int32_t>(y));
+    if (!StepPixels(&r, rows.data())) Fail(r);
+    return image;
+}
+
+}  // namespace kalidrome::render

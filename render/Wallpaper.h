@@ -1,0 +1,29 @@
+#pragma once
+
+#include "Desktop.h"
+#include "Registry.h"
+#include "Settings.h"
+
+#include <string>
+
+namespace kalidrome::render {
+
+// The options a wallpaper change acts on, as the main window holds them.
+struct WallpaperOptions {
+    bool GreyScale = false;
+    bool UseMask = false;
+    bool StretchLarger = true;
+    bool StretchSmaller = false;
+    settings::ScreenSize Res1 = settings::ResolutionRow(settings::kResDefault);  // "larger than"
+    settings::ScreenSize Res2 = settings::ResolutionRow(settings::kResDefault);  // "smaller than"
+};
+
+// The one routine that puts a picture on the desktop: converts it (WallPaper.bmp), chooses
+// stretched or centred against the primary screen, records the choice as WallpaperStyle
+// ("2" or "0") under "Control Panel\Desktop" and hands the decoded bitmap to the desktop.
+// A missing file changes nothing. Never throws: any failure leaves the desktop as it was.
+// Returns whether the desktop was given the new wallpaper.
+bool SetWallpaperFromFile(const std::string& picturePath, const std::string& systemPath,
+                          const WallpaperOptions& options, platform::Desktop& desktop, platform::Registry& registry);
+
+}  // namespace kalidrome::render

@@ -1,0 +1,139 @@
+#include "FindImages.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <unordered_set>
+
+namespace kalidrome {
+
+namespace {
+
+char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+struct FolderKey {
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const FolderKey&) const = default;
+};
+
+struct FolderKeyHash {
+    std::size_t operator()(const FolderKey& k) const {
+        return std::hash<unsigned long long>()(static_cast<unsigned long long>(k.ino) * 1000003u ^
+                                               static_cast<unsigned long long>(k.dev));
+    }
+};
+
+// Closes a directory stream on every way out.
+class DirHandle {
+public:
+    explicit DirHandle(const std::string& path) : m_dir(::opendir(path.c_str())) {}
+    ~DirHandle() {
+        if (m_dir) ::closedir(m_dir);
+    }
+    DirHandle(const DirHandle&) = delete;
+    DirHandle& operator=(const DirHandle&) = delete;
+    DIR* get() const { return m_dir; }
+
+private:
+    DIR* m_dir;
+};
+
+}  // namespace
+
+bool MatchesMask(std::string_view name, std::string_view mask) {
+    constexpr std::size_t kNone = std::string_view::npos;
+    std::size_t n = 0, m = 0;
+    std::size_t starMask = kNone, starName = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && mask[m] == '*') {
+            starMask = m++;
+            starName = n;
+        } else if (m < mask.size() && (mask[m] == '?' || FoldCase(mask[m]) == FoldCase(name[n]))) {
+            bool any = mask[m] == '?';
+            ++m;
+            ++n;
+            // "?" stands for one character, which in a UTF-8 name may be several bytes.
+            while (any && n < name.size() && IsUtf8Continuation(name[n])) ++n;
+        } else if (starMask != kNone) {
+            m = starMask + 1;
+            n = ++starName;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == '*') ++m;
+    return m == mask.size();
+}
+
+std::vector<std::string> FindImagesMulti(const std::string& folder,
+                                         const std::vector<std::string>& masks, bool recurse) {
+    std::vector<std::string> result;
+    if (folder.empty() || masks.empty()) return result;
+
+    std::vector<std::vector<std::string>> perMask(masks.size());
+    std::unordered_set<FolderKey, FolderKeyHash> searched;
+    std::vector<std::string> pending{folder.back() == '/' ? folder : folder + "/"};
+    std::vector<std::string> subFolders;
+    std::vector<bool> matched(masks.size());
+
+    while (!pending.empty()) {
+        const std::string dir = std::move(pending.back());
+        pending.pop_back();
+        DirHandle handle(dir);
+        if (!handle.get()) continue;
+        const int dirFd = ::dirfd(handle.get());
+        struct stat st {};
+        if (::fstat(dirFd, &st) == 0 && !searched.insert(FolderKey{st.st_dev, st.st_ino}).second)
+            continue;
+
+        subFolders.clear();
+        while (const dirent* ent = ::readdir(handle.get())) {
+            std::string_view name(ent->d_name);
+            bool anyMatch = false;
+            for (std::size_t i = 0; i < masks.size(); ++i) {
+                matched[i] = MatchesMask(name, masks[i]);
+                anyMatch = anyMatch || matched[i];
+            }
+            const bool folderCandidate = recurse && name.front() != '.';
+            if (!anyMatch && !folderCandidate) continue;
+
+            bool isFile = ent->d_type == DT_REG;
+            bool isFolder = ent->d_type == DT_DIR;
+            // Only a link or a file system without entry types needs a look at the inode.
+            if (ent->d_type == DT_LNK || ent->d_type == DT_UNKNOWN) {
+                struct stat target {};
+                if (::fstatat(dirFd, ent->d_name, &target, 0) == 0) {
+                    isFile = S_ISREG(target.st_mode);
+                    isFolder = S_ISDIR(target.st_mode);
+                }
+            }
+            if (isFile && anyMatch) {
+                for (std::size_t i = 0; i < masks.size(); ++i)
+                    if (matched[i]) perMask[i].push_back(dir + ent->d_name);
+            } else if (isFolder && folderCandidate) {
+                subFolders.push_back(dir + ent->d_name + "/");
+            }
+        }
+        // Depth first, in the order listed: the first sub-folder is searched next.
+        for (auto it = subFolders.rbegin(); it != subFolders.rend(); ++it)
+            pending.push_back(std::move(*it));
+    }
+
+    std::size_t total = 0;
+    for (const auto& part : perMask) total += part.size();
+    result.reserve(total);
+    for (auto& part : perMask)
+        for (auto& path : part) result.push_back(std::move(path));
+    return result;
+}
+
+std::vector<std::string> FindImages(const std::string& folder, std::string_view mask, bool recurse) {
+    return FindImagesMulti(folder, {std::string(mask)}, recurse);
+}
+
+}  // namespace kalidrome

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kalidrome {
+
+// The files of folder whose names match mask, as folder + "/" + name: first the folder's
+// own matches in the order the file system lists them, then, when recurse is set, the
+// matches of each sub-folder in turn, depth first. Sub-folders whose name starts with "."
+// are left out; hidden files are not. Symbolic links are followed, but every folder is
+// searched once at most (known by device and inode), so a link loop ends. A folder that
+// cannot be read contributes nothing; an empty folder argument yields nothing.
+// Only regular files (or links to them) match: pipes, sockets and devices do not.
+std::vector<std::string> FindImages(const std::string& folder, std::string_view mask, bool recurse);
+
+// One walk for several masks: exactly the concatenation of FindImages for each mask in
+// turn.
+std::vector<std::string> FindImagesMulti(const std::string& folder,
+                                         const std::vector<std::string>& masks, bool recurse);
+
+// File-name wildcards: "*" matches any run of characters, "?" exactly one; letters
+// match without regard to ASCII case.
+bool MatchesMask(std::string_view name, std::string_view mask);
+
+}  // namespace kalidrome

@@ -1,0 +1,579 @@
+#include "ListFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ListFileBytes.h"
+#include "TempDir.h"
+
+namespace kalidrome {
+namespace {
+
+using test::ExampleListFile;
+using test::Header;
+using test::JpegString;
+using test::Record;
+using test::RecordSpec;
+using test::TempDir;
+
+const std::string kA = "C:\\P\\a.jpg";
+const std::string kB = "C:\\P\\b.png";
+
+std::string Example(int index) {
+    RecordSpec r;
+    r.fileName = index == 0 ? "a.jpg" : "b.png";
+    r.filePath = index == 0 ? kA : kB;
+    r.state = index == 0 ? 0x0181 : 0x0081;
+    return Record(r);
+}
+
+struct ReadOutcome {
+    std::string error;  // empty when the read succeeded
+    bool saveImage;
+};
+
+ReadOutcome ReadBytes(const std::string& bytes, WallpaperList& list, bool saveImage = true) {
+    ReadOutcome outcome{"", saveImage};
+    try {
+        ReadListData(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), list,
+                     outcome.saveImage);
+    } catch (const ListFileError& e) {
+        outcome.error = e.what();
+    }
+    return outcome;
+}
+
+std::vector<std::string> Paths(const WallpaperList& list) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < list.count(); ++i) out.push_back(list.at(i).FilePath);
+    return out;
+}
+
+// The example list as the program would have it: rows not yet laid out, the first one
+// selected. The example uses Windows-style paths, which Linux does not split at "\".
+void AddExampleEntries(WallpaperList& list) {
+    TListItemInfo& a = list.AddEntry(kA);
+    a.FileName = "a.jpg";
+    a.setSelected(true);
+    TListItemInfo& b = list.AddEntry(kB);
+    b.FileName = "b.png";
+}
+
+TEST(ListFileTest, BuilderReproducesTheExample) {
+    // The tests below build damaged files with the same builder.
+    EXPECT_EQ(Header(2, 2) + Example(0) + Example(1), ExampleListFile());
+    EXPECT_EQ(ExampleListFile().size(), 146u);
+}
+
+TEST(ListFileTest, ExampleIsWrittenByteForByte) {
+    WallpaperList list;
+    AddExampleEntries(list);
+    list.at(0).Thumbnail = JpegImage{test::SmallJpeg(), 3, 2};  // not written: thumbnails off
+    EXPECT_EQ(EncodeListFile(list, /*saveImage=*/false, /*showImages=*/true), ExampleListFile());
+    // Writing laid the rows out.
+    EXPECT_EQ(list.at(0).RowHeight, 85);
+    EXPECT_EQ(list.at(1).StateWord, 0x0081);
+}
+
+TEST(ListFileTest, ExampleReadsBack) {
+    WallpaperList list;
+    ReadOutcome r = ReadBytes(ExampleListFile(), list, /*saveImage=*/true);
+    ASSERT_EQ(r.error, "");
+    ASSERT_EQ(list.count(), 2u);
+    EXPECT_EQ(list.at(0).FileName, "a.jpg");
+    EXPECT_EQ(list.at(0).FilePath, kA);
+    EXPECT_EQ(list.at(1).FileName, "b.png");
+    EXPECT_EQ(list.at(1).FilePath, kB);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(list.at(i).RowHeight, 85);
+        EXPECT_FALSE(list.at(i).Thumbnail.has_value());
+    }
+    EXPECT_EQ(list.at(0).StateWord, 0x0181);
+    EXPECT_EQ(list.at(1).StateWord, 0x0081);
+    ASSERT_EQ(list.selectedEntries().size(), 1u);
+    EXPECT_EQ(list.selectedEntries()[0], &list.at(0));
+    EXPECT_FALSE(r.saveImage);  // taken from the entries' flags
+    EXPECT_EQ(EncodeListFile(list, false, false), ExampleListFile());
+}
+
+TEST(ListFileTest, EmptyListIsSixteenBytesAndLeavesSaveImage) {
+    WallpaperList list;
+    std::string bytes = EncodeListFile(list, true, true);
+    EXPECT_EQ(bytes, Header(2, 0));
+    for (bool saveImage : {false, true}) {
+        ReadOutcome r = ReadBytes(bytes, list, saveImage);
+        EXPECT_EQ(r.error, "");
+        EXPECT_EQ(r.saveImage, saveImage);
+        EXPECT_EQ(list.count(), 0u);
+    }
+}
+
+TEST(ListFileTest, ThumbnailsSavedAndReadBack) {
+    WallpaperList list;
+    AddExampleEntries(list);
+    const std::string jpeg = JpegString();
+    list.at(0).Thumbnail = JpegImage{test::SmallJpeg(), 3, 2};
+    std::string bytes = EncodeListFile(list, /*saveImage=*/true, true);
+
+    RecordSpec a;
+    a.fileName = "a.jpg";
+    a.filePath = kA;
+    a.state = 0x0181;
+    a.flag = 1;
+    a.thumbnail = jpeg;
+    RecordSpec b;
+    b.fileName = "b.png";
+    b.filePath = kB;
+    b.flag = 1;
+    EXPECT_EQ(bytes, Header(2, 2) + Record(a) + Record(b));
+    // EntryChunk sizes 61 + T and 61.
+    auto u32At = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+        return v;
+    };
+    EXPECT_EQ(u32At(20), 61 + jpeg.size());
+    EXPECT_EQ(u32At(16 + 8 + 61 + jpeg.size() + 4), 61u);
+
+    WallpaperList back;
+    ReadOutcome r = ReadBytes(bytes, back, /*saveImage=*/false);
+    ASSERT_EQ(r.error, "");
+    EXPECT_TRUE(r.saveImage);
+    ASSERT_EQ(back.count(), 2u);
+    ASSERT_TRUE(back.at(0).Thumbnail.has_value());
+    EXPECT_EQ(back.at(0).Thumbnail->Bytes, test::SmallJpeg());
+    EXPECT_EQ(back.at(0).Thumbnail->Width, 3);
+    EXPECT_EQ(back.at(0).Thumbnail->Height, 2);
+    EXPECT_FALSE(back.at(1).Thumbnail.has_value());
+    // Written back with exactly the bytes read.
+    EXPECT_EQ(EncodeListFile(back, true, true), bytes);
+}
+
+TEST(ListFileTest, EntryWithoutThumbnailThenOneWith) {
+    RecordSpec none;
+    none.flag = 1;
+    none.filePath = "/P/none.jpg";
+    RecordSpec with;
+    with.flag = 1;
+    with.filePath = "/P/with.jpg";
+    with.thumbnail = JpegString();
+    WallpaperList list;
+    ReadOutcome r = ReadBytes(Header(2, 2) + Record(none) + Record(with), list);
+    ASSERT_EQ(r.error, "");
+    ASSERT_EQ(Paths(list), (std::vector<std::string>{"/P/none.jpg", "/P/with.jpg"}));
+    EXPECT_FALSE(list.at(0).Thumbnail.has_value());
+    ASSERT_TRUE(list.at(1).Thumbnail.has_value());
+    EXPECT_EQ(list.at(1).Thumbnail->Bytes, test::SmallJpeg());
+}
+
+TEST(ListFileTest, SaveImageFollowsTheLastEntryRead) {
+    RecordSpec on;
+    on.flag = 1;
+    RecordSpec off;
+    off.flag = 0;
+    for (bool lastOn : {false, true}) {
+        SCOPED_TRACE(lastOn);
+        WallpaperList list;
+        std::string bytes = Header(2, 2) + Record(lastOn ? off : on) + Record(lastOn ? on : off);
+        EXPECT_EQ(ReadBytes(bytes, list, !lastOn).saveImage, lastOn);
+    }
+}
+
+TEST(ListFileTest, OldVersionsHaveNoCountAndAOneByteState) {
+    for (std::uint16_t version : {0, 1}) {
+        SCOPED_TRACE(version);
+        RecordSpec a;
+        a.version = version;
+        a.state = 0x81;  // bit 7: selected in the old format
+        a.rowHeight = 17;
+        RecordSpec b = a;
+        b.filePath = "/P/b.jpg";
+        b.state = 0x01;
+        WallpaperList list;
+        ReadOutcome r = ReadBytes(Header(version, 0) + Record(a) + Record(b), list);
+        ASSERT_EQ(r.error, "");
+        ASSERT_EQ(list.count(), 2u);
+        EXPECT_EQ(list.at(0).StateWord, 0x0181);
+        EXPECT_TRUE(list.at(0).selected());
+        EXPECT_EQ(list.at(1).StateWord, 0x0081);
+        EXPECT_EQ(list.at(1).RowHeight, 17);
+        EXPECT_EQ(list.at(1).FilePath, "/P/b.jpg");
+    }
+}
+
+// Files that are refused, with the message the user sees and the entries that stay.
+struct RefusedCase {
+    const char* name;
+    std::string bytes;
+    const char* error;
+    std::vector<std::string> paths;
+};
+
+std::vector<RefusedCase> RefusedCases() {
+    const std::string example = ExampleListFile();
+    auto with = [&](std::size_t offset, std::uint8_t value) {
+        std::string b = example;
+        b[offset] = static_cast<char>(value);
+        return b;
+    };
+    RecordSpec oneLarger;
+    oneLarger.fileName = "a.jpg";
+    oneLarger.filePath = kA;
+    oneLarger.entrySizeDelta = 1;
+    RecordSpec wrongAnchor;
+    std::string noAnchor = Record(wrongAnchor);
+    noAnchor[0] = 3;
+    RecordSpec overlong;
+    overlong.payloadSizeDelta = 100;
+    return {
+        {"ElevenBytes", example.substr(0, 11), "Unable to load tree structure, not enough data available.", {}},
+        {"SignatureUnit0", with(0, 0x46), "Unable to load tree structure, the format is wrong.", {}},
+        {"SignatureUnit2", with(4, 0x55), "Unable to load tree structure, the format is wrong.", {}},
+        {"SignatureUnit5", with(11, 0x21), "Unable to load tree structure, the format is wrong.", {}},
+        {"Version3", with(6, 3), "Unable to load tree structure, the version is unknown.", {}},
+        {"NoCount", example.substr(0, 14), "Stream read error", {}},
+        {"AnchorMissing", Header(2, 2) + Example(0) + noAnchor, "Stream data corrupt. A node's anchor chunk is missing.",
+         {kA}},
+        {"EntryChunkOneByteLarger", Header(2, 2) + Record(oneLarger) + Example(1),
+         "Stream data corrupt. Unexpected data after node's end position.", {kA}},
+        {"PayloadChunkPastRecordEnd", Header(2, 2) + Example(0) + Record(overlong) + Example(1),
+         "Stream data corrupt. Unexpected data after node's end position.", {kA, "/P/a.jpg"}},
+        {"CutInsideRecord", example.substr(0, 100), "Stream read error", {kA, ""}},
+    };
+}
+
+class RefusedFileTest : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(RefusedFileTest, RaisesItsMessageAndKeepsWhatWasRead) {
+    WallpaperList list;
+    ReadOutcome r = ReadBytes(GetParam().bytes, list);
+    EXPECT_EQ(r.error, GetParam().error);
+    EXPECT_EQ(Paths(list), GetParam().paths);
+    EXPECT_EQ(list.updateCount(), 0);  // the bulk update is closed on the way out
+}
+
+INSTANTIATE_TEST_SUITE_P(ListFile, RefusedFileTest, ::testing::ValuesIn(RefusedCases()),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Files that are read whole although they are not as the program writes them.
+struct AcceptedCase {
+    const char* name;
+    std::string bytes;
+    std::vector<std::string> paths;
+};
+
+std::vector<AcceptedCase> AcceptedCases() {
+    std::string unit4 = ExampleListFile();
+    unit4[8] = 'x';
+    RecordSpec padded;
+    padded.fileName = "a.jpg";
+    padded.filePath = kA;
+    padded.payloadTail = std::string(4, '\0');
+    RecordSpec unknownChunk;
+    unknownChunk.chunksBefore = std::string("\x07\0\0\0\x05\0\0\0hello", 13);
+    // A payload chunk that ends before the thumbnail length: the reader takes a length
+    // from the next record, fails on it and goes on at the chunk's stated end.
+    RecordSpec shortPayload;
+    shortPayload.filePath = "/P/short.jpg";
+    shortPayload.flag = 1;
+    shortPayload.payloadSizeDelta = -4;
+    shortPayload.entrySizeDelta = -4;
+    std::string shortFile = Header(2, 3) + Record(shortPayload);
+    shortFile.resize(shortFile.size() - 4);
+    RecordSpec emptyPayload;
+    emptyPayload.flag = -1;
+    return {
+        {"SignatureUnit4NotABlank", unit4, {kA, kB}},
+        {"PaddingAfterPayload", Header(2, 2) + Record(padded) + Example(1), {kA, kB}},
+        {"UnknownChunkSkipped", Header(2, 2) + Record(unknownChunk) + Example(1), {"/P/a.jpg", kB}},
+        {"ShortPayloadChunk", shortFile + Example(0) + Example(1), {"/P/short.jpg", kA, kB}},
+        {"CountBelowRecords", Header(2, 1) + Example(0) + Example(1), {kA}},
+        {"CountOf2Pow31", Header(2, 0x80000000u) + Example(0) + Example(1), {kA, kB}},
+        {"CountOfAllOnes", Header(2, 0xFFFFFFFFu) + Example(0), {kA}},
+        {"CutBetweenRecords", Header(2, 5) + Example(0), {kA}},
+    };
+}
+
+class AcceptedFileTest : public ::testing::TestWithParam<AcceptedCase> {};
+
+TEST_P(AcceptedFileTest, ReadsEveryEntry) {
+    WallpaperList list;
+    ReadOutcome r = ReadBytes(GetParam().bytes, list);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(Paths(list), GetParam().paths);
+}
+
+INSTANTIATE_TEST_SUITE_P(ListFile, AcceptedFileTest, ::testing::ValuesIn(AcceptedCases()),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(ListFileTest, PayloadDamageCostsOnlyThatEntry) {
+    auto names = [](std::string rest) {
+        std::string p;
+        test::PutSized(p, "d.jpg");
+        test::PutSized(p, "/P/d.jpg");
+        return p + rest;
+    };
+    auto thumbnail = [](std::uint32_t length, const std::string& bytes) {
+        std::string p;
+        test::PutU8(p, 1);
+        test::PutU32(p, length);
+        return p + bytes;
+    };
+    std::string hugeName;
+    test::PutU32(hugeName, 0xFFFFFFF0u);
+    struct Case {
+        const char* name;
+        std::string payload;
+        const char* path;
+    };
+    const Case cases[] = {
+        {"NameLongerThanFile", hugeName, ""},
+        {"ThumbnailLongerThanFile", names(thumbnail(0x7FFFFFFFu, "")), "/P/d.jpg"},
+        {"ThumbnailNotJpeg", names(thumbnail(6, "abcdef")), "/P/d.jpg"},
+        {"ThumbnailCut", names(thumbnail(20, JpegString().substr(0, 20))), "/P/d.jpg"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordSpec damaged;
+        damaged.payload = c.payload;
+        WallpaperList list;
+        ReadOutcome r = ReadBytes(Header(2, 2) + Record(damaged) + Example(1), list);
+        EXPECT_EQ(r.error, "");
+        ASSERT_EQ(list.count(), 2u);
+        EXPECT_EQ(list.at(0).FilePath, c.path);
+        EXPECT_FALSE(list.at(0).Thumbnail.has_value());
+        EXPECT_EQ(list.at(1).FilePath, kB);
+    }
+}
+
+TEST(ListFileTest, NestedRecordsBecomeEntriesAfterTheirParent) {
+    RecordSpec grandchild;
+    grandchild.filePath = "/P/grandchild.jpg";
+    grandchild.state = 0x0181;
+    RecordSpec child1;
+    child1.filePath = "/P/child1.jpg";
+    child1.children = {Record(grandchild)};
+    RecordSpec child2;
+    child2.filePath = "/P/child2.jpg";
+    RecordSpec parent;
+    parent.filePath = "/P/parent.jpg";
+    parent.children = {Record(child1), Record(child2)};
+    WallpaperList list;
+    ReadOutcome r = ReadBytes(Header(2, 2) + Record(parent) + Example(1), list);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(Paths(list), (std::vector<std::string>{"/P/parent.jpg", "/P/child1.jpg", "/P/grandchild.jpg",
+                                                     "/P/child2.jpg", kB}));
+    EXPECT_TRUE(list.at(2).selected());
+}
+
+TEST(ListFileTest, DeepNestingDoesNotExhaustTheStack) {
+    // 200 000 records, each the only child of the one before; the last one is cut off.
+    constexpr int kDepth = 200000;
+    std::string bytes = Header(2, 1);
+    for (int i = 0; i < kDepth; ++i) {
+        test::PutU32(bytes, 1);
+        test::PutU32(bytes, 0x7FFFFFFF);
+        test::PutU32(bytes, 2);
+        test::PutU32(bytes, 17);
+        test::PutU32(bytes, 1);  // one child
+        bytes += std::string(13, '\0');
+    }
+    WallpaperList list;
+    ReadOutcome r = ReadBytes(bytes, list);
+    EXPECT_EQ(r.error, "Stream read error");
+    EXPECT_EQ(list.count(), static_cast<std::size_t>(kDepth));
+}
+
+TEST(ListFileTest, EveryCutKeepsTheEntriesBeforeIt) {
+    RecordSpec a;
+    a.filePath = "/P/a.jpg";
+    a.flag = 1;
+    a.thumbnail = JpegString();
+    RecordSpec b = a;
+    b.filePath = "/P/b.jpg";
+    const std::string first = Header(2, 2) + Record(a);
+    const std::string whole = first + Record(b);
+    for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        WallpaperList list;
+        ReadOutcome r = ReadBytes(whole.substr(0, cut), list);
+        if (cut >= first.size()) {
+            ASSERT_GE(list.count(), 1u);
+            EXPECT_EQ(list.at(0).FilePath, "/P/a.jpg");
+            EXPECT_TRUE(list.at(0).Thumbnail.has_value());
+        }
+        // Cut at a record boundary: no error, the records before are all there.
+        const bool boundary = cut == 16 || cut == first.size() || cut == whole.size();
+        if (boundary) {
+            EXPECT_EQ(r.error, "");
+        }
+        if (r.error.empty() && !boundary) {
+            // Cut inside a payload: the last entry lacks what was cut off.
+            ASSERT_GE(list.count(), 1u);
+            EXPECT_FALSE(list.at(list.count() - 1).Thumbnail.has_value());
+        }
+    }
+}
+
+TEST(ListFileTest, SizedStrings) {
+    std::string out;
+    WriteSizedString(out, "");
+    WriteSizedString(out, "C:\\P\\a.jpg");
+    EXPECT_EQ(out, std::string("\0\0\0\0\x0a\0\0\0C:\\P\\a.jpg", 18));
+    MemoryByteSource in(reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
+    EXPECT_EQ(ReadSizedString(in), "");
+    EXPECT_EQ(ReadSizedString(in), "C:\\P\\a.jpg");
+    EXPECT_THROW(ReadSizedString(in), ListFileError);
+    std::string longer;
+    test::PutSized(longer, "abc");
+    longer.pop_back();  // one byte short
+    MemoryByteSource cut(reinterpret_cast<const std::uint8_t*>(longer.data()), longer.size());
+    EXPECT_THROW(ReadSizedString(cut), ListFileError);
+}
+
+// --- Files on disk ---
+
+class ListFileOnDiskTest : public ::testing::Test {
+protected:
+    std::vector<std::string> folderEntries() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(m_dir.path()))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempDir m_dir;
+};
+
+TEST_F(ListFileOnDiskTest, WritesAndReadsAFile) {
+    const std::string path = m_dir.file("Files.kdl");
+    WallpaperList list;
+    AddExampleEntries(list);
+    WriteListFile(path, list, false, true);
+    EXPECT_EQ(test::ReadFile(path), ExampleListFile());
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"Files.kdl"});
+
+    WallpaperList back;
+    bool saveImage = true;
+    ReadListFile(path, back, saveImage);
+    EXPECT_EQ(Paths(back), (std::vector<std::string>{kA, kB}));
+    EXPECT_FALSE(saveImage);
+}
+
+TEST_F(ListFileOnDiskTest, OpenAndCreateFailuresNameTheAbsolutePath) {
+    WallpaperList list;
+    bool saveImage = true;
+    const std::string missing = m_dir.file("missing.kdl");
+    try {
+        ReadListFile(missing, list, saveImage);
+        ADD_FAILURE() << "no error";
+    } catch (const ListFileError& e) {
+        EXPECT_STREQ(e.what(), ("Cannot open file \"" + missing + "\". No such file or directory").c_str());
+    }
+    try {
+        ReadListFile(m_dir.path(), list, saveImage);
+        ADD_FAILURE() << "no error";
+    } catch (const ListFileError& e) {
+        EXPECT_STREQ(e.what(), ("Cannot open file \"" + m_dir.path() + "\". Is a directory").c_str());
+    }
+    // A relative path is reported made absolute.
+    const std::string relative = "no-such-folder-for-list-test/x.kdl";
+    const std::string absolute = std::filesystem::current_path().string() + "/" + relative;
+    try {
+        WriteListFile(relative, list, true, true);
+        ADD_FAILURE() << "no error";
+    } catch (const ListFileError& e) {
+        EXPECT_STREQ(e.what(), ("Cannot create file \"" + absolute + "\". No such file or directory").c_str());
+    }
+}
+
+TEST_F(ListFileOnDiskTest, ReadOnlyFileIsNotReplaced) {
+    const std::string path = m_dir.file("Files.kdl");
+    test::WriteFile(path, "previous");
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    WallpaperList list;
+    AddExampleEntries(list);
+    try {
+        WriteListFile(path, list, true, true);
+        ADD_FAILURE() << "no error";
+    } catch (const ListFileError& e) {
+        EXPECT_STREQ(e.what(), ("Cannot create file \"" + path + "\". Permission denied").c_str());
+    }
+    EXPECT_EQ(test::ReadFile(path), "previous");
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"Files.kdl"});
+}
+
+TEST_F(ListFileOnDiskTest, FailedSaveLeavesThePreviousListWhole) {
+    const std::string path = m_dir.file("Files.kdl");
+    test::WriteFile(path, ExampleListFile());
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    WallpaperList list;
+    for (int i = 0; i < 2000; ++i) {
+        list.AddEntry("/P/" + std::to_string(i) + ".jpg").Thumbnail = JpegImage{test::SmallJpeg(), 3, 2};
+    }
+    // The file-size limit makes the write fail part of the way through, as a full disk would.
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    std::string error;
+    try {
+        WriteListFile(path, list, true, true);
+    } catch (const ListFileError& e) {
+        error = e.what();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(error, "Stream write error");
+    EXPECT_EQ(test::ReadFile(path), ExampleListFile());
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"Files.kdl"});
+
+    // Without the limit the same save replaces the file and keeps its permissions.
+    WriteListFile(path, list, true, true);
+    WallpaperList back;
+    bool saveImage = false;
+    ReadListFile(path, back, saveImage);
+    EXPECT_EQ(back.count(), 2000u);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(ListFileOnDiskTest, SavingThroughALinkReplacesTheFileItPointsTo) {
+    const std::string target = m_dir.file("real.kdl");
+    const std::string link = m_dir.file("Files.kdl");
+    test::WriteFile(target, "previous");
+    ASSERT_EQ(::symlink("real.kdl", link.c_str()), 0);
+    WallpaperList list;
+    AddExampleEntries(list);
+    WriteListFile(link, list, false, true);
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(test::ReadFile(target), ExampleListFile());
+}
+
+TEST_F(ListFileOnDiskTest, FolderPartExists) {
+    const std::string file = m_dir.file("Files.kdl");
+    test::WriteFile(file, "x");
+    EXPECT_FALSE(FolderPartExists("Files.kdl"));
+    EXPECT_FALSE(FolderPartExists(m_dir.file("missing/Files.kdl")));
+    EXPECT_FALSE(FolderPartExists(file + "/Files.kdl"));  // the folder part is a file
+    EXPECT_TRUE(FolderPartExists(file));
+    EXPECT_TRUE(FolderPartExists("/Files.kdl"));
+}
+
+}  // namespace
+}  // namespace kalidrome

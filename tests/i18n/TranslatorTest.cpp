@@ -82,6 +82,8 @@ const TranslateCase kTranslateCases[] = {
     {"empty text stays empty", "", "MainForm", ""},
 };
 
+void PrintTo(const TranslateCase& c, std::ostream* os) { *os << c.name; }
+
 class TranslateEntry : public ::testing::TestWithParam<TranslateCase> {};
 
 TEST_P(TranslateEntry, ReturnsTranslationOrText) {

@@ -1,0 +1,168 @@
+#include "CycleEngine.h"
+
+#include <chrono>
+
+#include "WallpaperList.h"
+
+namespace kalidrome {
+
+CycleEngine::CycleEngine(WallpaperList& list, Options& options, Hooks hooks)
+    : m_list(list),
+      m_options(options),
+      m_hooks(std::move(hooks)),
+      m_random(static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+               std::random_device{}()) {}
+
+EntryId CycleEngine::live(EntryId id) const { return id != kNone && m_list.find(id) ? id : kNone; }
+
+EntryId CycleEngine::CurrentEntry() const { return live(m_currentEntry); }
+EntryId CycleEngine::PreviousEntry() const { return live(m_previousEntry); }
+
+void CycleEngine::SetPreviousEntry(EntryId id) {
+    m_previousEntry = id;
+    setPreviousEnabled(id != kNone);
+}
+
+EntryId CycleEngine::entryAtCurrIndex() const {
+    if (m_list.empty()) return kNone;
+    // Stepping from the first entry a negative number of times stays on the first.
+    const std::int32_t index = m_options.CurrIndex < 0 ? 0 : m_options.CurrIndex;
+    if (static_cast<std::size_t>(index) >= m_list.count()) return kNone;
+    return m_list.at(static_cast<std::size_t>(index)).id();
+}
+
+void CycleEngine::ResetCurrentEntryFromIndex() { m_currentEntry = entryAtCurrIndex(); }
+
+EntryId CycleEngine::singleSelected() const {
+    if (m_list.selectedCount() != 1) return kNone;
+    for (std::size_t i = 0; i < m_list.count(); ++i)
+        if (m_list.at(i).selected()) return m_list.at(i).id();
+    return kNone;
+}
+
+void CycleEngine::setCycleEnabled(bool enabled) {
+    if (m_cycleEnabled == enabled) return;
+    m_cycleEnabled = enabled;
+    if (m_hooks.cycleEnabledChanged) m_hooks.cycleEnabledChanged(enabled);
+}
+
+void CycleEngine::setPreviousEnabled(bool enabled) {
+    if (m_previousEnabled == enabled) return;
+    m_previousEnabled = enabled;
+    if (m_hooks.previousEnabledChanged) m_hooks.previousEnabledChanged(enabled);
+}
+
+void CycleEngine::processEvents() {
+    if (m_hooks.processEvents) m_hooks.processEvents();
+}
+
+void CycleEngine::stopStartupTimer() {
+    if (m_hooks.stopStartupTimer) m_hooks.stopStartupTimer();
+}
+
+void CycleEngine::show(const std::string& path) {
+    // A copy: the routine may let events through that set another CurrentWallpaper.
+    const std::string picture = path;
+    if (m_hooks.setWallpaper) m_hooks.setWallpaper(picture);
+}
+
+std::size_t CycleEngine::drawIndex(std::size_t count) {
+    std::size_t r = m_hooks.randomIndex ? m_hooks.randomIndex(count)
+                                        : std::uniform_int_distribution<std::size_t>(0, count - 1)(m_random);
+    return r < count ? r : r % count;
+}
+
+void CycleEngine::CycleNow() {
+    processEvents();
+    if (!m_cycleEnabled) return;  // a cycle is being applied
+    try {
+        stopStartupTimer();
+        if (m_list.empty()) return;
+
+        EntryId chosen = kNone;
+        if (m_options.Random) {
+            chosen = m_list.at(drawIndex(m_list.count())).id();
+        } else {
+            m_currentEntry = entryAtCurrIndex();
+            const TListItemInfo* current = m_list.find(m_currentEntry);
+            const TListItemInfo* after = current ? m_list.next(*current) : nullptr;
+            chosen = after ? after->id() : m_list.first()->id();
+        }
+        m_currentWallpaper = m_list.find(chosen)->FilePath;
+
+        const EntryId current = CurrentEntry();
+        SetPreviousEntry(current);
+        if (chosen == current) return;  // nothing shown; random order makes no second draw
+
+        setCycleEnabled(false);
+        setPreviousEnabled(false);
+        show(m_currentWallpaper);  // a failure leaves through the catch below
+        setCycleEnabled(true);
+        setPreviousEnabled(true);
+        m_currentEntry = chosen;
+        // The chosen entry may have left the list while the picture was applied; then the
+        // position stays where it was.
+        if (auto position = m_list.indexOf(chosen)) m_options.CurrIndex = static_cast<std::int32_t>(*position);
+    } catch (...) {
+        setCycleEnabled(true);
+        setPreviousEnabled(true);
+    }
+}
+
+void CycleEngine::Previous() {
+    processEvents();
+    if (!m_previousEnabled) return;
+    try {
+        stopStartupTimer();
+        const EntryId previous = PreviousEntry();
+        if (m_list.empty() || previous == kNone) return;
+        m_currentWallpaper = m_list.find(previous)->FilePath;
+        const EntryId current = CurrentEntry();
+        SetPreviousEntry(current);
+        if (previous != current) {
+            show(m_currentWallpaper);
+            // CurrIndex stays: in list order the next cycle continues after the entry
+            // the last cycle reached.
+            m_currentEntry = previous;
+        }
+    } catch (...) {
+        setCycleEnabled(true);
+        setPreviousEnabled(true);
+    }
+}
+
+void CycleEngine::SetAsWallpaper() {
+    const EntryId selected = singleSelected();
+    if (selected == kNone) return;
+    m_currentWallpaper = m_list.find(selected)->FilePath;
+    try {
+        show(m_currentWallpaper);
+    } catch (...) {
+    }
+}
+
+void CycleEngine::ShowSelectedEntry() {
+    processEvents();
+    const EntryId selected = singleSelected();
+    if (selected == kNone) return;
+    m_currentWallpaper = m_list.find(selected)->FilePath;
+    SetPreviousEntry(CurrentEntry());
+    try {
+        show(m_currentWallpaper);
+    } catch (...) {
+        return;
+    }
+    m_currentEntry = selected;
+}
+
+void CycleEngine::DeleteCurrentWallpaper() {
+    for (std::size_t i = 0; i < m_list.count() && !m_currentWallpaper.empty(); ++i) {
+        if (m_list.at(i).FilePath == m_currentWallpaper) {
+            m_list.RemoveEntry(m_list.at(i).id());
+            break;
+        }
+    }
+    if (m_hooks.refreshListCommands) m_hooks.refreshListCommands();
+}
+
+}  // namespace kalidrome

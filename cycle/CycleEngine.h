@@ -1,0 +1,125 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "Options.h"
+#include "TListItemInfo.h"
+
+namespace kalidrome {
+
+class WallpaperList;
+
+// Which list entry goes on the desktop next, and the notion of the current and the
+// previous picture. Serves "&Cycle!" (CycleNow: the command, the interval countdown, the
+// calendar rules and the one-shot run), "&Previous", "&Set as wallpaper" (main window and
+// preview window), the list's double-click (ShowSelectedEntry) and "Delete current
+// &wallpaper".
+//
+// Entries are held as EntryIds and looked up in the list at every use, so an entry
+// removed while it is CurrentEntry or PreviousEntry simply reads as none; the list's
+// removals need not tell the engine anything. A cycle writes nothing to Settings.ini: it
+// moves Options::CurrIndex, which reaches the file when the list is saved.
+//
+// Observable state, for the main window's actions:
+//   - CycleEnabled: the "&Cycle!" command's enabled state, doubling as the busy mark. It is
+//     false exactly while CycleNow applies a picture, and a CycleNow that starts meanwhile
+//     (from events let through by the wallpaper routine) does nothing. Nothing else
+//     disables the command. (The "&Cycle!" button's own state belongs to the list view.)
+//   - PreviousEnabled: the "&Previous" item's enabled state; false at start.
+// Each change is reported through Hooks::cycleEnabledChanged / previousEnabledChanged.
+//
+// Wiring (the main window, at creation):
+//   - list: the main window's WallpaperList; options: its Options (Random is read at
+//     use; CurrIndex is read and written).
+//   - setWallpaper: SetWallpaperFromFile(path, SystemPath, GreyScale, StretchLarger,
+//     StretchSmaller, Res1, Res2, UseMask) with the options of the moment. It is given a
+//     copy of CurrentWallpaper and may let events run.
+//   - processEvents: QCoreApplication::processEvents().
+//   - stopStartupTimer: CycleTimer::StopStartupTimer.
+//   - refreshListCommands: RefreshListCommands with occasion Removed.
+//   - randomIndex: leave empty for a uniform draw from a generator seeded at start.
+//   - creation step 20/21: SetPreviousEntry(0), then ResetCurrentEntryFromIndex() once the
+//     list is loaded and CurrIndex read.
+//   - AddFiles fills an empty CurrentWallpaper: copy CurrentWallpaper() into a string,
+//     pass it to WallpaperList::AddFiles and hand it back with SetCurrentWallpaper.
+// Everything runs on the user-interface thread; no operation throws.
+class CycleEngine {
+public:
+    struct Hooks {
+        std::function<void(const std::string& path)> setWallpaper;
+        std::function<void()> processEvents;
+        std::function<void()> stopStartupTimer;
+        std::function<void()> refreshListCommands;
+        // A uniform draw r with 0 <= r < count (count > 0).
+        std::function<std::size_t(std::size_t count)> randomIndex;
+        std::function<void(bool enabled)> cycleEnabledChanged;
+        std::function<void(bool enabled)> previousEnabledChanged;
+    };
+
+    static constexpr EntryId kNone = 0;
+
+    CycleEngine(WallpaperList& list, Options& options, Hooks hooks);
+    CycleEngine(const CycleEngine&) = delete;
+    CycleEngine& operator=(const CycleEngine&) = delete;
+
+    // Picks the next entry (at random, or the one after the entry at CurrIndex) and shows
+    // it; see the .cpp for the steps.
+    void CycleNow();
+    // Swaps the current and the previous entry and shows the previous picture.
+    void Previous();
+    // With exactly one entry selected: shows it without making it current.
+    void SetAsWallpaper();
+    // With exactly one entry selected: shows it and makes it current (CurrIndex stays).
+    void ShowSelectedEntry();
+    // Removes the first entry whose path is CurrentWallpaper (byte for byte, as Linux file
+    // names compare) from the list, then refreshes the list's commands. No file is deleted.
+    void DeleteCurrentWallpaper();
+
+    // The picture most recently chosen for the desktop; empty at start.
+    const std::string& CurrentWallpaper() const { return m_currentWallpaper; }
+    void SetCurrentWallpaper(std::string path) { m_currentWallpaper = std::move(path); }
+
+    // The entry the cycle takes to be on the desktop, and the one before it; kNone when
+    // there is none or the entry has left the list.
+    EntryId CurrentEntry() const;
+    EntryId PreviousEntry() const;
+    void SetCurrentEntry(EntryId id) { m_currentEntry = id; }
+    // PreviousEntry := id; "&Previous" is enabled exactly when id is not none.
+    void SetPreviousEntry(EntryId id);
+    // CurrentEntry := the entry at CurrIndex (the first entry, stepped CurrIndex times;
+    // none when the list runs out first).
+    void ResetCurrentEntryFromIndex();
+
+    std::int32_t CurrIndex() const { return m_options.CurrIndex; }
+    void SetCurrIndex(std::int32_t index) { m_options.CurrIndex = index; }
+
+    bool CycleEnabled() const { return m_cycleEnabled; }
+    bool PreviousEnabled() const { return m_previousEnabled; }
+
+private:
+    EntryId live(EntryId id) const;
+    EntryId entryAtCurrIndex() const;
+    EntryId singleSelected() const;
+    void setCycleEnabled(bool enabled);
+    void setPreviousEnabled(bool enabled);
+    void processEvents();
+    void stopStartupTimer();
+    void show(const std::string& path);
+    std::size_t drawIndex(std::size_t count);
+
+    WallpaperList& m_list;
+    Options& m_options;
+    Hooks m_hooks;
+    std::string m_currentWallpaper;
+    EntryId m_currentEntry = kNone;
+    EntryId m_previousEntry = kNone;
+    bool m_cycleEnabled = true;
+    bool m_previousEnabled = false;
+    std::mt19937_64 m_random;
+};
+
+}  // namespace kalidrome

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "CycleEngine.h"
 #include "CycleTimer.h"
 #include "Options.h"
@@ -218,12 +219,8 @@ TEST_P(EngineState, MatchesTheTable) {
     EXPECT_TRUE(f.m_draws.empty()) << "draws left over";
 }
 
-INSTANTIATE_TEST_SUITE_P(Operations, EngineState, ::testing::ValuesIn(EngineCases()), [](const auto& p) {
-    std::string n = p.param.name;
-    for (char& ch : n)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Operations, EngineState, ::testing::ValuesIn(EngineCases()),
+                         [](const auto& p) { return test::CaseName(p.param.name); });
 
 // ---- the busy mark, events let through, failures -----------------------------------------
 

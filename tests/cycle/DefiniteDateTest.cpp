@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseName.h"
 #include "DefiniteDate.h"
 #include "DefiniteDateScheduler.h"
 #include "IniFile.h"
@@ -239,12 +240,8 @@ TEST_P(Scheduler, FiresAtTheExpectedChecks) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rules, Scheduler, ::testing::ValuesIn(ScheduleCases()), [](const auto& p) {
-    std::string n = p.param.name;
-    for (char& ch : n)
-        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Rules, Scheduler, ::testing::ValuesIn(ScheduleCases()),
+                         [](const auto& p) { return test::CaseName(p.param.name); });
 
 class SchedulerTick : public Scheduler {};
 

@@ -128,6 +128,10 @@ Layout ParseHeaders(const std::uint8_t* data, std::size_t size, bool wantPalette
             const std::uint32_t used = U32(h + 32);
             if (used != 0) count = std::min(used, maxEntries);
         }
+        // Writers often store fewer entries than the header implies (always so for core
+        // headers, which cannot say): the table ends where the pixels begin.
+        if (l.pixelOffset >= afterHeader)
+            count = std::min<std::uint32_t>(count, static_cast<std::uint32_t>((l.pixelOffset - afterHeader) / entrySize));
         if (afterHeader + count * entrySize > size) Corrupt("the colour table is cut short");
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint8_t* e = data + afterHeader + i * entrySize;
@@ -251,7 +255,11 @@ void DecodeRle(const Layout& l, const std::uint8_t* data, std::size_t size, Imag
     };
     for (;;) {
         if (y >= h) return;  // every row is there; trailing bytes are of no interest
-        if (end - p < 2) Corrupt("the compressed pixels are cut short");
+        if (end - p < 2) {
+            // Some writers leave out the final end-of-bitmap marker.
+            if (y == h - 1 && p == end) return;
+            Corrupt("the compressed pixels are cut short");
+        }
         const std::uint8_t count = p[0];
         const std::uint8_t value = p[1];
         p += 2;

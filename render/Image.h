@@ -12,6 +12,12 @@ namespace kalidrome::render {
 inline constexpr std::int64_t kMaxPixels = 150'000'000;
 inline constexpr std::int32_t kMaxSide = 65535;
 
+struct PixelSize {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    friend bool operator==(const PixelSize&, const PixelSize&) = default;
+};
+
 // Throws PictureError unless width x height is a size the program is prepared to hold.
 void CheckPictureSize(std::int64_t width, std::int64_t height);
 

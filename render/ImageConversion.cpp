@@ -56,7 +56,8 @@ void ApplyFrameOverlay(Image& picture, const std::string& systemPath) {
     DrawCorner(picture, right, true);
 }
 
-ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool useMask) {
+ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool useMask,
+                                    const ScaleRequest& alsoScale) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
     const std::string target = WallpaperPath(systemPath);
     ConvertedPicture result;

@@ -2,6 +2,7 @@
 
 #include "Image.h"
 
+#include <functional>
 #include <string>
 
 namespace kalidrome::render {
@@ -13,7 +14,14 @@ struct ConvertedPicture {
     // The bitmap's pixels as decoded on the way; empty for a bitmap picture handed on as it
     // is (its file was not read).
     Image pixels;
+    // The picture area-averaged to the size the ScaleRequest asked for, where the
+    // conversion could do that beside the decoder; else empty.
+    Image scaled;
 };
+
+// Asked once the picture's size is known (before its pixels are decoded): the size to scale
+// it to on the way, or an empty size for none.
+using ScaleRequest = std::function<PixelSize(std::int32_t width, std::int32_t height)>;
 
 // Turns the picture into the bitmap the desktop shows. JPEG (".jpg", ".jpeg") and PNG
 // (".png") pictures, in any letter case, are decoded and written as WallPaper.bmp in the
@@ -23,8 +31,9 @@ struct ConvertedPicture {
 // written there unchanged. WallPaper.bmp is replaced atomically and keeps its old content
 // on any failure. systemPath ends with "/". Throws on every failure.
 ConvertedPicture ConvertPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                bool useMask);
-ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool useMask);
+                                bool useMask, const ScaleRequest& alsoScale = {});
+ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool useMask,
+                                    const ScaleRequest& alsoScale = {});
 ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath);
 
 // grey = (77 R + 151 G + 28 B) >> 8 for every pixel.

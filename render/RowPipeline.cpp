@@ -15,6 +15,11 @@ RowPipeline::~RowPipeline() {
 }
 
 void RowPipeline::rowsReady(std::int32_t rows) {
+    // Waking the consumer for every few rows costs more in thread switches than the work it
+    // does; hand over larger slices (and always the last).
+    constexpr std::int32_t kSlice = 256;
+    if (rows < m_total && rows - m_announced < kSlice) return;
+    m_announced = rows;
     {
         std::lock_guard lock(m_mutex);
         if (rows > m_ready) m_ready = rows;

@@ -37,6 +37,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::int32_t m_ready = 0;
+    std::int32_t m_announced = 0;  // producer's side only
     bool m_stop = false;
     std::exception_ptr m_error;
     std::thread m_thread;

@@ -14,13 +14,22 @@ bool SetWallpaperFromFile(const std::string& picturePath, const std::string& sys
     std::error_code ec;
     if (!std::filesystem::is_regular_file(picturePath, ec)) return false;
     try {
-        ConvertedPicture converted = ConvertPicture(picturePath, systemPath, options.GreyScale, options.UseMask);
+        const platform::ScreenExtent screen = desktop.primaryScreenSize();
+        auto placementFor = [&](std::int32_t width, std::int32_t height) {
+            return ChoosePlacement(width, height, screen.width, screen.height, options.StretchLarger,
+                                   options.StretchSmaller, options.Res1, options.Res2);
+        };
+        // A picture that will be stretched is scaled to the screen beside its decoding, so
+        // the desktop gets it ready.
+        ConvertedPicture converted = ConvertPicture(
+            picturePath, systemPath, options.GreyScale, options.UseMask, [&](std::int32_t width, std::int32_t height) {
+                return placementFor(width, height) == platform::Placement::Stretched
+                           ? PixelSize{screen.width, screen.height}
+                           : PixelSize{};
+            });
         // A bitmap handed on as it is gets read once, here, for its size and its pixels.
         if (converted.pixels.empty()) converted.pixels = LoadBmpFile(converted.bitmapPath);
-        const platform::ScreenExtent screen = desktop.primaryScreenSize();
-        const platform::Placement placement =
-            ChoosePlacement(converted.pixels.width(), converted.pixels.height(), screen.width, screen.height,
-                            options.StretchLarger, options.StretchSmaller, options.Res1, options.Res2);
+        const platform::Placement placement = placementFor(converted.pixels.width(), converted.pixels.height());
         // The style is a record for other programs; no desktop here reads it back, so a
         // configuration folder that cannot be written must not keep the wallpaper from
         // changing.
@@ -30,7 +39,10 @@ bool SetWallpaperFromFile(const std::string& picturePath, const std::string& sys
                                                                              : platform::kWallpaperStyleCentred);
         } catch (...) {
         }
-        desktop.setWallpaper(converted.bitmapPath, placement, &converted.pixels);
+        platform::WallpaperPixels pixels;
+        pixels.picture = &converted.pixels;
+        if (!converted.scaled.empty()) pixels.screenSized = &converted.scaled;
+        desktop.setWallpaper(converted.bitmapPath, placement, pixels);
         return true;
     } catch (...) {
         return false;

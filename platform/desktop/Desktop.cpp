@@ -11,7 +11,7 @@ namespace {
 class UnavailableDesktop final : public Desktop {
 public:
     ScreenExtent primaryScreenSize() override { throw DesktopError("No desktop to show a wallpaper on"); }
-    void setWallpaper(const std::string&, Placement, const render::Image*) override {
+    void setWallpaper(const std::string&, Placement, const WallpaperPixels&) override {
         throw DesktopError("No desktop to show a wallpaper on");
     }
     std::string name() const override { return "none"; }

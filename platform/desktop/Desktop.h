@@ -23,6 +23,15 @@ struct ScreenExtent {
     friend bool operator==(const ScreenExtent&, const ScreenExtent&) = default;
 };
 
+// Pixels that spare a desktop reading (and scaling) the bitmap file again.
+struct WallpaperPixels {
+    // The bitmap file's picture, decoded.
+    const render::Image* picture = nullptr;
+    // The same picture already area-averaged to the primary screen's size, for Stretched;
+    // may be null.
+    const render::Image* screenSized = nullptr;
+};
+
 // A desktop refused or could not take a wallpaper.
 class DesktopError : public std::runtime_error {
 public:
@@ -39,12 +48,12 @@ public:
     // Size of the primary screen in pixels. Throws DesktopError.
     virtual ScreenExtent primaryScreenSize() = 0;
 
-    // Shows the bitmap file bitmapPath as the wallpaper, placed as given. pixels, when not
-    // null, is that file's picture already decoded: implementations that draw the wallpaper
-    // themselves use it instead of reading the file again; those that hand the desktop a
-    // file name use the path. Throws DesktopError (or PictureError for an unreadable file).
+    // Shows the bitmap file bitmapPath as the wallpaper, placed as given. Implementations
+    // that draw the wallpaper themselves use pixels where given instead of reading the file
+    // again; those that hand the desktop a file name use the path. Throws DesktopError (or
+    // PictureError for an unreadable file).
     virtual void setWallpaper(const std::string& bitmapPath, Placement placement,
-                              const render::Image* pixels) = 0;
+                              const WallpaperPixels& pixels) = 0;
 
     // A short name for messages and tests ("x11-root", "fake").
     virtual std::string name() const = 0;

@@ -9,16 +9,17 @@ ScreenExtent FakeDesktop::primaryScreenSize() {
     return m_screen;
 }
 
-void FakeDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const render::Image* pixels) {
+void FakeDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) {
     if (m_failing) throw DesktopError("fake desktop: failing");
     Call call;
     call.bitmapPath = bitmapPath;
     call.placement = placement;
-    call.hadPixels = pixels != nullptr;
-    if (pixels) {
-        call.width = pixels->width();
-        call.height = pixels->height();
+    call.hadPixels = pixels.picture != nullptr;
+    if (pixels.picture) {
+        call.width = pixels.picture->width();
+        call.height = pixels.picture->height();
     }
+    call.hadScreenSized = pixels.screenSized != nullptr;
     m_calls.push_back(call);
 }
 

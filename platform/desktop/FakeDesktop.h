@@ -13,14 +13,15 @@ public:
         std::string bitmapPath;
         Placement placement = Placement::Centred;
         bool hadPixels = false;
-        std::int32_t width = 0;  // of the pixels handed over, 0 without
+        std::int32_t width = 0;  // of the picture handed over, 0 without
         std::int32_t height = 0;
+        bool hadScreenSized = false;
     };
 
     explicit FakeDesktop(ScreenExtent screen = {1024, 768}) : m_screen(screen) {}
 
     ScreenExtent primaryScreenSize() override;
-    void setWallpaper(const std::string& bitmapPath, Placement placement, const render::Image* pixels) override;
+    void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override { return "fake"; }
 
     void setScreen(ScreenExtent screen) { m_screen = screen; }

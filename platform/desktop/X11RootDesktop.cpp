@@ -206,11 +206,12 @@ ScreenExtent X11RootDesktop::primaryScreenSize() {
     return {DisplayWidth(c.get(), screen), DisplayHeight(c.get(), screen)};
 }
 
-void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const render::Image* pixels) {
+void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) {
     render::Image loaded;
-    if (!pixels) {
+    const render::Image* picture = pixels.picture;
+    if (!picture) {
         loaded = render::LoadBmpFile(bitmapPath);
-        pixels = &loaded;
+        picture = &loaded;
     }
     m_usedSharedMemory = false;
 
@@ -224,7 +225,12 @@ void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement place
     const int depth = DefaultDepth(dpy, screen);
     Visual* visual = DefaultVisual(dpy, screen);
 
-    const render::Image frame = Compose(*pixels, placement, sw, sh);
+    // A picture scaled to the screen on the way (beside the decoder) is used as it is.
+    render::Image composed;
+    const render::Image* ready = pixels.screenSized;
+    const bool usable = placement == Placement::Stretched && ready && ready->width() == sw && ready->height() == sh;
+    if (!usable) composed = Compose(*picture, placement, sw, sh);
+    const render::Image& frame = usable ? *ready : composed;
 
     const Pixmap pixmap = XCreatePixmap(dpy, root, static_cast<unsigned>(sw), static_cast<unsigned>(sh),
                                         static_cast<unsigned>(depth));

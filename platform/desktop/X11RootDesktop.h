@@ -15,7 +15,7 @@ public:
     explicit X11RootDesktop(std::string displayName = {});
 
     ScreenExtent primaryScreenSize() override;
-    void setWallpaper(const std::string& bitmapPath, Placement placement, const render::Image* pixels) override;
+    void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override { return "x11-root"; }
 
     // Whether the last setWallpaper sent the pixels through shared memory (MIT-SHM).

@@ -1,0 +1,201 @@
+#include "BmpCodec.h"
+#include "ImageConversion.h"
+#include "PictureError.h"
+#include "PictureFixtures.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+namespace kalidrome::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A System folder (with a trailing "/") in a temporary folder, and pictures beside it.
+class ConversionTest : public ::testing::Test {
+protected:
+    ConversionTest() : system(dir.path() + "/System/") { fs::create_directories(system + "Images"); }
+
+    std::string Wallpaper() const { return system + "WallPaper.bmp"; }
+    render::Image ReadWallpaper() const { return render::LoadBmpFile(Wallpaper()); }
+    // Files in the System folder other than the ones the test put there.
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(system))
+            if (e.is_regular_file() && e.path().filename() != "WallPaper.bmp") names.push_back(e.path().filename());
+        return names;
+    }
+
+    // Bottom.bmp 8 x 4: dark grey with one magenta pixel at its (1, 1). Right.bmp 4 x 6:
+    // magenta (transparent) except column 3 and pixel (0, 0), which is (254, 0, 255).
+    void WriteOverlays() {
+        render::Image bottom = SolidImage(8, 4, Rgb{40, 40, 40});
+        SetPixel(bottom, 1, 1, kMagenta);
+        render::WriteBmpFile(system + "Images/Bottom.bmp", bottom);
+        render::Image right = MakeImage(4, 6, [](std::int32_t x, std::int32_t) { return x == 3 ? kBlue : kMagenta; });
+        SetPixel(right, 0, 0, Rgb{254, 0, 255});
+        render::WriteBmpFile(system + "Images/Right.bmp", right);
+    }
+
+    TempDir dir;
+    std::string system;
+};
+
+TEST_F(ConversionTest, GreyscaleUsesWeights77_151_28OnTheBitmapPath) {
+    const render::Image source = MakeImage(4, 1, [](std::int32_t x, std::int32_t) {
+        return std::array{kWhite, kRed, kGreen, kBlue}[static_cast<std::size_t>(x)];
+    });
+    render::WriteBmpFile(dir.file("p.bmp"), source);
+    const render::ConvertedPicture out = render::ConvertPicture(dir.file("p.bmp"), system, true, false);
+    EXPECT_EQ(out.bitmapPath, Wallpaper());
+    const render::Image grey = ReadWallpaper();
+    const std::uint8_t expected[] = {255, 76, 150, 27};
+    for (std::int32_t x = 0; x < 4; ++x) {
+        const std::uint8_t g = expected[x];
+        EXPECT_EQ(Describe(PixelAt(grey, x, 0)), Describe(Rgb{g, g, g})) << "pixel " << x;
+        EXPECT_EQ(Describe(PixelAt(out.pixels, x, 0)), Describe(Rgb{g, g, g})) << "in memory, pixel " << x;
+    }
+}
+
+TEST_F(ConversionTest, BitmapWithGreyscaleOffIsHandedOnUnread) {
+    // Not even a valid bitmap: the file is not opened here.
+    WriteBytes(dir.file("p.bmp"), {'n', 'o', 't'});
+    const render::ConvertedPicture out = render::ConvertPicture(dir.file("p.bmp"), system, false, true);
+    EXPECT_EQ(out.bitmapPath, dir.file("p.bmp"));
+    EXPECT_TRUE(out.pixels.empty());
+    EXPECT_FALSE(fs::exists(Wallpaper()));
+}
+
+TEST_F(ConversionTest, NonTwentyFourBitBitmapWithGreyscaleIsWrittenUnchanged) {
+    // An 8-bit palette bitmap in red: stays red, byte for byte.
+    std::vector<std::uint8_t> file = render::BmpHeader24(2, 1);
+    file[10] = 54 + 8;           // pixels after a two-entry colour table
+    file[28] = 8;                // bits per pixel
+    file[46] = 2;                // colours used
+    file.insert(file.end(), {0, 0, 255, 0, 0, 255, 0, 0});  // red, green
+    file.insert(file.end(), {0, 1, 0, 0});                  // one row, padded
+    WriteBytes(dir.file("p8.bmp"), file);
+    const render::ConvertedPicture out = render::ConvertPicture(dir.file("p8.bmp"), system, true, false);
+    EXPECT_EQ(out.bitmapPath, Wallpaper());
+    EXPECT_EQ(ReadBytes(Wallpaper()), file);
+    EXPECT_EQ(Describe(PixelAt(out.pixels, 0, 0)), Describe(kRed));
+}
+
+TEST_F(ConversionTest, JpegAndPngStayInColourWithGreyscaleOn) {
+    WriteColourJpeg(dir.file("p.jpg"), SolidImage(16, 16, kRed));
+    render::ConvertPicture(dir.file("p.jpg"), system, true, false);
+    EXPECT_TRUE(Near(PixelAt(ReadWallpaper(), 8, 8), kRed, 6)) << Describe(PixelAt(ReadWallpaper(), 8, 8));
+
+    WritePng(dir.file("p.png"), 1, 1, {}, {0, 0, 255});
+    render::ConvertPicture(dir.file("p.png"), system, true, false);
+    EXPECT_EQ(Describe(PixelAt(ReadWallpaper(), 0, 0)), Describe(kBlue));
+}
+
+TEST_F(ConversionTest, ExtensionsInCapitalsAreStillJpegAndPng) {
+    WriteColourJpeg(dir.file("P.JPG"), SolidImage(16, 8, kGreen));
+    EXPECT_EQ(render::ConvertPicture(dir.file("P.JPG"), system, false, false).bitmapPath, Wallpaper());
+    EXPECT_EQ(ReadWallpaper().width(), 16);
+    WriteColourJpeg(dir.file("q.Jpeg"), SolidImage(9, 8, kGreen));
+    render::ConvertPicture(dir.file("q.Jpeg"), system, false, false);
+    EXPECT_EQ(ReadWallpaper().width(), 9);
+    WritePng(dir.file("R.PNG"), 3, 1, {}, {0, 0, 0, 1, 1, 1, 2, 2, 2});
+    render::ConvertPicture(dir.file("R.PNG"), system, false, false);
+    EXPECT_EQ(ReadWallpaper().width(), 3);
+}
+
+TEST_F(ConversionTest, FrameGoesOnA1024By768JpegWithUseMask) {
+    WriteOverlays();
+    const Rgb picture{100, 100, 100};
+    WriteColourJpeg(dir.file("p.jpg"), SolidImage(1024, 768, picture));
+    render::ConvertPicture(dir.file("p.jpg"), system, false, true);
+    const render::Image out = ReadWallpaper();
+    // Right.bmp covers x 1020..1023, y 762..767; Bottom.bmp x 1016..1023, y 764..767.
+    EXPECT_EQ(Describe(PixelAt(out, 1020, 762)), Describe(Rgb{254, 0, 255})) << "near-magenta is drawn";
+    EXPECT_EQ(Describe(PixelAt(out, 1023, 762)), Describe(kBlue)) << "Right.bmp opaque column";
+    EXPECT_TRUE(Near(PixelAt(out, 1021, 763), picture, 3)) << "magenta shows the picture: " << Describe(PixelAt(out, 1021, 763));
+    EXPECT_EQ(Describe(PixelAt(out, 1021, 766)), Describe(Rgb{40, 40, 40})) << "magenta over Bottom.bmp shows Bottom.bmp";
+    EXPECT_EQ(Describe(PixelAt(out, 1017, 765)), Describe(kMagenta)) << "Bottom.bmp's own magenta is drawn";
+    EXPECT_EQ(Describe(PixelAt(out, 1016, 767)), Describe(Rgb{40, 40, 40}));
+    EXPECT_TRUE(Near(PixelAt(out, 1015, 767), picture, 3)) << "left of the overlays";
+}
+
+TEST_F(ConversionTest, NoFrameForOtherSizesKindsOrWithoutUseMask) {
+    WriteOverlays();
+    const Rgb picture{100, 100, 100};
+    WriteColourJpeg(dir.file("exact.jpg"), SolidImage(1024, 768, picture));
+    WriteColourJpeg(dir.file("taller.jpg"), SolidImage(1024, 769, picture));
+    std::vector<std::uint16_t> samples;
+    for (int i = 0; i < 1024 * 768 * 3; ++i) samples.push_back(100);
+    WritePng(dir.file("exact.png"), 1024, 768, {}, samples);
+    render::WriteBmpFile(dir.file("exact.bmp"), SolidImage(1024, 768, picture));
+    const struct {
+        const char* file;
+        bool greyScale;
+        bool useMask;
+    } cases[] = {{"exact.jpg", false, false}, {"taller.jpg", false, true}, {"exact.png", false, true}, {"exact.bmp", true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const render::ConvertedPicture out = render::ConvertPicture(dir.file(c.file), system, c.greyScale, c.useMask);
+        const render::Image written = ReadWallpaper();
+        const std::int32_t h = written.height();
+        EXPECT_TRUE(Near(PixelAt(written, 1023, h - 1), picture, 3)) << Describe(PixelAt(written, 1023, h - 1));
+        EXPECT_TRUE(Near(PixelAt(written, 1020, h - 6), picture, 3)) << Describe(PixelAt(written, 1020, h - 6));
+    }
+}
+
+TEST_F(ConversionTest, MissingOverlayStopsBeforeWallpaperIsWritten) {
+    WriteOverlays();
+    fs::remove(system + "Images/Right.bmp");
+    WriteBytes(Wallpaper(), {'o', 'l', 'd'});
+    WriteColourJpeg(dir.file("p.jpg"), SolidImage(1024, 768, kRed));
+    EXPECT_THROW(render::ConvertPicture(dir.file("p.jpg"), system, false, true), render::PictureError);
+    EXPECT_EQ(ReadBytes(Wallpaper()), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+}
+
+TEST_F(ConversionTest, FailuresLeaveTheOldWallpaperWholeAndNoTemporaryFiles) {
+    WriteBytes(Wallpaper(), {'o', 'l', 'd'});
+    WriteColourJpeg(dir.file("good.jpg"), MakeImage(256, 256, [](std::int32_t x, std::int32_t y) {
+                        return Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 9};
+                    }));
+    std::vector<std::uint8_t> cut = ReadBytes(dir.file("good.jpg"));
+    cut.resize(cut.size() * 2 / 3);
+    WriteBytes(dir.file("cut.jpg"), cut);
+    WriteBytes(dir.file("junk.png"), {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0});
+    WriteBytes(dir.file("junk.bmp"), {'B', 'M', 0, 0});
+    const struct {
+        const char* file;
+        bool greyScale;
+    } cases[] = {{"cut.jpg", false}, {"junk.png", false}, {"junk.bmp", true}, {"missing.jpg", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        EXPECT_THROW(render::ConvertPicture(dir.file(c.file), system, c.greyScale, false), std::exception);
+        EXPECT_EQ(ReadBytes(Wallpaper()), (std::vector<std::uint8_t>{'o', 'l', 'd'}));
+        EXPECT_TRUE(Leftovers().empty()) << Leftovers().front();
+    }
+}
+
+TEST_F(ConversionTest, UnwritableSystemFolderRaises) {
+    WriteColourJpeg(dir.file("p.jpg"), SolidImage(8, 8, kRed));
+    EXPECT_THROW(render::ConvertPicture(dir.file("p.jpg"), dir.path() + "/NoSuchFolder/", false, false), render::PictureError);
+}
+
+TEST_F(ConversionTest, JpegWrittenAsDecodedMatchesThePixelsInMemory) {
+    // Odd width (padded rows) and a height that is not a multiple of the decoder's batches.
+    WriteColourJpeg(dir.file("p.jpg"), MakeImage(333, 301, [](std::int32_t x, std::int32_t y) {
+                        return Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(x + y)};
+                    }));
+    const render::ConvertedPicture out = render::ConvertPicture(dir.file("p.jpg"), system, false, false, [](std::int32_t w, std::int32_t h) {
+        return render::PixelSize{w / 3, h / 3};
+    });
+    const render::Image written = ReadWallpaper();
+    ASSERT_EQ(written.byteSize(), out.pixels.byteSize());
+    EXPECT_EQ(std::memcmp(written.data(), out.pixels.data(), written.byteSize()), 0);
+    EXPECT_EQ(out.scaled.width(), 111);
+    EXPECT_EQ(out.scaled.height(), 100);
+}
+
+}  // namespace
+}  // namespace kalidrome::test

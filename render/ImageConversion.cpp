@@ -7,6 +7,7 @@
 #include "PictureLoader.h"
 #include "PngCodec.h"
 #include "RowPipeline.h"
+#include "Scale.h"
 #include "Settings.h"
 
 #include <algorithm>
@@ -70,12 +71,18 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
             WriteBmpFile(target, result.pixels);
         } else {
             // Rows go to the file as they are decoded, each to its final (bottom-up) place,
-            // written by a second thread while the next rows decode.
+            // written (and scaled, if asked) by a second thread while the next rows decode.
             CheckPictureSize(header.width, header.height);
             BmpStreamWriter writer(target, header.width, header.height);
+            std::unique_ptr<StreamingAreaAverage> scaler;
+            const PixelSize scaleTo = alsoScale ? alsoScale(header.width, header.height) : PixelSize{};
+            if (scaleTo.width > 0 && scaleTo.height > 0)
+                scaler = std::make_unique<StreamingAreaAverage>(header.width, header.height, scaleTo.width,
+                                                                scaleTo.height);
             const std::uint8_t* top = nullptr;
-            RowPipeline pipeline(header.height, [&writer, &top](std::int32_t first, std::int32_t count) {
+            RowPipeline pipeline(header.height, [&](std::int32_t first, std::int32_t count) {
                 writer.writeRows(top, first, count);
+                if (scaler) scaler->addRows(top, first, count);
             });
             DecodeJpegInto(bytes.data(), bytes.size(), result.pixels, 8,
                            [&](const Image& image, std::int32_t first, std::int32_t count) {
@@ -84,6 +91,7 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
                            });
             pipeline.finish();
             writer.commit();
+            if (scaler) result.scaled = scaler->take();
         }
     } catch (const PictureError& e) {
         throw PictureError(std::string(e.what()) + " (" + picturePath + ")");
@@ -105,9 +113,9 @@ ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::st
 }
 
 ConvertedPicture ConvertPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                bool useMask) {
+                                bool useMask, const ScaleRequest& alsoScale) {
     switch (KindByExtension(picturePath)) {
-        case PictureKind::Jpeg: return ConvertJpegPicture(picturePath, systemPath, useMask);
+        case PictureKind::Jpeg: return ConvertJpegPicture(picturePath, systemPath, useMask, alsoScale);
         case PictureKind::Png: return ConvertPngPicture(picturePath, systemPath);
         default: break;
     }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -120,6 +121,23 @@ TEST_F(ConversionTest, FrameGoesOnA1024By768JpegWithUseMask) {
     EXPECT_EQ(Describe(PixelAt(out, 1017, 765)), Describe(kMagenta)) << "Bottom.bmp's own magenta is drawn";
     EXPECT_EQ(Describe(PixelAt(out, 1016, 767)), Describe(Rgb{40, 40, 40}));
     EXPECT_TRUE(Near(PixelAt(out, 1015, 767), picture, 3)) << "left of the overlays";
+}
+
+TEST_F(ConversionTest, ShippedOverlaysFrameTheCorner) {
+    const char* source = std::getenv("KALIDROME_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    for (const char* name : {"Bottom.bmp", "Right.bmp"})
+        fs::copy_file(std::string(source) + "/data/System/Images/" + name, system + "Images/" + name);
+    const render::Image right = render::LoadBmpFile(system + "Images/Right.bmp");
+    EXPECT_EQ(Describe(PixelAt(right, 0, 0)), Describe(kMagenta)) << "Right.bmp lets the picture show at its top-left";
+    const Rgb picture{200, 180, 40};
+    WriteColourJpeg(dir.file("p.jpg"), SolidImage(1024, 768, picture));
+    render::ConvertPicture(dir.file("p.jpg"), system, false, true);
+    const render::Image out = ReadWallpaper();
+    EXPECT_TRUE(Near(PixelAt(out, 1024 - right.width(), 768 - right.height()), picture, 3));
+    EXPECT_FALSE(Near(PixelAt(out, 1023, 767), picture, 40)) << "the corner is framed";
+    EXPECT_FALSE(Near(PixelAt(out, 10, 767), picture, 40)) << "the bottom bar runs along the bottom";
+    EXPECT_TRUE(Near(PixelAt(out, 10, 700), picture, 3));
 }
 
 TEST_F(ConversionTest, NoFrameForOtherSizesKindsOrWithoutUseMask) {

@@ -155,7 +155,16 @@ void WallpaperList::Clear() {
 
 TListItemInfo* WallpaperList::first() { return m_entries.empty() ? nullptr : m_entries.front().get(); }
 
+const TListItemInfo* WallpaperList::first() const {
+    return m_entries.empty() ? nullptr : m_entries.front().get();
+}
+
 TListItemInfo* WallpaperList::next(const TListItemInfo& entry) {
+    std::size_t index = entry.m_index + 1;
+    return index < m_entries.size() ? m_entries[index].get() : nullptr;
+}
+
+const TListItemInfo* WallpaperList::next(const TListItemInfo& entry) const {
     std::size_t index = entry.m_index + 1;
     return index < m_entries.size() ? m_entries[index].get() : nullptr;
 }

@@ -19,7 +19,8 @@ namespace kalidrome {
 // Change notification: the change listener runs once when the outermost EndUpdate closes
 // and once after each change made outside any update, so a view refreshes once per bulk
 // change. Selection and layout changes made through an entry itself (setSelected,
-// LayOutRow) come from the view and notify nothing.
+// LayOutRow) come from the view and notify nothing. Listeners must not throw: they run
+// when an update closes, also while an error is on its way out.
 class WallpaperList {
 public:
     WallpaperList();
@@ -58,7 +59,9 @@ public:
     TListItemInfo& at(std::size_t index) { return *m_entries.at(index); }
     const TListItemInfo& at(std::size_t index) const { return *m_entries.at(index); }
     TListItemInfo* first();
+    const TListItemInfo* first() const;
     TListItemInfo* next(const TListItemInfo& entry);
+    const TListItemInfo* next(const TListItemInfo& entry) const;
     TListItemInfo* find(EntryId id);
     const TListItemInfo* find(EntryId id) const;
     std::optional<std::size_t> indexOf(EntryId id) const;

@@ -250,6 +250,8 @@ std::vector<RefusedCase> RefusedCases() {
     };
 }
 
+void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
+
 class RefusedFileTest : public ::testing::TestWithParam<RefusedCase> {};
 
 TEST_P(RefusedFileTest, RaisesItsMessageAndKeepsWhatWasRead) {
@@ -302,6 +304,8 @@ std::vector<AcceptedCase> AcceptedCases() {
     };
 }
 
+void PrintTo(const AcceptedCase& c, std::ostream* os) { *os << c.name; }
+
 class AcceptedFileTest : public ::testing::TestWithParam<AcceptedCase> {};
 
 TEST_P(AcceptedFileTest, ReadsEveryEntry) {
@@ -329,6 +333,12 @@ TEST(ListFileTest, PayloadDamageCostsOnlyThatEntry) {
     };
     std::string hugeName;
     test::PutU32(hugeName, 0xFFFFFFF0u);
+    // The same picture claiming to be 5000 pixels wide: no thumbnail is that big.
+    std::string giant = JpegString();
+    const std::size_t sof = giant.find("\xff\xc0");
+    ASSERT_NE(sof, std::string::npos);
+    giant[sof + 7] = static_cast<char>(5000 >> 8);
+    giant[sof + 8] = static_cast<char>(5000 & 0xFF);
     struct Case {
         const char* name;
         std::string payload;
@@ -339,6 +349,7 @@ TEST(ListFileTest, PayloadDamageCostsOnlyThatEntry) {
         {"ThumbnailLongerThanFile", names(thumbnail(0x7FFFFFFFu, "")), "/P/d.jpg"},
         {"ThumbnailNotJpeg", names(thumbnail(6, "abcdef")), "/P/d.jpg"},
         {"ThumbnailCut", names(thumbnail(20, JpegString().substr(0, 20))), "/P/d.jpg"},
+        {"ThumbnailGiant", names(thumbnail(static_cast<std::uint32_t>(giant.size()), giant)), "/P/d.jpg"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -48,6 +48,8 @@ struct AddFilesCase {
     std::string currentAfter;
 };
 
+void PrintTo(const AddFilesCase& c, std::ostream* os) { *os << c.name; }
+
 class AddFilesTest : public ::testing::TestWithParam<AddFilesCase> {};
 
 TEST_P(AddFilesTest, AddsWhatIsNotListed) {

@@ -28,6 +28,32 @@ struct FolderKeyHash {
     }
 };
 
+// A mask of the common form "*" + plain text ("*.jpg") is a case-blind test of the
+// name's end, much cheaper than the general matcher on every name of a big tree.
+class CompiledMask {
+public:
+    explicit CompiledMask(std::string_view mask) : m_mask(mask) {
+        m_suffixOnly = !mask.empty() && mask.front() == '*' &&
+                       mask.find_first_of("*?", 1) == std::string_view::npos;
+        if (m_suffixOnly)
+            for (char c : mask.substr(1)) m_suffix.push_back(FoldCase(c));
+    }
+
+    bool matches(std::string_view name) const {
+        if (!m_suffixOnly) return MatchesMask(name, m_mask);
+        if (name.size() < m_suffix.size()) return false;
+        const char* tail = name.data() + (name.size() - m_suffix.size());
+        for (std::size_t i = 0; i < m_suffix.size(); ++i)
+            if (FoldCase(tail[i]) != m_suffix[i]) return false;
+        return true;
+    }
+
+private:
+    std::string m_mask;
+    bool m_suffixOnly = false;
+    std::string m_suffix;
+};
+
 // Closes a directory stream on every way out.
 class DirHandle {
 public:
@@ -75,6 +101,7 @@ std::vector<std::string> FindImagesMulti(const std::string& folder,
     std::vector<std::string> result;
     if (folder.empty() || masks.empty()) return result;
 
+    std::vector<CompiledMask> compiled(masks.begin(), masks.end());
     std::vector<std::vector<std::string>> perMask(masks.size());
     std::unordered_set<FolderKey, FolderKeyHash> searched;
     std::vector<std::string> pending{folder.back() == '/' ? folder : folder + "/"};
@@ -96,7 +123,7 @@ std::vector<std::string> FindImagesMulti(const std::string& folder,
             std::string_view name(ent->d_name);
             bool anyMatch = false;
             for (std::size_t i = 0; i < masks.size(); ++i) {
-                matched[i] = MatchesMask(name, masks[i]);
+                matched[i] = compiled[i].matches(name);
                 anyMatch = anyMatch || matched[i];
             }
             const bool folderCandidate = recurse && name.front() != '.';

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace kalidrome::render {
@@ -147,8 +148,23 @@ void AtomicFile::commit() {
         fail("Unable to write to");
     }
     m_fd = -1;
-    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) fail("Unable to write to");
+    // Replacing a large file frees its cached pages when the last reference goes, which for
+    // a 70 MB wallpaper takes tens of milliseconds inside rename(). Holding the old file
+    // open across the rename moves that work to whoever closes it last: a short-lived thread
+    // of its own, off the path of the change.
+    const int old = ::open(m_target.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        if (old >= 0) ::close(old);
+        fail("Unable to write to");
+    }
     m_committed = true;
+    if (old >= 0) {
+        try {
+            std::thread([old] { ::close(old); }).detach();
+        } catch (...) {
+            ::close(old);
+        }
+    }
 }
 
 void WriteFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size) {

@@ -33,10 +33,14 @@ bool SetWallpaperFromFile(const std::string& picturePath, const std::string& sys
         // The style is a record for other programs; no desktop here reads it back, so a
         // configuration folder that cannot be written must not keep the wallpaper from
         // changing.
+        // Most changes keep the style, and rewriting the file each time would cost a disk
+        // write per cycle for nothing.
         try {
-            registry.writeString(platform::kDesktopKey, platform::kWallpaperStyleValue,
-                                 placement == platform::Placement::Stretched ? platform::kWallpaperStyleStretched
-                                                                             : platform::kWallpaperStyleCentred);
+            const std::string_view style = placement == platform::Placement::Stretched
+                                               ? platform::kWallpaperStyleStretched
+                                               : platform::kWallpaperStyleCentred;
+            if (registry.readString(platform::kDesktopKey, platform::kWallpaperStyleValue) != style)
+                registry.writeString(platform::kDesktopKey, platform::kWallpaperStyleValue, style);
         } catch (...) {
         }
         platform::WallpaperPixels pixels;

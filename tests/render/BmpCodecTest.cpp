@@ -225,7 +225,7 @@ std::vector<BadCase> BadCases() {
     return {
         {"empty", [] { return std::vector<std::uint8_t>{}; }},
         {"not_bm", [] { auto f = Good24(); f[0] = 'X'; return f; }},
-        {"pixels_cut_short", [] { auto f = Good24(); f.resize(f.size() - 1); return f; }},
+        {"pixels_cut_short", [] { auto f = Good24(); f.pop_back(); return f; }},
         {"header_cut_short", [] { auto f = Good24(); f.resize(30); return f; }},
         {"unknown_header_size", [] { auto f = Good24(); Put32(f, 14, 44); return f; }},
         {"bits_per_pixel_7", [] { auto f = Good24(); Put16(f, 28, 7); return f; }},

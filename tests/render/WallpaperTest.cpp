@@ -71,9 +71,13 @@ TEST_F(SetWallpaperTest, PlacementFollowsTheDesktopsScreenAndTheOptions) {
     desktop.setScreen({1280, 1024});
     options.Res2 = {1280, 1024};
     EXPECT_TRUE(Set(dir.file("p.bmp")));
+    EXPECT_EQ(Style(), "0");
     options.StretchSmaller = true;
     EXPECT_TRUE(Set(dir.file("p.bmp")));
-    ASSERT_EQ(desktop.calls().size(), 2u);
+    EXPECT_EQ(Style(), "2");
+    EXPECT_TRUE(Set(dir.file("p.bmp")));
+    EXPECT_EQ(registry.writeCount(), 2u) << "an unchanged style is not written again";
+    ASSERT_EQ(desktop.calls().size(), 3u);
     EXPECT_EQ(desktop.calls()[0].placement, Placement::Centred);
     EXPECT_EQ(desktop.calls()[1].placement, Placement::Stretched);
 }

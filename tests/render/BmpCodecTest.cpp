@@ -108,6 +108,18 @@ const std::vector<Rgb> kPalette = {kRed, kGreen, kBlue, kWhite, kBlack, kYellow}
 const std::vector<std::vector<std::uint32_t>> kIndices = {{0, 1, 2}, {3, 4, 5}};
 const std::vector<std::vector<std::uint32_t>> kRgb24 = {{0xFF0000, 0x00FF00, 0x0000FF}, {0xFFFFFF, 0x000000, 0xFFFF00}};
 
+// Every pixel of image against the expected rows (top row first).
+void ExpectPixels(const render::Image& image, const std::vector<std::vector<Rgb>>& expected) {
+    ASSERT_EQ(image.height(), static_cast<std::int32_t>(expected.size()));
+    ASSERT_EQ(image.width(), static_cast<std::int32_t>(expected[0].size()));
+    for (std::int32_t y = 0; y < image.height(); ++y)
+        for (std::int32_t x = 0; x < image.width(); ++x) {
+            SCOPED_TRACE("pixel " + std::to_string(x) + "," + std::to_string(y));
+            EXPECT_EQ(Describe(PixelAt(image, x, y)),
+                      Describe(expected[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)]));
+        }
+}
+
 struct VariantCase {
     const char* name;
     BmpSpec spec;
@@ -157,14 +169,7 @@ TEST_P(BmpVariantTest, DecodesToKnownPixels) {
     EXPECT_EQ(info.bitsPerPixel, c.spec.bitsPerPixel);
     EXPECT_EQ(info.topDown, c.spec.topDown);
 
-    const render::Image image = DecodeBmp(file.data(), file.size());
-    ASSERT_EQ(image.width(), w);
-    ASSERT_EQ(image.height(), h);
-    for (std::int32_t y = 0; y < h; ++y)
-        for (std::int32_t x = 0; x < w; ++x) {
-            SCOPED_TRACE("pixel " + std::to_string(x) + "," + std::to_string(y));
-            EXPECT_EQ(Describe(PixelAt(image, x, y)), Describe(c.expected[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)]));
-        }
+    ExpectPixels(DecodeBmp(file.data(), file.size()), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, BmpVariantTest, ::testing::ValuesIn(VariantCases()),
@@ -203,12 +208,7 @@ TEST_P(BmpRleTest, DecodesToKnownPixels) {
     const RleCase& c = GetParam();
     BmpSpec spec{40, c.bitsPerPixel, c.compression, false, {}, kPalette, c.data};
     const std::vector<std::uint8_t> file = BuildBmp(spec, 3, 2, {});
-    const render::Image image = DecodeBmp(file.data(), file.size());
-    for (std::int32_t y = 0; y < 2; ++y)
-        for (std::int32_t x = 0; x < 3; ++x) {
-            SCOPED_TRACE("pixel " + std::to_string(x) + "," + std::to_string(y));
-            EXPECT_EQ(Describe(PixelAt(image, x, y)), Describe(c.expected[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)]));
-        }
+    ExpectPixels(DecodeBmp(file.data(), file.size()), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rle, BmpRleTest, ::testing::ValuesIn(RleCases()),

@@ -56,11 +56,26 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path) {
 namespace {
 
 struct JpegFile {
-    explicit JpegFile(const std::string& path) : file(std::fopen(path.c_str(), "wb")) {
+    JpegFile(const std::string& path, std::int32_t width, std::int32_t height, int components, J_COLOR_SPACE space)
+        : file(std::fopen(path.c_str(), "wb")) {
         if (!file) throw std::runtime_error("cannot write " + path);
         cinfo.err = jpeg_std_error(&err);
         jpeg_create_compress(&cinfo);
         jpeg_stdio_dest(&cinfo, file);
+        cinfo.image_width = static_cast<JDIMENSION>(width);
+        cinfo.image_height = static_cast<JDIMENSION>(height);
+        cinfo.input_components = components;
+        cinfo.in_color_space = space;
+        jpeg_set_defaults(&cinfo);
+    }
+    // The same row for every line of the picture.
+    void WriteRows(std::vector<std::uint8_t>& row) {
+        jpeg_start_compress(&cinfo, TRUE);
+        for (JDIMENSION y = 0; y < cinfo.image_height; ++y) {
+            JSAMPROW r = row.data();
+            jpeg_write_scanlines(&cinfo, &r, 1);
+        }
+        jpeg_finish_compress(&cinfo);
     }
     ~JpegFile() {
         jpeg_destroy_compress(&cinfo);
@@ -74,12 +89,7 @@ struct JpegFile {
 }  // namespace
 
 void WriteColourJpeg(const std::string& path, const render::Image& image, int quality, bool progressive) {
-    JpegFile f(path);
-    f.cinfo.image_width = static_cast<JDIMENSION>(image.width());
-    f.cinfo.image_height = static_cast<JDIMENSION>(image.height());
-    f.cinfo.input_components = 3;
-    f.cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&f.cinfo);
+    JpegFile f(path, image.width(), image.height(), 3, JCS_RGB);
     jpeg_set_quality(&f.cinfo, quality, TRUE);
     if (progressive) jpeg_simple_progression(&f.cinfo);
     jpeg_start_compress(&f.cinfo, TRUE);
@@ -98,43 +108,23 @@ void WriteColourJpeg(const std::string& path, const render::Image& image, int qu
 }
 
 void WriteGreyJpeg(const std::string& path, std::int32_t width, std::int32_t height, std::uint8_t level) {
-    JpegFile f(path);
-    f.cinfo.image_width = static_cast<JDIMENSION>(width);
-    f.cinfo.image_height = static_cast<JDIMENSION>(height);
-    f.cinfo.input_components = 1;
-    f.cinfo.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&f.cinfo);
+    JpegFile f(path, width, height, 1, JCS_GRAYSCALE);
     jpeg_set_quality(&f.cinfo, 95, TRUE);
-    jpeg_start_compress(&f.cinfo, TRUE);
     std::vector<std::uint8_t> row(static_cast<std::size_t>(width), level);
-    for (std::int32_t y = 0; y < height; ++y) {
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&f.cinfo, &r, 1);
-    }
-    jpeg_finish_compress(&f.cinfo);
+    f.WriteRows(row);
 }
 
 void WriteCmykJpeg(const std::string& path, std::int32_t width, std::int32_t height, std::array<std::uint8_t, 4> inks,
                    bool adobeInverted) {
-    JpegFile f(path);
-    f.cinfo.image_width = static_cast<JDIMENSION>(width);
-    f.cinfo.image_height = static_cast<JDIMENSION>(height);
-    f.cinfo.input_components = 4;
-    f.cinfo.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&f.cinfo);
+    JpegFile f(path, width, height, 4, JCS_CMYK);
     jpeg_set_colorspace(&f.cinfo, JCS_CMYK);
     jpeg_set_quality(&f.cinfo, 95, TRUE);
     f.cinfo.write_Adobe_marker = adobeInverted ? TRUE : FALSE;
-    jpeg_start_compress(&f.cinfo, TRUE);
     std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
     for (std::int32_t x = 0; x < width; ++x)
         for (int k = 0; k < 4; ++k)
             row[4 * x + k] = adobeInverted ? static_cast<std::uint8_t>(255 - inks[k]) : inks[k];
-    for (std::int32_t y = 0; y < height; ++y) {
-        JSAMPROW r = row.data();
-        jpeg_write_scanlines(&f.cinfo, &r, 1);
-    }
-    jpeg_finish_compress(&f.cinfo);
+    f.WriteRows(row);
 }
 
 void WritePng(const std::string& path, std::int32_t width, std::int32_t height, const PngSpec& spec,

@@ -9,6 +9,24 @@
 
 namespace kalidrome::render {
 
+void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement placement,
+                           const platform::WallpaperPixels& pixels, platform::Desktop& desktop,
+                           platform::Registry& registry) {
+    // The style is a record for other programs; no desktop here reads it back, so a
+    // configuration folder that cannot be written must not keep the wallpaper from changing.
+    // Most changes keep the style, and rewriting the file each time would cost a disk write
+    // per cycle for nothing.
+    try {
+        const std::string_view style = placement == platform::Placement::Stretched
+                                           ? platform::kWallpaperStyleStretched
+                                           : platform::kWallpaperStyleCentred;
+        if (registry.readString(platform::kDesktopKey, platform::kWallpaperStyleValue) != style)
+            registry.writeString(platform::kDesktopKey, platform::kWallpaperStyleValue, style);
+    } catch (...) {
+    }
+    desktop.setWallpaper(bitmapPath, placement, pixels);
+}
+
 bool SetWallpaperFromFile(const std::string& picturePath, const std::string& systemPath,
                           const WallpaperOptions& options, platform::Desktop& desktop, platform::Registry& registry) {
     std::error_code ec;
@@ -30,23 +48,10 @@ bool SetWallpaperFromFile(const std::string& picturePath, const std::string& sys
         // A bitmap handed on as it is gets read once, here, for its size and its pixels.
         if (converted.pixels.empty()) converted.pixels = LoadBmpFile(converted.bitmapPath);
         const platform::Placement placement = placementFor(converted.pixels.width(), converted.pixels.height());
-        // The style is a record for other programs; no desktop here reads it back, so a
-        // configuration folder that cannot be written must not keep the wallpaper from
-        // changing.
-        // Most changes keep the style, and rewriting the file each time would cost a disk
-        // write per cycle for nothing.
-        try {
-            const std::string_view style = placement == platform::Placement::Stretched
-                                               ? platform::kWallpaperStyleStretched
-                                               : platform::kWallpaperStyleCentred;
-            if (registry.readString(platform::kDesktopKey, platform::kWallpaperStyleValue) != style)
-                registry.writeString(platform::kDesktopKey, platform::kWallpaperStyleValue, style);
-        } catch (...) {
-        }
         platform::WallpaperPixels pixels;
         pixels.picture = &converted.pixels;
         if (!converted.scaled.empty()) pixels.screenSized = &converted.scaled;
-        desktop.setWallpaper(converted.bitmapPath, placement, pixels);
+        ApplyDesktopWallpaper(converted.bitmapPath, placement, pixels, desktop, registry);
         return true;
     } catch (...) {
         return false;

@@ -18,6 +18,13 @@ struct WallpaperOptions {
     settings::ScreenSize Res2 = settings::ResolutionRow(settings::kResDefault);  // "smaller than"
 };
 
+// Records the placement as WallpaperStyle ("2" stretched, "0" centred) under
+// "Control Panel\Desktop" (a failed write is dropped: the record is for other programs) and
+// hands the bitmap to the desktop. Throws what the desktop throws.
+void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement placement,
+                           const platform::WallpaperPixels& pixels, platform::Desktop& desktop,
+                           platform::Registry& registry);
+
 // The one routine that puts a picture on the desktop: converts it (WallPaper.bmp), chooses
 // stretched or centred against the primary screen, records the choice as WallpaperStyle
 // ("2" or "0") under "Control Panel\Desktop" and hands the decoded bitmap to the desktop.

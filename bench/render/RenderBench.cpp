@@ -51,6 +51,7 @@ double Median(std::vector<double> v) {
 }
 
 // Runs a program with extra environment entries, output discarded; true when it exits 0.
+// Waits in waitpid (test::Process polls every 20 ms, too coarse for timing).
 bool Run(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

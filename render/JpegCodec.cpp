@@ -116,10 +116,6 @@ bool StepRead(Decoder* d, JSAMPROW* rows, int count, int* got) {
     return true;
 }
 
-bool StepHeaderOnly(Decoder* d, const std::uint8_t* data, std::size_t size) {
-    return StepCreate(d, data, size);
-}
-
 class DecoderGuard {
 public:
     explicit DecoderGuard(Decoder& d) : m_d(d) {}
@@ -177,7 +173,7 @@ JpegHeader ReadJpegHeader(const std::uint8_t* data, std::size_t size) {
     Decoder d;
     Prepare(d);
     DecoderGuard guard(d);
-    if (!StepHeaderOnly(&d, data, size)) Fail(d);
+    if (!StepCreate(&d, data, size)) Fail(d);
     return {static_cast<std::int32_t>(d.cinfo.image_width), static_cast<std::int32_t>(d.cinfo.image_height),
             d.cinfo.num_components};
 }

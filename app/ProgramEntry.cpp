@@ -67,8 +67,9 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
 
         if (platform::FileExists(systemPath + std::string(kOneShotMarker)) &&
             settingsIni.readBool(kCloseImmediately.section, kCloseImmediately.key, kCloseImmediately.atLoad)) {
-            // The one-shot run: creation has run its single cycle; nothing else is started.
+            // The one-shot run: creation has run its single cycle; offer to save the list, end.
             ui::TraceEvent("one-shot");
+            frmMain1.saveListCommand();
             frmMain1.goAway();
             return 0;
         }

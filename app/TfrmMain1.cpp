@@ -1,49 +1,176 @@
 #include "TfrmMain1.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <cstdio>
+#include <thread>
 
+#include "AppIcon.h"
+#include "FileDialogs.h"
+#include "FindImages.h"
+#include "IniRegistry.h"
 #include "InstanceChannel.h"
 #include "InstanceServer.h"
+#include "MainMenus.h"
 #include "MessageBox.h"
 #include "ProcessInfo.h"
 #include "Settings.h"
-#include "TfrmOptions1.h"
+#include "Shell.h"
+#include "ThumbnailMaker.h"
+#include "Thumbnail.h"
 #include "Trace.h"
+#include "TrayIcon.h"
+#include "Wallpaper.h"
+#include "WallpaperListView.h"
 
 namespace kalidrome {
 
 using namespace settings;
 
+namespace {
+
+template <typename T, typename Make>
+T& Provided(T* given, std::unique_ptr<T>& own, Make make) {
+    if (given) return *given;
+    own = make();
+    return *own;
+}
+
+std::string FolderOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {};
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+JpegImage MakeThumbnail(const std::string& path) {
+    render::EncodedThumbnail t = render::MakeThumbnailFromFile(path);
+    return JpegImage{std::move(t.jpeg), t.width, t.height};
+}
+
+}  // namespace
+
 TfrmMain1::TfrmMain1(const StartContext& context, QWidget* parent)
     : QMainWindow(parent),
       m_systemPath(context.systemPath),
       m_firstArgument(context.firstArgument),
+      m_desktop(Provided(context.desktop, m_ownDesktop, [] { return platform::CreateDesktop(); })),
+      m_registry(Provided(context.registry, m_ownRegistry,
+                          [] { return std::make_unique<platform::IniRegistry>(platform::IniRegistry::DefaultPath()); })),
+      m_autostart(Provided(context.autostart, m_ownAutostart, [] { return std::make_unique<platform::XdgAutostart>(); })),
       m_startupIni(m_systemPath + std::string(kStartupFile)),
       m_settingsIni(m_systemPath + std::string(kSettingsFile)),
       m_heartbeat(m_startupIni, m_settingsIni, *context.clock),
+      m_translator(m_systemPath),
+      m_optionState(m_settingsIni, m_list,
+                    OptionState::Hooks{
+                        [this](bool v) {
+                            m_menus->actDisableCycling1->setChecked(v);
+                            m_cycleTimer.SetRunning(!v);
+                        },
+                        [this](bool v) {
+                            m_menus->actShowTray1->setChecked(v);
+                            m_tray->setShown(v);
+                        },
+                        [this](std::int32_t seconds) { m_cycleTimer.SetCountdown(seconds); },
+                        [this](bool disableCycling) { m_cycleTimer.StartStartupTimerAfterLoad(disableCycling); },
+                        [this] { m_listCommands.RefreshListCommands(ListOccasion::Loaded); },
+                        [this] { return windowTitle().toStdString(); },
+                        [this](const std::string& title) {
+                            setWindowTitle(QString::fromStdString(title));
+                            repaint();
+                        },
+                        [this](std::string_view text) { return m_translator.Translate(text, "MainForm"); },
+                    }),
+      m_menus(new MainMenus(this)),
+      m_lblThereAre1(new QLabel(QStringLiteral("There are "))),
+      m_lblFiles1(new QLabel(QStringLiteral("0"))),
+      m_lblFilesListed1(new QLabel(QStringLiteral(" files listed:"))),
+      m_view(new WallpaperListView(m_list)),
+      m_btnAdd1(new QPushButton(QStringLiteral("&Add"))),
+      m_btnCycle1(new QPushButton(QStringLiteral("&Cycle!"))),
+      m_listCommands(m_list, *m_menus, *m_lblFiles1, *m_btnCycle1),
+      m_tray(nullptr),
+      m_tmrCycle1(CycleTimer::kCycleTimerMs),
+      m_tmrStartup1(CycleTimer::kStartupTimerMs),
+      m_tmrDefiniteDate1(DefiniteDateScheduler::kCheckPeriodMs),
       m_tmrHeartbeat1(new QTimer(this)),
+      m_cycleTimer(m_tmrCycle1, m_tmrStartup1,
+                   CycleTimer::Hooks{
+                       [this] { m_engine.CycleNow(); },
+                       [this] { return m_optionState.options().Interval; },
+                       [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); },
+                       {},
+                       [this](std::string_view text, std::string_view section) {
+                           return m_translator.Translate(text, section);
+                       },
+                   }),
+      m_engine(m_list, m_optionState.options(),
+               CycleEngine::Hooks{
+                   [this](const std::string& path) { applyWallpaper(path); },
+                   [] { QCoreApplication::processEvents(); },
+                   [this] { m_cycleTimer.StopStartupTimer(); },
+                   [this] { m_listCommands.RefreshListCommands(ListOccasion::Removed); },
+                   {},
+                   [this](bool enabled) { m_menus->actCycle1->setEnabled(enabled); },
+                   [this](bool enabled) { m_menus->actPrevious1->setEnabled(enabled); },
+               }),
+      m_scheduler(m_settingsIni,
+                  context.localClock ? *context.localClock
+                                     : *(m_ownLocalClock = std::make_unique<SystemLocalClock>()),
+                  [this] { m_engine.CycleNow(); }),
+      m_thumbnails(new ThumbnailMaker(m_list, MakeThumbnail, 2, this)),
       m_instanceServer(new platform::InstanceServer(this)) {
     setObjectName("frmMain1");
     setWindowTitle("Kalidrome");
-    resize(290, 428);
-    setMinimumSize(290, 355);
     setWindowFlags(windowFlags() & ~Qt::WindowMinimizeButtonHint);
+    buildLayout();
 
-    // The last sign of life before the heartbeat takes over.
-    m_heartbeat.stamp();
-
+    // The creation sequence.
+    publishInRegistry();
+    m_heartbeat.stamp();  // the last sign of life before the heartbeat takes over
+    m_tray = new TrayIcon(ApplicationIcon(), m_menus->contextMenu(), this);
+    QApplication::setWindowIcon(ApplicationIcon());
     const bool settingsExisted = platform::FileExists(m_settingsIni.path());
+
+    Options& options = m_optionState.options();
+    options.Res1 = ResolutionRow(m_settingsIni.readInteger(kOptions, kRes1, kResDefault));
+    options.Res2 = ResolutionRow(m_settingsIni.readInteger(kOptions, kRes2, kResDefault));
     m_closeImmediatelyAtStart =
         m_settingsIni.readBool(kCloseImmediately.section, kCloseImmediately.key, kCloseImmediately.atLoad);
+    options.CurrIndex = m_settingsIni.readInteger(kOptions, kCurrIndex, 0);
+
+    wireCommands();
+    wireList();
+    loadAtCreation();
+
+    // Run-time texts follow the stored language when its file is there.
+    const std::string language = m_settingsIni.readString(kLanguages, kCurrLanguage, kCurrLanguageDefault);
+    if (m_translator.LanguageFileExists(language)) m_translator.SetCurrentLanguage(language);
+
+    m_engine.SetCurrentWallpaper({});
+    m_cycleTimer.SetCountdown(1);
+    m_exitRequested = false;
 
     // Later starts reach this instance here.
     connect(m_instanceServer, &platform::InstanceServer::requestReceived, this, &TfrmMain1::HandleAppMessage);
     const std::string endpoint = platform::InstanceEndpoint(m_systemPath, platform::CurrentHandle());
     if (!m_instanceServer->listen(QString::fromStdString(endpoint)))
         std::fprintf(stderr, "kalidrome: cannot listen for later starts at %s\n", endpoint.c_str());
+
+    m_engine.SetPreviousEntry(CycleEngine::kNone);
+    m_engine.ResetCurrentEntryFromIndex();
 
     // The marker exists exactly when the option is on.
     const std::string marker = m_systemPath + std::string(kOneShotMarker);
@@ -55,22 +182,196 @@ TfrmMain1::TfrmMain1(const StartContext& context, QWidget* parent)
     m_tmrHeartbeat1->setInterval(1000);
     connect(m_tmrHeartbeat1, &QTimer::timeout, this, &TfrmMain1::tmrHeartbeat1Timer);
     m_tmrHeartbeat1->start();
+    m_tmrDefiniteDate1.setOnTimeout([this] { m_scheduler.CheckDefiniteDates(); });
+    m_tmrDefiniteDate1.start();
 
-    if (m_closeImmediatelyAtStart) return;  // the one-shot run stays hidden
+    if (m_closeImmediatelyAtStart) {
+        // The one-shot run: one cycle now, the window stays hidden.
+        m_cycleTimer.SetRunning(false);
+        m_engine.CycleNow();
+        return;
+    }
 
+    m_listCommands.RefreshListCommands(ListOccasion::Click);
     if (!settingsExisted || m_firstArgument == "/c") {
         showMainWindow();
-        if (m_firstArgument == "/c")
-            QTimer::singleShot(0, this, [this] { openPreferences(1); });
+        if (m_firstArgument == "/c") QTimer::singleShot(0, this, [this] { openPreferences(1); });
+    }
+    m_view->fitFirstColumn();
+}
+
+TfrmMain1::~TfrmMain1() {
+    qApp->removeEventFilter(this);
+    goAway();
+    // The view and the thumbnail workers read the list, which goes with this object's
+    // members, before QWidget's destructor would delete the children.
+    delete m_thumbnails;
+    m_list.setChangeListener({});
+    m_list.setRowChangedListener({});
+    delete takeCentralWidget();
+}
+
+void TfrmMain1::buildLayout() {
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSize(8);
+    setFont(font);
+    resize(290, 428);
+    setMinimumSize(290, 355);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
+
+    m_lblThereAre1->setObjectName("lblThereAre1");
+    m_lblFiles1->setObjectName("lblFiles1");
+    m_lblFilesListed1->setObjectName("lblFilesListed1");
+    m_btnAdd1->setObjectName("btnAdd1");
+    m_btnCycle1->setObjectName("btnCycle1");
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 4);
+    layout->setSpacing(0);
+
+    auto* countLine = new QWidget(central);
+    countLine->setFixedHeight(19);
+    auto* countLayout = new QHBoxLayout(countLine);
+    countLayout->setContentsMargins(6, 0, 0, 0);
+    countLayout->setSpacing(0);
+    countLayout->addWidget(m_lblThereAre1, 0, Qt::AlignVCenter);
+    countLayout->addWidget(m_lblFiles1, 0, Qt::AlignVCenter);
+    countLayout->addWidget(m_lblFilesListed1, 0, Qt::AlignVCenter);
+    countLayout->addStretch(1);
+    layout->addWidget(countLine);
+    layout->addWidget(m_view, 1);
+
+    QFont bold = m_btnAdd1->font();
+    bold.setBold(true);
+    m_btnAdd1->setFont(bold);
+    QPalette navy = m_btnCycle1->palette();
+    navy.setColor(QPalette::ButtonText, QColor(0, 0, 128));
+    m_btnCycle1->setPalette(navy);
+    m_btnAdd1->setFixedSize(69, 21);
+    m_btnCycle1->setFixedSize(69, 21);
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(4, 4, 4, 0);
+    buttons->addWidget(m_btnAdd1);
+    buttons->addStretch(1);
+    buttons->addWidget(m_btnCycle1);
+    layout->addLayout(buttons);
+    setCentralWidget(central);
+
+    // A right click anywhere in the window opens the context menu.
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    m_view->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto popup = [this] { m_menus->contextMenu()->popup(QCursor::pos()); };
+    connect(this, &QWidget::customContextMenuRequested, this, popup);
+    connect(m_view, &QWidget::customContextMenuRequested, this, popup);
+    connect(m_menus->contextMenu(), &QMenu::aboutToShow, this, &TfrmMain1::prepareContextMenu);
+
+    // Keys go through the shortcut rule before any widget of the window sees them.
+    qApp->installEventFilter(this);
+}
+
+void TfrmMain1::wireCommands() {
+    MainMenus& m = *m_menus;
+    connect(m.actSaveList1, &QAction::triggered, this, &TfrmMain1::saveListCommand);
+    connect(m.actLoadList1, &QAction::triggered, this, &TfrmMain1::loadListCommand);
+    auto close = [this] {
+        m_exitRequested = true;
+        this->close();
+    };
+    connect(m.actClose1, &QAction::triggered, this, close);
+    connect(m.miClose2, &QAction::triggered, this, close);
+    connect(m.actAdd1, &QAction::triggered, this, &TfrmMain1::addCommand);
+    connect(m_btnAdd1, &QPushButton::clicked, this, &TfrmMain1::addCommand);
+    connect(m.actAddFolder1, &QAction::triggered, this, &TfrmMain1::addFolderCommand);
+    connect(m.actDeleteSelected1, &QAction::triggered, this, &TfrmMain1::deleteSelectedCommand);
+    connect(m.actClearNonExisting1, &QAction::triggered, this, &TfrmMain1::clearNonExistingCommand);
+    connect(m.actClearAll1, &QAction::triggered, this, &TfrmMain1::clearAllCommand);
+    connect(m.actSetWallpaper1, &QAction::triggered, this, [this] { m_engine.SetAsWallpaper(); });
+    connect(m.miSetWallpaper2, &QAction::triggered, this, [this] { m_engine.SetAsWallpaper(); });
+    connect(m.actDeleteCurrentWallpaper1, &QAction::triggered, this, [this] { m_engine.DeleteCurrentWallpaper(); });
+    connect(m.actEditImage1, &QAction::triggered, this, &TfrmMain1::editImageCommand);
+    // A checkable action has already flipped its check mark when triggered reports it:
+    // the argument is the opposite of the mark before the click.
+    connect(m.actDisableCycling1, &QAction::triggered, this, [this](bool checked) {
+        try {
+            m_optionState.SetDisableCycling(checked);
+        } catch (const std::exception& e) {
+            reportError(e);
+        }
+    });
+    connect(m.actShowTray1, &QAction::triggered, this, [this](bool checked) {
+        try {
+            m_optionState.SetShowTray(checked);
+        } catch (const std::exception& e) {
+            reportError(e);
+        }
+    });
+    connect(m.actStartWithWindows1, &QAction::triggered, this, &TfrmMain1::startWithWindowsCommand);
+    connect(m.actPreferences1, &QAction::triggered, this, [this] { openPreferences(0); });
+    connect(m.actCycle1, &QAction::triggered, this, [this] { m_engine.CycleNow(); });
+    connect(m_btnCycle1, &QPushButton::clicked, this, [this] { m_engine.CycleNow(); });
+    connect(m.actPrevious1, &QAction::triggered, this, [this] { m_engine.Previous(); });
+    connect(m.miShowHide1, &QAction::triggered, this, &TfrmMain1::showOrHide);
+    connect(m.actVisitWebsite1, &QAction::triggered, this,
+            [] { platform::OpenWithDefaultHandler(QString::fromLatin1(kHomePage)); });
+    connect(m.actAbout1, &QAction::triggered, this, [this] {
+        QMessageBox::about(this, QStringLiteral("About Kalidrome"),
+                           QStringLiteral("Kalidrome %1\nA wallpaper cycler for the Linux desktop.")
+                               .arg(QStringLiteral(KALIDROME_VERSION)));
+    });
+
+    connect(m_tray, &TrayIcon::cycleRequested, this, [this] { m_engine.CycleNow(); });
+    connect(m_tray, &TrayIcon::previousRequested, this, [this] {
+        if (m_menus->actPrevious1->isEnabled()) m_engine.Previous();
+    });
+    connect(m_tray, &TrayIcon::showHideRequested, this, &TfrmMain1::showOrHide);
+}
+
+void TfrmMain1::wireList() {
+    m_list.setChangeListener([this] { m_view->listChanged(); });
+    m_list.setRowChangedListener([this](EntryId id) { m_view->repaintRow(id); });
+    connect(m_view, &WallpaperListView::thumbnailWanted, this, &TfrmMain1::RequestThumbnail);
+    connect(m_view, &WallpaperListView::selectionChangedFor, this, [this](EntryId id) {
+        const TListItemInfo* entry = m_list.find(id);
+        if (!entry || !platform::FileExists(entry->FilePath)) return;
+        m_listCommands.RefreshListCommands(ListOccasion::SelectionChanged);
+    });
+    connect(m_view, &WallpaperListView::clicked, this,
+            [this] { m_listCommands.RefreshListCommands(ListOccasion::Click); });
+    connect(m_view, &WallpaperListView::doubleClicked, this, [this] { m_engine.ShowSelectedEntry(); });
+}
+
+void TfrmMain1::publishInRegistry() {
+    try {
+        m_registry.writeString(platform::kProgramKey, platform::kSystemPathValue, m_systemPath);
+        m_registry.writeString(platform::kProgramKey, "Kalidrome", platform::ExecutablePath());
+    } catch (const std::exception&) {
+        // Other programs just do not find us; nothing to tell the user.
     }
 }
 
-TfrmMain1::~TfrmMain1() { goAway(); }
+void TfrmMain1::loadAtCreation() {
+    const std::string listPath =
+        m_settingsIni.readString(kOptions, kList, m_systemPath + std::string(kDefaultListFile));
+    try {
+        m_optionState.LoadSettingsAndList(listPath);
+    } catch (const std::exception& e) {
+        // The load has gone as far as it could; creation goes on so that the program
+        // stays reachable (hand-off, tray, timers).
+        reportError(e);
+    }
+    m_view->setShowImages(m_optionState.options().ShowImages);
+}
+
+void TfrmMain1::reportError(const std::exception& error) { ui::ShowError(this, QString::fromStdString(error.what())); }
 
 void TfrmMain1::goAway() {
     if (m_goneAway) return;
     m_goneAway = true;
     m_tmrHeartbeat1->stop();
+    m_cycleTimer.SetRunning(false);
+    m_cycleTimer.StopStartupTimer();
+    m_tmrDefiniteDate1.stop();
     try {
         RecordCleanExit(m_startupIni);
     } catch (const IniWriteError& e) {
@@ -80,6 +381,13 @@ void TfrmMain1::goAway() {
 }
 
 void TfrmMain1::tmrHeartbeat1Timer() { m_heartbeat.tick(); }
+
+void TfrmMain1::applyWallpaper(const std::string& path) {
+    const Options& o = m_optionState.options();
+    render::WallpaperOptions wallpaperOptions{o.GreyScale, o.UseMask, o.StretchLarger, o.StretchSmaller, o.Res1, o.Res2};
+    const bool changed = render::SetWallpaperFromFile(path, m_systemPath, wallpaperOptions, m_desktop, m_registry);
+    ui::TraceEvent(((changed ? "wallpaper " : "wallpaper unchanged ") + path).c_str());
+}
 
 void TfrmMain1::HandleAppMessage(int message) {
     if (message == platform::kRequestShow) {
@@ -99,6 +407,12 @@ void TfrmMain1::showMainWindow() {
     activateWindow();
 }
 
+void TfrmMain1::showOrHide() {
+    m_cycleTimer.StopStartupTimer();
+    if (isVisible()) hide();
+    else showMainWindow();
+}
+
 void TfrmMain1::openPreferences(int page) {
     if (m_preferences) m_preferences->reject();
     auto* dialog = new TfrmOptions1(this);
@@ -109,9 +423,148 @@ void TfrmMain1::openPreferences(int page) {
     dialog->exec();
 }
 
+void TfrmMain1::saveListCommand() {
+    auto chosen = ui::AskSaveFileName(this, QStringLiteral("Save Kalidrome List"),
+                                      QString::fromStdString(m_systemPath), m_saveDialogFileName,
+                                      QStringLiteral("Kalidrome Files (*.kdl)"));
+    if (!chosen) return;
+    m_saveDialogFileName = *chosen;
+    try {
+        m_optionState.SaveList(chosen->toStdString());
+    } catch (const std::exception& e) {
+        reportError(e);
+    }
+}
+
+void TfrmMain1::loadListCommand() {
+    const std::string current =
+        m_settingsIni.readString(kOptions, kList, m_systemPath + std::string(kDefaultListFile));
+    auto chosen = ui::AskOpenFileName(this, QStringLiteral("Load a Kalidrome List"),
+                                      QString::fromStdString(FolderOf(current)),
+                                      QStringLiteral("Kalidrome Files (*.kdl)"));
+    if (!chosen) return;
+    try {
+        m_optionState.LoadSettingsAndList(chosen->toStdString());
+    } catch (const std::exception& e) {
+        reportError(e);
+    }
+    m_view->setShowImages(m_optionState.options().ShowImages);
+}
+
+void TfrmMain1::addCommand() {
+    const std::string browsePath = m_settingsIni.readString(kSettings, kBrowsePath, "");
+    // Linux file names keep their letter case: offer both spellings of each extension.
+    const QStringList filters = {
+        QStringLiteral("All (*.jpg;*.jpeg;*.bmp;*.png) (*.jpg *.jpeg *.bmp *.png *.JPG *.JPEG *.BMP *.PNG)"),
+        QStringLiteral("JPEG Image File (*.jpg) (*.jpg *.JPG)"),
+        QStringLiteral("JPEG Image File (*.jpeg) (*.jpeg *.JPEG)"),
+        QStringLiteral("Bitmaps (*.bmp) (*.bmp *.BMP)"),
+        QStringLiteral("Portable Network Graphics (*.png) (*.png *.PNG)"),
+    };
+    auto chosen = ui::AskOpenFileNames(this, QStringLiteral("Add an Image"), QString::fromStdString(browsePath),
+                                       filters);
+    if (!chosen) return;
+    std::vector<std::string> batch;
+    for (const QString& f : *chosen) batch.push_back(f.toStdString());
+    std::string current = m_engine.CurrentWallpaper();
+    m_list.AddFiles(batch, current);
+    m_engine.SetCurrentWallpaper(current);
+    m_listCommands.RefreshListCommands(ListOccasion::Added);
+    try {
+        m_settingsIni.writeString(kSettings, kBrowsePath, FolderOf(batch.front()));
+    } catch (const std::exception& e) {
+        reportError(e);
+    }
+}
+
+void TfrmMain1::addFolderCommand() {
+    auto folder = ui::AskFolder(this, QStringLiteral("Add Folder"), QString());
+    if (!folder) return;
+    // A large tree takes a while: search it away from the user-interface thread.
+    const std::string root = folder->toStdString();
+    setWindowTitle(QStringLiteral("Kalidrome - Searching..."));
+    QPointer<TfrmMain1> self(this);
+    std::thread([self, root] {
+        auto found = FindImagesMulti(root, {"*.jpg", "*.jpeg", "*.bmp", "*.png"}, true);
+        QMetaObject::invokeMethod(qApp, [self, found = std::move(found)]() mutable {
+            if (!self) return;
+            std::string current = self->m_engine.CurrentWallpaper();
+            self->m_list.AddFiles(std::move(found), current);
+            self->m_engine.SetCurrentWallpaper(current);
+            self->m_listCommands.RefreshListCommands(ListOccasion::Added);
+            self->setWindowTitle(QStringLiteral("Kalidrome"));
+        });
+    }).detach();
+}
+
+void TfrmMain1::deleteSelectedCommand() {
+    ListUpdate update(m_list);
+    if (m_list.RemoveSelected() > 0 && !m_list.empty()) m_view->focusList();
+    m_listCommands.RefreshListCommands(ListOccasion::Removed);
+}
+
+void TfrmMain1::clearNonExistingCommand() {
+    ListUpdate update(m_list);
+    m_list.RemoveNonExisting();
+    m_listCommands.RefreshListCommands(ListOccasion::Removed);
+}
+
+void TfrmMain1::clearAllCommand() {
+    ListUpdate update(m_list);
+    m_list.Clear();
+    m_listCommands.RefreshListCommands(ListOccasion::Removed);
+}
+
+void TfrmMain1::editImageCommand() {
+    auto selected = m_list.selectedEntries();
+    if (selected.size() != 1) return;
+    platform::OpenWithDefaultHandler(QString::fromStdString(selected.front()->FilePath));
+}
+
+void TfrmMain1::startWithWindowsCommand() {
+    if (m_autostart.available()) {
+        if (m_autostart.isEnabled()) m_autostart.disable();
+        else m_autostart.enable(platform::ExecutablePath());
+        m_menus->actStartWithWindows1->setChecked(m_autostart.isEnabled());
+    } else {
+        // Nothing could be done: the mark stays as it was before the click.
+        m_menus->actStartWithWindows1->setChecked(!m_menus->actStartWithWindows1->isChecked());
+    }
+}
+
+void TfrmMain1::prepareContextMenu() {
+    m_listCommands.prepareContextMenu(m_view->hasFocus(), platform::FileExists(m_engine.CurrentWallpaper()), false);
+    m_menus->actDisableCycling1->setChecked(m_optionState.options().DisableCycling);
+    if (m_autostart.available()) m_menus->actStartWithWindows1->setChecked(m_autostart.isEnabled());
+}
+
+void TfrmMain1::RequestThumbnail(EntryId id) {
+    TListItemInfo* entry = m_list.find(id);
+    if (!entry) return;
+    if (entry->RowHeight != kImageRowHeight || !entry->laidOut()) m_view->LayOutRow(*entry);
+    else m_view->fitFirstColumn();
+    m_thumbnails->RequestThumbnail(id);
+}
+
+void TfrmMain1::askToSaveAfterFailedSave() {
+    if (m_closingForGood || isVisible()) return;
+    const std::string list =
+        m_settingsIni.readString(kOptions, kList, m_systemPath + std::string(kDefaultListFile));
+    if (!list.empty()) return;
+    if (ui::AskYesNo(this, QStringLiteral("Do you want to save your list of wallpapers?")) == ui::Answer::Yes)
+        saveListCommand();
+}
+
 void TfrmMain1::closeEvent(QCloseEvent* event) {
+    const std::string listPath = m_settingsIni.readString(kOptions, kList, m_saveDialogFileName.toStdString());
+    try {
+        m_optionState.SaveList(listPath);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kalidrome: %s\n", e.what());
+    }
     const bool ctrlHeld = QApplication::queryKeyboardModifiers() & Qt::ControlModifier;
     if (m_exitRequested || ctrlHeld) {
+        m_closingForGood = true;
         const std::string wallpaper = m_systemPath + std::string(kWallpaperFile);
         std::remove(wallpaper.c_str());
         event->accept();
@@ -124,12 +577,27 @@ void TfrmMain1::closeEvent(QCloseEvent* event) {
 
 void TfrmMain1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    m_menus->miShowHide1->setText(QString::fromStdString(m_translator.HideCaption()));
     ui::TraceEvent("shown");
 }
 
 void TfrmMain1::hideEvent(QHideEvent* event) {
     QMainWindow::hideEvent(event);
+    m_menus->miShowHide1->setText(QString::fromStdString(m_translator.ShowCaption()));
     ui::TraceEvent("hidden");
+    // Asked once the window is out of sight, from the event loop.
+    QTimer::singleShot(0, this, &TfrmMain1::askToSaveAfterFailedSave);
+}
+
+bool TfrmMain1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (m_menus->dispatchShortcut(QKeySequence(key->keyCombination()))) return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 }  // namespace kalidrome

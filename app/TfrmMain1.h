@@ -5,49 +5,104 @@
 #include <memory>
 #include <string>
 
+#include "Autostart.h"
+#include "CycleEngine.h"
+#include "CycleTimer.h"
+#include "DefiniteDateScheduler.h"
+#include "Desktop.h"
 #include "IniFile.h"
+#include "ListCommands.h"
+#include "LocalClock.h"
+#include "OptionState.h"
+#include "QtTimer.h"
+#include "Registry.h"
 #include "StartupCheck.h"
 #include "TfrmOptions1.h"
 #include "TickCount.h"
+#include "Translator.h"
+#include "WallpaperList.h"
 
+class QLabel;
+class QPushButton;
 class QTimer;
 
 namespace kalidrome {
 
+class MainMenus;
+class ThumbnailMaker;
+class TrayIcon;
+class WallpaperListView;
 namespace platform {
 class InstanceServer;
 }
 
-// What program entry hands to the main window.
+// What program entry hands to the main window. The platform pieces left empty are made
+// here with their real Linux implementations; tests pass fakes.
 struct StartContext {
     std::string systemPath;      // ends with "/"
     std::string firstArgument;   // "" when the program got none
     const platform::TickSource* clock = nullptr;
+    platform::Desktop* desktop = nullptr;
+    platform::Registry* registry = nullptr;
+    platform::Autostart* autostart = nullptr;
+    const LocalClock* localClock = nullptr;
 };
 
-// The program's main window: the hub that owns the settings handles, the timers and
-// the hand-off endpoint, and offers the operations commands and requests call.
+// The program's main window: the hub that owns the list, the options, the timers, the
+// cycle engine and the hand-off endpoint, and wires commands, timers and requests to them.
 class TfrmMain1 : public QMainWindow {
     Q_OBJECT
 public:
+    static constexpr const char* kHomePage = "https://kalidrome.github.io/";
+
     explicit TfrmMain1(const StartContext& context, QWidget* parent = nullptr);
     ~TfrmMain1() override;
 
     const std::string& systemPath() const { return m_systemPath; }
     IniFile& settingsIni() { return m_settingsIni; }
     IniFile& startupIni() { return m_startupIni; }
+    WallpaperList& list() { return m_list; }
+    OptionState& optionState() { return m_optionState; }
+    CycleEngine& engine() { return m_engine; }
+    CycleTimer& cycleTimer() { return m_cycleTimer; }
+    MainMenus& menus() { return *m_menus; }
+    WallpaperListView& listView() { return *m_view; }
+    TrayIcon& trayIcon() { return *m_tray; }
+    ThumbnailMaker& thumbnailMaker() { return *m_thumbnails; }
+    ListCommands& listCommands() { return m_listCommands; }
+    Translator& translator() { return m_translator; }
 
     // Serves the hand-off requests 3024 and 3025 of later starts.
     void HandleAppMessage(int message);
 
     void showMainWindow();
+    // The context menu's default item: stops the start-up timer, then shows or hides.
+    void showOrHide();
     // Closes an open preferences dialog, then opens a new one on the given page, modally.
     void openPreferences(int page);
     TfrmOptions1* preferencesDialog() const { return m_preferences; }
 
+    // "&Save FileList...": the save dialog, then SaveList on the chosen path.
+    void saveListCommand();
+    void loadListCommand();
+    void addCommand();
+    void addFolderCommand();
+    void deleteSelectedCommand();
+    void clearNonExistingCommand();
+    void clearAllCommand();
+    void editImageCommand();
+    void startWithWindowsCommand();
+    // Runs the context menu's opening rules (also done whenever it opens).
+    void prepareContextMenu();
+
+    // A painted row has no thumbnail: lay the row out for one and start the job.
+    void RequestThumbnail(EntryId id);
+
     // Makes the next close end the program instead of hiding the window.
     void setExitRequested(bool value) { m_exitRequested = value; }
     bool exitRequested() const { return m_exitRequested; }
+    // Whether creation found the one-shot mode (and ran its cycle).
+    bool oneShot() const { return m_closeImmediatelyAtStart; }
 
     // The exit bookkeeping: stops the heartbeat and marks Startup.ini as cleanly ended.
     // Runs once, at the latest when the window is destroyed.
@@ -64,18 +119,62 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildLayout();
+    void wireCommands();
+    void wireList();
+    void publishInRegistry();
+    void loadAtCreation();
+    void askToSaveAfterFailedSave();
+    void applyWallpaper(const std::string& path);
+    void reportError(const std::exception& error);
+
     std::string m_systemPath;
     std::string m_firstArgument;
+    // Platform pieces: owned here unless the start context brought them.
+    std::unique_ptr<platform::Desktop> m_ownDesktop;
+    std::unique_ptr<platform::Registry> m_ownRegistry;
+    std::unique_ptr<platform::Autostart> m_ownAutostart;
+    std::unique_ptr<LocalClock> m_ownLocalClock;
+    platform::Desktop& m_desktop;
+    platform::Registry& m_registry;
+    platform::Autostart& m_autostart;
+
     IniFile m_startupIni;
     IniFile m_settingsIni;
     Heartbeat m_heartbeat;
+    Translator m_translator;
+    WallpaperList m_list;
+    OptionState m_optionState;
+
+    MainMenus* m_menus;
+    QLabel* m_lblThereAre1;
+    QLabel* m_lblFiles1;
+    QLabel* m_lblFilesListed1;
+    WallpaperListView* m_view;
+    QPushButton* m_btnAdd1;
+    QPushButton* m_btnCycle1;
+    ListCommands m_listCommands;
+    TrayIcon* m_tray;
+
+    QtTimer m_tmrCycle1;
+    QtTimer m_tmrStartup1;
+    QtTimer m_tmrDefiniteDate1;
     QTimer* m_tmrHeartbeat1;
+    CycleTimer m_cycleTimer;
+    CycleEngine m_engine;
+    DefiniteDateScheduler m_scheduler;
+    ThumbnailMaker* m_thumbnails;
     platform::InstanceServer* m_instanceServer;
     QPointer<TfrmOptions1> m_preferences;
+
+    // The save dialog's current file name: "Files.kdl" until the first save.
+    QString m_saveDialogFileName = QStringLiteral("Files.kdl");
     bool m_closeImmediatelyAtStart = false;
     bool m_exitRequested = false;
+    bool m_closingForGood = false;
     bool m_goneAway = false;
 };
 

@@ -6,6 +6,9 @@
 #include <QDialog>
 #include <QTimer>
 
+#include "Autostart.h"
+#include "FakeDesktop.h"
+#include "FakeRegistry.h"
 #include "InstanceChannel.h"
 #include "ProcessInfo.h"
 #include "TempDir.h"
@@ -36,7 +39,10 @@ TEST(HandOff, RequestsAreServedWhileAModalDialogRuns) {
     test::WriteFile(dir.file("Settings.ini"), "[Options]\nShowTray=1\n");  // not a first start
     ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
     SteppedTicks clock;
-    TfrmMain1 window(StartContext{dir.path() + "/", "", &clock});
+    platform::FakeDesktop desktop;
+    platform::FakeRegistry registry;
+    platform::XdgAutostart autostart(dir.file("autostart/kalidrome.desktop"));
+    TfrmMain1 window(StartContext{dir.path() + "/", "", &clock, &desktop, &registry, &autostart});
     ASSERT_FALSE(window.isVisible());
     const std::string endpoint = platform::InstanceEndpoint(dir.path() + "/", platform::CurrentHandle());
 

@@ -1,0 +1,107 @@
+#include "OptionState.h"
+
+#include "ListFile.h"
+#include "ProcessInfo.h"
+#include "Settings.h"
+
+namespace kalidrome {
+
+using namespace settings;
+
+std::int32_t ConvertInterval(const std::string& text) {
+    std::int32_t value = 0;
+    // The INI store's integer rules, less the blanks it tolerates around a number.
+    const bool blanks = !text.empty() && (text.front() == ' ' || text.back() == ' ' || text.front() == '\t' ||
+                                          text.back() == '\t');
+    if (blanks || !ParseIniInteger(text, value)) throw IntervalError("'" + text + "' is not a valid integer value");
+    return value;
+}
+
+OptionState::OptionState(IniFile& settings, WallpaperList& list, Hooks hooks)
+    : m_settings(settings), m_list(list), m_hooks(std::move(hooks)) {}
+
+void OptionState::SetDisableCycling(bool value) {
+    m_options.DisableCycling = value;
+    if (m_hooks.disableCyclingChanged) m_hooks.disableCyclingChanged(value);
+    m_settings.writeBool(kDisableCycling.section, kDisableCycling.key, value);
+}
+
+void OptionState::SetShowTray(bool value) {
+    m_options.ShowTray = value;
+    if (m_hooks.showTrayChanged) m_hooks.showTrayChanged(value);
+    m_settings.writeBool(kShowTray.section, kShowTray.key, value);
+}
+
+void OptionState::SetGreyScale(bool value) {
+    m_options.GreyScale = value;
+    m_settings.writeBool(kGreyScale.section, kGreyScale.key, value);
+}
+
+void OptionState::AssignInterval(std::int32_t seconds) {
+    m_options.Interval = seconds;
+    if (m_hooks.intervalAssigned) m_hooks.intervalAssigned(seconds);
+}
+
+void OptionState::LoadSettingsAndList(const std::string& path) {
+    ListUpdate update(m_list);
+    m_list.Clear();
+    // The count line is shown however the load ends.
+    struct ShowCount {
+        const Hooks& hooks;
+        ~ShowCount() {
+            if (hooks.listLoaded) hooks.listLoaded();
+        }
+    } showCount{m_hooks};
+
+    auto readBool = [this](const BoolKey& k) { return m_settings.readBool(k.section, k.key, k.atLoad); };
+    SetDisableCycling(readBool(kDisableCycling));
+    SetShowTray(readBool(kShowTray));
+    SetRandom(readBool(kRandom));
+    SetGreyScale(readBool(kGreyScale));
+    SetStretchLarger(readBool(kStretchLarger));
+    SetStretchSmaller(readBool(kStretchSmaller));
+
+    // A bad Interval must not cost the user the list: fall back and load on.
+    std::optional<IntervalError> intervalError;
+    try {
+        AssignInterval(ConvertInterval(m_settings.readString(kOptions, kInterval, kIntervalDefault)));
+    } catch (const IntervalError& e) {
+        intervalError = e;
+        AssignInterval(kFallbackInterval);
+    }
+
+    m_options.UseMask = readBool(kUseMask);
+    m_options.ShowImages = readBool(kShowImages);
+    m_options.SaveImage = readBool(kSaveImage);
+    if (m_hooks.optionsLoaded) m_hooks.optionsLoaded(m_options.DisableCycling);
+
+    if (platform::FileExists(path)) {
+        ReadListFile(path, m_list, m_options.SaveImage);
+        m_settings.writeString(kOptions, kList, path);
+    }
+    if (intervalError) throw *intervalError;
+}
+
+void OptionState::SaveList(const std::string& path) {
+    const std::string keptTitle = m_hooks.title ? m_hooks.title() : std::string();
+    if (m_hooks.setTitle)
+        m_hooks.setTitle(m_hooks.translate ? m_hooks.translate("Saving FileList...") : "Saving FileList...");
+    struct RestoreTitle {
+        const Hooks& hooks;
+        const std::string& title;
+        ~RestoreTitle() {
+            if (hooks.setTitle) hooks.setTitle(title);
+        }
+    } restore{m_hooks, keptTitle};
+
+    m_settings.writeInteger(kOptions, kCurrIndex, m_options.CurrIndex);
+    if (!FolderPartExists(path)) return;
+    try {
+        WriteListFile(path, m_list, m_options.SaveImage, m_options.ShowImages);
+        m_settings.writeString(kOptions, kList, path);
+    } catch (const std::exception&) {
+        m_settings.writeString(kOptions, kList, "");
+    }
+}
+
+}  // namespace kalidrome

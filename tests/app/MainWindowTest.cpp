@@ -1,0 +1,506 @@
+// The main window on Qt's offscreen platform, with an in-memory desktop and registry and
+// an autostart entry in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QHeaderView>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+
+#include "Autostart.h"
+#include "FakeDesktop.h"
+#include "FakeRegistry.h"
+#include "FileDialogs.h"
+#include "IniFile.h"
+#include "ListCommands.h"
+#include "ListFile.h"
+#include "LocalClock.h"
+#include "MainMenus.h"
+#include "MessageBox.h"
+#include "TempDir.h"
+#include "TfrmMain1.h"
+#include "ThumbnailMaker.h"
+#include "TrayIcon.h"
+#include "WallpaperListView.h"
+
+namespace {
+
+using namespace kalidrome;
+using kalidrome::test::ReadFile;
+using kalidrome::test::TempDir;
+using kalidrome::test::WriteFile;
+
+class FixedTicks : public platform::TickSource {
+public:
+    std::uint32_t now() const override { return 1000; }
+};
+
+template <typename F>
+bool ProcessEventsUntil(F condition, int timeoutMs = 5000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition() && std::chrono::steady_clock::now() < deadline)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return condition();
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest()
+        : system(dir.file("System/")),
+          autostart(dir.file("config/autostart/kalidrome.desktop")),
+          localClock(LocalDateTime{2026, 12, 10, 12, 0, 0}) {
+        std::filesystem::create_directory(system);
+        ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    }
+
+    // A picture file of the given size in the temporary folder.
+    std::string picture(const std::string& name, int w = 40, int h = 30) {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(QColor(200, 40, 40));
+        const std::string path = dir.file(name);
+        EXPECT_TRUE(image.save(QString::fromStdString(path)));
+        return path;
+    }
+
+    TfrmMain1& create(const std::string& firstArgument = "") {
+        window = std::make_unique<TfrmMain1>(
+            StartContext{system, firstArgument, &ticks, &desktop, &registry, &autostart, &localClock});
+        return *window;
+    }
+
+    void press(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(target, &event);
+    }
+
+    void addFiles(const std::vector<std::string>& paths) {
+        QStringList names;
+        for (const auto& p : paths) names << QString::fromStdString(p);
+        ui::SetNextFileNames(names);
+        window->addCommand();
+    }
+
+    void select(const std::vector<int>& rows) {
+        auto& view = window->listView();
+        view.clearSelection();
+        for (int r : rows)
+            view.selectionModel()->select(view.model()->index(r, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    IniFile settings() const { return IniFile(system + "Settings.ini"); }
+
+    TempDir dir;
+    std::string system;
+    FixedTicks ticks;
+    platform::FakeDesktop desktop;
+    platform::FakeRegistry registry;
+    platform::XdgAutostart autostart;
+    SteppedClock localClock;
+    std::unique_ptr<TfrmMain1> window;
+};
+
+TEST_F(MainWindowTest, FirstStartWritesTheLoadDefaultsAndPublishesTheSystemFolder) {
+    TfrmMain1& w = create();
+    IniFile ini = settings();
+    EXPECT_EQ(ini.readString("Options", "DisableCycling", "?"), "0");
+    EXPECT_EQ(ini.readString("Options", "ShowTray", "?"), "1");
+    EXPECT_EQ(ini.readString("Options", "GreyScale", "?"), "0");
+    EXPECT_EQ(ini.readString("Options", "CloseImmediately", "?"), "0");
+    EXPECT_FALSE(ini.keyExists("Options", "List"));
+    EXPECT_TRUE(w.optionState().options().Random);
+    EXPECT_EQ(w.optionState().options().Interval, 600);
+    EXPECT_EQ(w.cycleTimer().Countdown(), 1);
+    EXPECT_TRUE(w.isVisible()) << "a first start shows the window";
+    EXPECT_EQ(registry.readString("Software\\Kalidrome", "SystemPath"), system);
+    EXPECT_TRUE(registry.valueExists("Software\\Kalidrome", "Kalidrome"));
+    EXPECT_TRUE(w.menus().actShowTray1->isChecked());
+    EXPECT_FALSE(w.menus().actDisableCycling1->isChecked());
+    EXPECT_FALSE(w.menus().actPrevious1->isEnabled());
+    EXPECT_FALSE(w.menus().actContents1->isVisible());
+}
+
+TEST_F(MainWindowTest, BadIntervalFallsBackAndTheRestStillLoads) {
+    const std::string a = picture("a.png");
+    {
+        WallpaperList list;
+        std::string current;
+        list.AddFiles({a}, current);
+        WriteListFile(system + "Mine.kdl", list, false, false);
+    }
+    WriteFile(system + "Settings.ini", "[Options]\nInterval=ten\nList=" + system + "Mine.kdl\nShowTray=0\n");
+    ui::SetNextAnswer(ui::Answer::Ok);  // the error box
+    TfrmMain1& w = create();
+    EXPECT_EQ(w.optionState().options().Interval, 600);
+    EXPECT_EQ(w.list().count(), 1u) << "the list is loaded all the same";
+    EXPECT_FALSE(w.optionState().options().ShowTray);
+    EXPECT_FALSE(w.isVisible());
+}
+
+struct OccasionCase {
+    const char* name;
+    ListOccasion occasion;
+    int entries;
+    std::vector<int> selected;
+    // Expected after the refresh, with every state set to the opposite beforehand.
+    const char* count;   // nullptr: unchanged ("x")
+    int deleteSelected;  // -1 unchanged
+    int cycleButton;
+    int clearNonExisting;
+};
+
+TEST(ListCommands, StatesByOccasion) {
+    const OccasionCase cases[] = {
+        {"added, one selected", ListOccasion::Added, 3, {1}, "3", 1, 1, -1},
+        {"added, two selected", ListOccasion::Added, 3, {0, 1}, "3", 0, 1, -1},
+        {"added to empty list", ListOccasion::Added, 0, {}, "0", 0, 0, -1},
+        {"removed, one left selected", ListOccasion::Removed, 2, {0}, "2", 1, -1, 1},
+        {"removed, all gone", ListOccasion::Removed, 0, {}, "0", 0, -1, 0},
+        {"loaded", ListOccasion::Loaded, 4, {0}, "4", -1, -1, -1},
+        {"click, two selected", ListOccasion::Click, 3, {0, 2}, nullptr, 1, 1, -1},
+        {"click, none selected", ListOccasion::Click, 3, {}, nullptr, 0, 1, -1},
+        {"selection changed, two selected", ListOccasion::SelectionChanged, 3, {0, 2}, nullptr, 0, 1, -1},
+        {"selection changed, one selected", ListOccasion::SelectionChanged, 3, {2}, nullptr, 1, 1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QMainWindow window;
+        MainMenus menus(&window);
+        QLabel count("x");
+        QPushButton button;
+        WallpaperList list;
+        for (int i = 0; i < c.entries; ++i) list.AddEntry("/p/" + std::to_string(i) + ".jpg");
+        for (int r : c.selected) list.at(static_cast<std::size_t>(r)).setSelected(true);
+        ListCommands commands(list, menus, count, button);
+        const bool before = c.deleteSelected == 0;  // start from the opposite
+        for (QAction* a : {menus.actDeleteSelected1, menus.actSetWallpaper1, menus.miSetWallpaper2,
+                           menus.actEditImage1})
+            a->setEnabled(before);
+        button.setEnabled(c.cycleButton != 1);
+        menus.actClearNonExisting1->setEnabled(c.clearNonExisting != 1);
+        const bool buttonBefore = button.isEnabled();
+        const bool clearBefore = menus.actClearNonExisting1->isEnabled();
+
+        commands.RefreshListCommands(c.occasion);
+
+        EXPECT_EQ(count.text().toStdString(), c.count ? c.count : "x");
+        if (c.deleteSelected >= 0) {
+            for (QAction* a : {menus.actDeleteSelected1, menus.actSetWallpaper1, menus.miSetWallpaper2,
+                               menus.actEditImage1})
+                EXPECT_EQ(a->isEnabled(), c.deleteSelected == 1) << a->objectName().toStdString();
+        } else {
+            EXPECT_EQ(menus.actDeleteSelected1->isEnabled(), before);
+        }
+        EXPECT_EQ(button.isEnabled(), c.cycleButton < 0 ? buttonBefore : c.cycleButton == 1);
+        EXPECT_EQ(menus.actClearNonExisting1->isEnabled(),
+                  c.clearNonExisting < 0 ? clearBefore : c.clearNonExisting == 1);
+    }
+}
+
+TEST_F(MainWindowTest, CommandsFollowTheListThroughAddSelectAndClear) {
+    TfrmMain1& w = create();
+    MainMenus& m = w.menus();
+    auto* button = w.findChild<QPushButton*>("btnCycle1");
+    auto* count = w.findChild<QLabel*>("lblFiles1");
+    ASSERT_TRUE(button && count);
+    EXPECT_FALSE(button->isEnabled() && w.list().empty());
+
+    const std::string a = picture("a.png"), b = picture("b.png");
+    addFiles({a, b});
+    EXPECT_EQ(count->text(), "2");
+    EXPECT_TRUE(button->isEnabled());
+    EXPECT_EQ(w.engine().CurrentWallpaper(), a) << "the first file added becomes the current wallpaper";
+    EXPECT_EQ(settings().readString("Settings", "BrowsePath", ""), dir.path());
+
+    select({0});
+    EXPECT_TRUE(m.actDeleteSelected1->isEnabled());
+    EXPECT_TRUE(m.miSetWallpaper2->isEnabled());
+    select({0, 1});
+    EXPECT_FALSE(m.actDeleteSelected1->isEnabled()) << "a selection change alone wants exactly one";
+
+    w.clearAllCommand();
+    EXPECT_EQ(count->text(), "0");
+    for (QAction* action : {m.actDeleteSelected1, m.actSetWallpaper1, m.miSetWallpaper2, m.actEditImage1,
+                            m.actClearNonExisting1})
+        EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
+}
+
+TEST_F(MainWindowTest, ContextMenuOpeningRules) {
+    TfrmMain1& w = create();
+    MainMenus& m = w.menus();
+    addFiles({picture("a.png")});
+    select({0});
+    ASSERT_TRUE(m.actDeleteSelected1->isEnabled());
+    // From the tray the list has no focus: Delete selected off, Clear non existing hidden.
+    w.prepareContextMenu();
+    EXPECT_FALSE(m.actDeleteSelected1->isEnabled());
+    EXPECT_FALSE(m.miSetWallpaper2->isEnabled());
+    EXPECT_FALSE(m.actClearNonExisting1->isVisible());
+    EXPECT_TRUE(m.actClearAll1->isEnabled());
+    EXPECT_TRUE(m.miCycle2->isEnabled());
+    // The current wallpaper's file exists: Delete current wallpaper is offered.
+    EXPECT_TRUE(m.actDeleteCurrentWallpaper1->isEnabled());
+    std::filesystem::remove(w.engine().CurrentWallpaper());
+    w.prepareContextMenu();
+    EXPECT_FALSE(m.actDeleteCurrentWallpaper1->isEnabled());
+}
+
+TEST_F(MainWindowTest, ShortcutsFollowTheContextMenuFirst) {
+    TfrmMain1& w = create();
+    const std::string a = picture("a.png"), b = picture("b.png"), c = picture("c.png");
+    addFiles({a, b, c});
+    QWidget* view = &w.listView();
+
+    struct Case {
+        const char* name;
+        std::vector<int> selected;
+        std::size_t wallpaperCalls;  // after F9
+    };
+    // F9 is "&Set as wallpaper" (before "&Cycle!" in the context menu): it shows the one
+    // selected entry and does nothing otherwise.
+    const Case cases[] = {{"one selected", {1}, 1}, {"two selected", {0, 1}, 0}, {"none selected", {}, 0}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        select(k.selected);
+        w.listCommands().RefreshListCommands(ListOccasion::SelectionChanged);
+        const std::size_t before = desktop.calls().size();
+        const std::string currentBefore = w.engine().CurrentWallpaper();
+        press(view, Qt::Key_F9);
+        EXPECT_EQ(desktop.calls().size() - before, k.wallpaperCalls);
+        if (k.wallpaperCalls == 0) EXPECT_EQ(w.engine().CurrentWallpaper(), currentBefore);
+        else EXPECT_EQ(w.engine().CurrentWallpaper(), b);
+    }
+
+    // Del removes the selected entry when the command is enabled.
+    select({0});
+    w.listCommands().RefreshListCommands(ListOccasion::SelectionChanged);
+    press(view, Qt::Key_Delete);
+    ASSERT_EQ(w.list().count(), 2u);
+    EXPECT_EQ(w.list().at(0).FilePath, b);
+
+    // Ctrl+Del removes the current wallpaper's entry when a file is at that path.
+    w.prepareContextMenu();
+    ASSERT_TRUE(w.menus().actDeleteCurrentWallpaper1->isEnabled());
+    press(view, Qt::Key_Delete, Qt::ControlModifier);
+    ASSERT_EQ(w.list().count(), 1u);
+    EXPECT_EQ(w.list().at(0).FilePath, c);
+
+    // Ctrl+A is Add, not the list's select-all.
+    ui::SetNextFileNames({QString::fromStdString(a)});
+    press(view, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(w.list().count(), 2u);
+
+    // F1 is carried by the invisible "&Contents..." item and does nothing.
+    press(view, Qt::Key_F1);
+    EXPECT_EQ(w.list().count(), 2u);
+}
+
+TEST_F(MainWindowTest, AltF4EndsTheProgramAndDeletesTheBitmap) {
+    TfrmMain1& w = create();
+    WriteFile(system + "WallPaper.bmp", "BM");
+    bool ended = false;
+    QObject::connect(&w, &TfrmMain1::closedForGood, [&] { ended = true; });
+    press(&w, Qt::Key_F4, Qt::AltModifier);
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(std::filesystem::exists(system + "WallPaper.bmp"));
+    EXPECT_EQ(settings().readString("Options", "CurrIndex", "?"), "0") << "closing saves";
+}
+
+TEST_F(MainWindowTest, CloseButtonHidesAndSavesTheList) {
+    const std::string a = picture("a.png");
+    WriteFile(system + "Settings.ini", "[Options]\nList=" + system + "Files.kdl\n");
+    TfrmMain1& w = create();
+    w.showMainWindow();
+    addFiles({a});
+    WriteFile(system + "WallPaper.bmp", "BM");
+    bool ended = false;
+    QObject::connect(&w, &TfrmMain1::closedForGood, [&] { ended = true; });
+    w.close();
+    EXPECT_FALSE(ended);
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(std::filesystem::exists(system + "WallPaper.bmp"));
+    WallpaperList saved;
+    bool saveImage = true;
+    ReadListFile(system + "Files.kdl", saved, saveImage);
+    ASSERT_EQ(saved.count(), 1u);
+    EXPECT_EQ(saved.at(0).FilePath, a);
+}
+
+TEST_F(MainWindowTest, FreshInstallCloseWritesOnlyCurrIndex) {
+    WriteFile(system + "Settings.ini", "[Options]\nShowTray=1\n");  // not a first start, no list yet
+    TfrmMain1& w = create();
+    addFiles({picture("a.png")});
+    w.close();
+    EXPECT_FALSE(std::filesystem::exists(system + "Files.kdl"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/Files.kdl"));
+    EXPECT_EQ(settings().readString("Options", "CurrIndex", "?"), "0");
+    EXPECT_FALSE(settings().keyExists("Options", "List"));
+}
+
+TEST_F(MainWindowTest, FailedSaveAsksOnHideUntilSaved) {
+    // A list path whose file is read-only: the save fails and List becomes empty.
+    {
+        WallpaperList empty;
+        WriteListFile(system + "Locked.kdl", empty, false, false);
+    }
+    std::filesystem::permissions(system + "Locked.kdl", std::filesystem::perms::owner_read);
+    WriteFile(system + "Settings.ini", "[Options]\nList=" + system + "Locked.kdl\n");
+    TfrmMain1& w = create();
+    w.showMainWindow();
+    ui::SetNextAnswer(ui::Answer::No);
+    w.close();  // saves (fails), hides, asks: No
+    ProcessEventsUntil([&] { return false; }, 100);
+    EXPECT_EQ(settings().readString("Options", "List", "?"), "");
+
+    // The next hide asks again; Yes runs the save command.
+    w.showMainWindow();
+    ui::SetNextAnswer(ui::Answer::Yes);
+    w.hide();
+    ui::SetNextFileNames({QString::fromStdString(system + "Saved.kdl")});
+    ProcessEventsUntil([&] { return std::filesystem::exists(system + "Saved.kdl"); });
+    EXPECT_TRUE(std::filesystem::exists(system + "Saved.kdl"));
+    EXPECT_EQ(settings().readString("Options", "List", "?"), system + "Saved.kdl");
+}
+
+TEST_F(MainWindowTest, StartWithWindowsTwiceRemovesTheEntryAgain) {
+    TfrmMain1& w = create();
+    QAction* item = w.menus().actStartWithWindows1;
+    item->trigger();
+    ASSERT_TRUE(std::filesystem::exists(autostart.entryPath()));
+    EXPECT_TRUE(item->isChecked());
+    const std::string entry = ReadFile(autostart.entryPath());
+    EXPECT_NE(entry.find("Exec=\""), std::string::npos);
+    item->trigger();
+    EXPECT_FALSE(std::filesystem::exists(autostart.entryPath()));
+    EXPECT_FALSE(item->isChecked());
+
+    // An entry written by another copy elsewhere counts as set: the first click removes it.
+    WriteFile(autostart.entryPath(), "[Desktop Entry]\nExec=\"/opt/other/kalidrome\"\n");
+    w.prepareContextMenu();
+    EXPECT_TRUE(item->isChecked());
+    item->trigger();
+    EXPECT_FALSE(std::filesystem::exists(autostart.entryPath()));
+}
+
+TEST_F(MainWindowTest, OptionCommandsWriteAndFollowTheirSetters) {
+    TfrmMain1& w = create();
+    w.menus().actDisableCycling1->trigger();
+    EXPECT_TRUE(w.optionState().options().DisableCycling);
+    EXPECT_FALSE(w.cycleTimer().running());
+    EXPECT_EQ(settings().readString("Options", "DisableCycling", "?"), "1");
+    w.menus().actShowTray1->trigger();
+    EXPECT_FALSE(w.optionState().options().ShowTray);
+    EXPECT_FALSE(w.trayIcon().shown());
+    EXPECT_EQ(settings().readString("Options", "ShowTray", "?"), "0");
+}
+
+TEST_F(MainWindowTest, SaveAndLoadListCommands) {
+    TfrmMain1& w = create();
+    const std::string a = picture("a.png"), b = picture("b.png");
+    addFiles({a, b});
+    ui::SetNextFileNames({QString::fromStdString(dir.file("two.kdl"))});
+    w.saveListCommand();
+    EXPECT_EQ(settings().readString("Options", "List", ""), dir.file("two.kdl"));
+
+    // Cancelling changes nothing.
+    w.clearAllCommand();
+    ui::SetNextFileNames({});
+    w.loadListCommand();
+    EXPECT_EQ(w.list().count(), 0u);
+
+    settings().writeString("Options", "Interval", "30");
+    ui::SetNextFileNames({QString::fromStdString(dir.file("two.kdl"))});
+    w.loadListCommand();
+    ASSERT_EQ(w.list().count(), 2u);
+    EXPECT_EQ(w.list().at(1).FilePath, b);
+    EXPECT_EQ(w.optionState().options().Interval, 30);
+    EXPECT_EQ(w.cycleTimer().Countdown(), 30) << "a load restarts the count at Interval";
+}
+
+TEST_F(MainWindowTest, TrayClicks) {
+    TfrmMain1& w = create();
+    addFiles({picture("a.png"), picture("b.png")});
+    w.optionState().SetRandom(false);
+    const std::size_t before = desktop.calls().size();
+    w.trayIcon().pressed(QSystemTrayIcon::Trigger, Qt::ControlModifier);
+    EXPECT_EQ(desktop.calls().size(), before + 1) << "Ctrl-click cycles";
+    EXPECT_TRUE(w.menus().actPrevious1->isEnabled());
+    const std::string afterCycle = w.engine().CurrentWallpaper();
+    w.trayIcon().pressed(QSystemTrayIcon::Trigger, Qt::AltModifier);
+    EXPECT_NE(w.engine().CurrentWallpaper(), afterCycle) << "Alt-click goes back";
+
+    const bool visible = w.isVisible();
+    w.trayIcon().pressed(QSystemTrayIcon::DoubleClick, Qt::NoModifier);
+    EXPECT_NE(w.isVisible(), visible);
+    EXPECT_EQ(w.menus().miShowHide1->text(), w.isVisible() ? "&Hide" : "S&how");
+}
+
+TEST_F(MainWindowTest, ThumbnailsAreMadeInTheBackgroundForPaintedRows) {
+    TfrmMain1& w = create();
+    w.showMainWindow();
+    const std::string big = picture("big.png", 400, 200);
+    addFiles({big, dir.file("missing.png")});
+    ASSERT_TRUE(ProcessEventsUntil([&] { return w.list().at(0).Thumbnail.has_value(); }));
+    const auto& t = *w.list().at(0).Thumbnail;
+    EXPECT_EQ(t.Width, 85);
+    EXPECT_EQ(t.Height, 42);  // 200 * 85 / 400 = 42.5, halves to even
+    EXPECT_EQ(w.list().at(0).RowHeight, 85);
+    EXPECT_EQ(w.listView().header()->sectionSize(0), 105);
+    EXPECT_FALSE(w.list().at(1).Thumbnail.has_value()) << "a missing file gets none";
+}
+
+TEST_F(MainWindowTest, ThumbnailOfARemovedEntryIsDropped) {
+    WallpaperList list;
+    std::atomic<bool> release{false};
+    ThumbnailMaker maker(list, [&](const std::string&) {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return JpegImage{{0xFF, 0xD8}, 1, 1};
+    });
+    TListItemInfo& gone = list.AddEntry("/p/a.jpg");
+    TListItemInfo& stays = list.AddEntry("/p/b.jpg");
+    const EntryId goneId = gone.id(), staysId = stays.id();
+    int failed = 0, stored = 0;
+    QObject::connect(&maker, &ThumbnailMaker::thumbnailFailed, [&] { ++failed; });
+    QObject::connect(&maker, &ThumbnailMaker::thumbnailStored, [&] { ++stored; });
+    maker.RequestThumbnail(goneId);
+    maker.RequestThumbnail(goneId);  // merged with the first
+    maker.RequestThumbnail(staysId);
+    list.RemoveEntry(goneId);
+    release = true;
+    ASSERT_TRUE(ProcessEventsUntil([&] { return failed + stored == 2; }));
+    EXPECT_EQ(stored, 1);
+    EXPECT_EQ(failed, 1);
+    EXPECT_TRUE(list.find(staysId)->Thumbnail.has_value());
+}
+
+TEST_F(MainWindowTest, AHundredThousandEntriesOpenWithoutAWidgetPerRow) {
+    {
+        WallpaperList list;
+        std::vector<std::string> paths;
+        for (int i = 0; i < 100000; ++i) paths.push_back("/pictures/holiday/" + std::to_string(i) + ".jpg");
+        std::string current;
+        list.AddFiles(std::move(paths), current);
+        WriteListFile(system + "Big.kdl", list, false, false);
+    }
+    WriteFile(system + "Settings.ini", "[Options]\nList=" + system + "Big.kdl\nShowImages=0\n");
+    TfrmMain1& w = create("/c");
+    QTimer::singleShot(0, [&] {
+        if (auto* d = w.preferencesDialog()) d->reject();
+    });
+    ProcessEventsUntil([&] { return w.isVisible(); });
+    EXPECT_EQ(w.list().count(), 100000u);
+    EXPECT_EQ(w.findChild<QLabel*>("lblFiles1")->text(), "100000");
+    EXPECT_LT(w.findChildren<QWidget*>().size(), 200);
+    w.listView().scrollToBottom();
+    QApplication::processEvents();
+    EXPECT_EQ(w.listView().model()->rowCount(), 100000);
+}
+
+}  // namespace

@@ -11,7 +11,7 @@ packages=(
   libx11-dev libxext-dev
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
-  xvfb x11-apps x11-utils openbox trayer
+  xvfb x11-apps x11-utils openbox trayer xdotool
   libjpeg-turbo-progs
 )
 if [[ "${1:-}" == "--bench" ]]; then

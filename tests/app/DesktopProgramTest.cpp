@@ -1,0 +1,175 @@
+// The real program on a real X server (a private Xvfb) with a window manager (openbox)
+// and a tray host (trayer): it starts hidden with a tray icon, the tray menu's "&Cycle!"
+// changes the root window's picture, and a second start shows the main window.
+#include <gtest/gtest.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <filesystem>
+#include <unistd.h>
+
+#include "BmpCodec.h"
+#include "Image.h"
+#include "ListFile.h"
+#include "Process.h"
+#include "TempDir.h"
+#include "XvfbServer.h"
+
+namespace {
+
+using namespace kalidrome;
+using kalidrome::test::Process;
+using kalidrome::test::ReadFile;
+using kalidrome::test::TempDir;
+using kalidrome::test::WaitFor;
+using kalidrome::test::WriteFile;
+
+struct Rgb {
+    int r, g, b;
+    bool operator==(const Rgb&) const = default;
+};
+
+void WriteSolidBmp(const std::string& path, Rgb colour) {
+    render::Image image(64, 48);
+    for (std::int32_t y = 0; y < image.height(); ++y)
+        for (std::int32_t x = 0; x < image.width(); ++x) {
+            std::uint8_t* p = image.row(y) + 3 * x;
+            p[0] = static_cast<std::uint8_t>(colour.b);
+            p[1] = static_cast<std::uint8_t>(colour.g);
+            p[2] = static_cast<std::uint8_t>(colour.r);
+        }
+    render::WriteBmpFile(path, image);
+}
+
+class Screen {
+public:
+    explicit Screen(const std::string& display) : m_dpy(XOpenDisplay(display.c_str())) {}
+    ~Screen() {
+        if (m_dpy) XCloseDisplay(m_dpy);
+    }
+    bool ok() const { return m_dpy != nullptr; }
+
+    Rgb rootPixel(int x, int y) const {
+        XImage* image = XGetImage(m_dpy, DefaultRootWindow(m_dpy), x, y, 1, 1, AllPlanes, ZPixmap);
+        if (!image) return {-1, -1, -1};
+        unsigned long p = XGetPixel(image, 0, 0);
+        XDestroyImage(image);
+        return {static_cast<int>((p >> 16) & 0xFF), static_cast<int>((p >> 8) & 0xFF), static_cast<int>(p & 0xFF)};
+    }
+
+    // The screen position of the first window of the given WM_CLASS class name that
+    // lives inside a window of the tray host (the embedded tray icon), or {-1,-1}.
+    std::pair<int, int> trayIconCentre(const char* trayClass, const char* iconClass) const {
+        std::pair<int, int> found{-1, -1};
+        walk(DefaultRootWindow(m_dpy), false, trayClass, iconClass, found);
+        return found;
+    }
+
+private:
+    bool hasClass(Window w, const char* name) const {
+        XClassHint hint{};
+        if (!XGetClassHint(m_dpy, w, &hint)) return false;
+        bool match = (hint.res_class && std::string(hint.res_class) == name) ||
+                     (hint.res_name && std::string(hint.res_name) == name);
+        if (hint.res_name) XFree(hint.res_name);
+        if (hint.res_class) XFree(hint.res_class);
+        return match;
+    }
+
+    void walk(Window w, bool insideTray, const char* trayClass, const char* iconClass,
+              std::pair<int, int>& found) const {
+        if (found.first >= 0) return;
+        if (insideTray && hasClass(w, iconClass)) {
+            XWindowAttributes attributes{};
+            XGetWindowAttributes(m_dpy, w, &attributes);
+            int x = 0, y = 0;
+            Window child;
+            XTranslateCoordinates(m_dpy, w, DefaultRootWindow(m_dpy), attributes.width / 2, attributes.height / 2,
+                                  &x, &y, &child);
+            found = {x, y};
+            return;
+        }
+        insideTray = insideTray || hasClass(w, trayClass);
+        Window root, parent, *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(m_dpy, w, &root, &parent, &children, &count)) return;
+        for (unsigned int i = 0; i < count; ++i) walk(children[i], insideTray, trayClass, iconClass, found);
+        if (children) XFree(children);
+    }
+
+    Display* m_dpy;
+};
+
+bool Installed(const char* program) { return ::access(program, X_OK) == 0; }
+
+TEST(DesktopProgram, StartsToTheTrayCyclesFromTheTrayMenuAndShowsOnASecondStart) {
+    for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/openbox", "/usr/bin/trayer", "/usr/bin/xdotool"})
+        if (!Installed(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)";
+    test::XvfbServer xvfb(1024, 768);
+    ASSERT_TRUE(xvfb.ok()) << xvfb.reason();
+
+    TempDir dir;
+    const std::map<std::string, std::string> x11{{"DISPLAY", xvfb.display()}, {"QT_QPA_PLATFORM", "xcb"}};
+    Process windowManager("/usr/bin/openbox", {"--sm-disable"}, x11, dir.file("openbox.log"));
+    Process trayHost("/usr/bin/trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
+                                         "100", "--height", "24", "--SetDockType", "true"},
+                     x11, dir.file("trayer.log"));
+
+    // A program folder of its own with a list of two pictures: red, then blue.
+    std::filesystem::copy_file(std::string(std::getenv("KALIDROME_BIN_DIR")) + "/kalidrome", dir.file("kalidrome"));
+    const std::string system = dir.file("System/");
+    std::filesystem::create_directory(system);
+    WriteSolidBmp(dir.file("red.bmp"), {255, 0, 0});
+    WriteSolidBmp(dir.file("blue.bmp"), {0, 0, 255});
+    {
+        WallpaperList list;
+        std::string current;
+        list.AddFiles({dir.file("red.bmp"), dir.file("blue.bmp")}, current);
+        WriteListFile(system + "Files.kdl", list, false, false);
+    }
+    WriteFile(system + "Settings.ini", "[Options]\nDisableCycling=1\nRandom=0\nShowTray=1\nShowImages=0\nList=" +
+                                           system + "Files.kdl\n");
+
+    std::map<std::string, std::string> env = x11;
+    env["XDG_RUNTIME_DIR"] = dir.path();
+    env["XDG_CONFIG_HOME"] = dir.file("config");
+    env["KALIDROME_TRACE"] = dir.file("trace");
+    env["KALIDROME_NONINTERACTIVE"] = "1";
+    auto trace = [&] { return ReadFile(dir.file("trace")); };
+    auto traced = [&](const std::string& line) { return trace().find(line) != std::string::npos; };
+
+    Process program(dir.file("kalidrome"), {}, env, dir.file("kalidrome.log"));
+    ASSERT_TRUE(WaitFor([&] { return traced("running\n"); }, 15000)) << ReadFile(dir.file("kalidrome.log"));
+    EXPECT_FALSE(traced("shown")) << "the program starts hidden";
+
+    Screen screen(xvfb.display());
+    ASSERT_TRUE(screen.ok());
+    std::pair<int, int> icon{-1, -1};
+    ASSERT_TRUE(WaitFor([&] { return (icon = screen.trayIconCentre("trayer", "kalidrome")).first >= 0; }, 10000))
+        << "no tray icon inside the tray host";
+
+    // The tray menu: a right click on the icon, then the "&Cycle!" item's accelerator.
+    const std::string display = "DISPLAY=" + xvfb.display();
+    const std::string click = display + " /usr/bin/xdotool mousemove " + std::to_string(icon.first) + " " +
+                              std::to_string(icon.second) + " click 3";
+    ASSERT_EQ(std::system(click.c_str()), 0);
+    ::usleep(500 * 1000);
+    ASSERT_EQ(std::system((display + " /usr/bin/xdotool key c").c_str()), 0);
+    ASSERT_TRUE(WaitFor([&] { return traced("wallpaper " + dir.file("blue.bmp")); }, 10000)) << trace();
+    EXPECT_TRUE(WaitFor([&] { return screen.rootPixel(512, 384) == Rgb{0, 0, 255}; }, 5000))
+        << "root pixel " << screen.rootPixel(512, 384).r << "," << screen.rootPixel(512, 384).g << ","
+        << screen.rootPixel(512, 384).b;
+
+    // A second start hands over and ends; the running instance shows its window.
+    Process second(dir.file("kalidrome"), {}, env, dir.file("second.log"));
+    ASSERT_TRUE(second.waitFinished(5000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(WaitFor([&] { return traced("request 3024") && traced("shown"); }, 5000)) << trace();
+    EXPECT_TRUE(program.running());
+
+    program.signal(SIGTERM);
+    EXPECT_TRUE(program.waitFinished(5000));
+}
+
+}  // namespace

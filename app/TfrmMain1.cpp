@@ -339,6 +339,7 @@ void TfrmMain1::wireList() {
     connect(m_view, &WallpaperListView::clicked, this,
             [this] { m_listCommands.RefreshListCommands(ListOccasion::Click); });
     connect(m_view, &WallpaperListView::doubleClicked, this, [this] { m_engine.ShowSelectedEntry(); });
+    connect(m_view, &WallpaperListView::firstPainted, this, [] { ui::TraceEvent("first paint"); });
 }
 
 void TfrmMain1::publishInRegistry() {

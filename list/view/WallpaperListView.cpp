@@ -278,6 +278,10 @@ void WallpaperListView::paintEvent(QPaintEvent* event) {
     // Nothing is drawn while a bulk change is open; its end redraws the view once.
     if (m_list.updateCount() > 0) return;
     QTreeView::paintEvent(event);
+    if (!m_painted) {
+        m_painted = true;
+        emit firstPainted();
+    }
 }
 
 }  // namespace kalidrome

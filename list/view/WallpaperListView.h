@@ -105,6 +105,8 @@ signals:
     void clicked();
     void doubleClicked();
     void thumbnailWanted(EntryId id);
+    // The view has painted its rows for the first time.
+    void firstPainted();
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -119,6 +121,7 @@ private:
     WallpaperTableModel m_model;
     WallpaperItemDelegate m_delegate;
     bool m_restoring = false;
+    bool m_painted = false;
 };
 
 }  // namespace kalidrome

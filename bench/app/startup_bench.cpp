@@ -1,0 +1,257 @@
+// Start-up and scrolling with a list of 100 000 pictures that carry stored thumbnails.
+//
+//  1. Whole process (Qt offscreen platform): from exec to an idle tray icon (the event loop
+//     runs), then from a hand-off request to the first paint of the shown list; against
+//     the same program with an empty list, measured in the same run.
+//  2. In process: paint the list page by page at 1000 places spread over the list, with
+//     thumbnails shown; against the same with file names only.
+//  3. With --idle SECONDS: the CPU time the started program uses while it sits idle.
+//
+// Usage: bench_startup [--entries N] [--runs N] [--idle SECONDS]
+#include <QApplication>
+#include <QScrollBar>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "Autostart.h"
+#include "FakeDesktop.h"
+#include "FakeRegistry.h"
+#include "Image.h"
+#include "InstanceChannel.h"
+#include "ListFile.h"
+#include "LocalClock.h"
+#include "TfrmMain1.h"
+#include "Thumbnail.h"
+#include "WallpaperListView.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using kalidrome::JpegImage;
+using kalidrome::WallpaperList;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// A thumbnail-sized noisy picture, encoded as the program stores thumbnails (about 3 KB).
+JpegImage SampleThumbnail() {
+    kalidrome::render::Image image(85, 64);
+    std::mt19937 random(7);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < 3 * image.width(); ++x)
+            image.row(y)[x] = static_cast<std::uint8_t>((x * 3 + y * 5) % 256 / 2 + random() % 64);
+    return JpegImage{kalidrome::render::EncodeThumbnail(image), image.width(), image.height()};
+}
+
+void WriteList(const std::string& path, int entries, bool thumbnails) {
+    WallpaperList list;
+    std::vector<std::string> paths;
+    for (int i = 0; i < entries; ++i) paths.push_back("/home/user/Pictures/2026/holiday-" + std::to_string(i) + ".jpg");
+    std::string current;
+    list.AddFiles(std::move(paths), current);
+    if (thumbnails) {
+        JpegImage sample = SampleThumbnail();
+        for (std::size_t i = 0; i < list.count(); ++i) {
+            list.at(i).Thumbnail = sample;
+            WallpaperList::LayOutRow(list.at(i), true);
+        }
+    }
+    kalidrome::WriteListFile(path, list, thumbnails, thumbnails);
+}
+
+pid_t Spawn(const std::string& program, const std::vector<std::string>& env) {
+    std::vector<std::string> all;
+    for (char** e = environ; *e; ++e) all.emplace_back(*e);
+    all.insert(all.end(), env.begin(), env.end());
+    std::vector<char*> envp;
+    for (auto& s : all) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    std::string arg0 = program;
+    char* argv[] = {arg0.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 01, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 01, 0);
+    pid_t pid = -1;
+    posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+bool WaitForLine(const std::string& file, const std::string& line, int timeoutMs) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        if (ReadAll(file).find(line + "\n") != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    return false;
+}
+
+double CpuSeconds(pid_t pid) {
+    std::string stat = ReadAll("/proc/" + std::to_string(pid) + "/stat");
+    std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::vector<std::string> fields;
+    std::string field;
+    for (char c : stat.substr(close + 2)) {
+        if (c == ' ') {
+            fields.push_back(field);
+            field.clear();
+        } else {
+            field += c;
+        }
+    }
+    // utime and stime are fields 14 and 15 of the line, 12 and 13 after the name.
+    return (std::stod(fields.at(11)) + std::stod(fields.at(12))) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+struct ProcessTimes {
+    double toTray = 0;
+    double toFirstPaint = 0;
+};
+
+// One start of the program in its own folder: exec to "running", then show it and wait
+// for the list's first paint. Leaves the process running when keep is given.
+ProcessTimes StartOnce(const std::string& folder, pid_t* keep = nullptr) {
+    const std::string trace = folder + "/trace";
+    std::filesystem::remove(trace);
+    std::filesystem::remove(folder + "/System/Startup.ini");
+    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + folder,
+                                    "XDG_CONFIG_HOME=" + folder + "/config", "KALIDROME_TRACE=" + trace,
+                                    "KALIDROME_NONINTERACTIVE=1"};
+    ProcessTimes t;
+    auto start = Clock::now();
+    pid_t pid = Spawn(folder + "/kalidrome", env);
+    if (!WaitForLine(trace, "running", 60000)) std::fprintf(stderr, "no start in %s\n", folder.c_str());
+    t.toTray = Ms(Clock::now() - start);
+    auto show = Clock::now();
+    kalidrome::platform::SendInstanceRequest(kalidrome::platform::InstanceEndpoint(folder + "/System/", pid),
+                                             kalidrome::platform::kRequestShow);
+    if (!WaitForLine(trace, "first paint", 60000)) std::fprintf(stderr, "no paint in %s\n", folder.c_str());
+    t.toFirstPaint = Ms(Clock::now() - show);
+    if (keep) {
+        *keep = pid;
+    } else {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    return t;
+}
+
+std::string MakeFolder(const std::string& base, const std::string& name, int entries, bool thumbnails,
+                       const std::string& exe) {
+    const std::string folder = base + "/" + name;
+    std::filesystem::create_directories(folder + "/System");
+    std::filesystem::copy_file(exe, folder + "/kalidrome");
+    WriteList(folder + "/System/Files.kdl", entries, thumbnails);
+    WriteAll(folder + "/System/Settings.ini", "[Options]\nDisableCycling=1\nShowImages=1\nSaveImage=1\nList=" +
+                                                  folder + "/System/Files.kdl\n");
+    return folder;
+}
+
+// Paints the list at `places` scroll positions spread over it; returns milliseconds.
+double ScrollThrough(const std::string& folder, bool showImages, int places) {
+    kalidrome::platform::SystemTickSource ticks;
+    kalidrome::platform::FakeDesktop desktop;
+    kalidrome::platform::FakeRegistry registry;
+    kalidrome::platform::XdgAutostart autostart(folder + "/autostart.desktop");
+    kalidrome::SystemLocalClock localClock;
+    WriteAll(folder + "/System/Settings.ini", std::string("[Options]\nDisableCycling=1\nShowImages=") +
+                                                  (showImages ? "1" : "0") + "\nList=" + folder +
+                                                  "/System/Files.kdl\n");
+    kalidrome::TfrmMain1 window(kalidrome::StartContext{folder + "/System/", "", &ticks, &desktop, &registry,
+                                                        &autostart, &localClock});
+    window.resize(290, 800);
+    window.showMainWindow();
+    QApplication::processEvents();
+    QScrollBar* bar = window.listView().verticalScrollBar();
+    auto start = Clock::now();
+    for (int i = 0; i < places; ++i) {
+        bar->setValue(static_cast<int>(static_cast<long long>(bar->maximum()) * i / places));
+        window.listView().viewport()->repaint();
+    }
+    return Ms(Clock::now() - start);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int entries = 100000, runs = 5, idleSeconds = 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string a = argv[i];
+        if (a == "--entries") entries = std::atoi(argv[i + 1]);
+        else if (a == "--runs") runs = std::atoi(argv[i + 1]);
+        else if (a == "--idle") idleSeconds = std::atoi(argv[i + 1]);
+    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    char tmpl[] = "/tmp/kalidrome-startup-XXXXXX";
+    const std::string base = mkdtemp(tmpl);
+    const std::string exe = std::string(KALIDROME_BIN_DIR) + "/kalidrome";
+    const std::string big = MakeFolder(base, "big", entries, true, exe);
+    const std::string empty = MakeFolder(base, "empty", 0, false, exe);
+    std::printf("list: %d entries with stored thumbnails, %.1f MB\n", entries,
+                static_cast<double>(std::filesystem::file_size(big + "/System/Files.kdl")) / 1e6);
+
+    std::vector<double> bigTray, bigPaint, emptyTray, emptyPaint;
+    for (int r = 0; r < runs; ++r) {
+        ProcessTimes e = StartOnce(empty);
+        ProcessTimes b = StartOnce(big);
+        emptyTray.push_back(e.toTray);
+        emptyPaint.push_back(e.toFirstPaint);
+        bigTray.push_back(b.toTray);
+        bigPaint.push_back(b.toFirstPaint);
+    }
+    std::printf("exec to idle tray icon:   %8.1f ms (reference, empty list: %.1f ms, ratio %.2f)\n",
+                Median(bigTray), Median(emptyTray), Median(bigTray) / Median(emptyTray));
+    std::printf("show to first list paint: %8.1f ms (reference, empty list: %.1f ms, ratio %.2f)\n",
+                Median(bigPaint), Median(emptyPaint), Median(bigPaint) / Median(emptyPaint));
+
+    {
+        QApplication app(argc, argv);
+        const int places = 1000;
+        double images = ScrollThrough(big, true, places);
+        double names = ScrollThrough(big, false, places);
+        std::printf("scrolling, %d pages spread over the list: %.1f ms with thumbnails (%.2f ms a page); "
+                    "reference, file names only: %.1f ms; ratio %.2f\n",
+                    places, images, images / places, names, images / names);
+    }
+
+    if (idleSeconds > 0) {
+        pid_t pid = -1;
+        StartOnce(big, &pid);
+        // Hide it again, as it sits in the tray most of the time; then let it settle.
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        double before = CpuSeconds(pid);
+        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+        double after = CpuSeconds(pid);
+        std::printf("idle for %d s with the list loaded: %.3f s CPU (%.3f%% of one core)\n", idleSeconds,
+                    after - before, 100.0 * (after - before) / idleSeconds);
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+    std::filesystem::remove_all(base);
+    return 0;
+}

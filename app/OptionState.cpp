@@ -1,5 +1,7 @@
 #include "OptionState.h"
 
+#include <optional>
+
 #include "ListFile.h"
 #include "ProcessInfo.h"
 #include "Settings.h"
@@ -53,20 +55,28 @@ void OptionState::LoadSettingsAndList(const std::string& path) {
         }
     } showCount{m_hooks};
 
+    // Neither a bad Interval nor a Settings.ini that cannot be written may cost the user
+    // the list: the load goes on and the first such error is raised at the end.
+    std::optional<std::runtime_error> firstError;
+    auto keepGoing = [&firstError](auto&& step) {
+        try {
+            step();
+        } catch (const std::runtime_error& e) {
+            if (!firstError) firstError = e;
+        }
+    };
     auto readBool = [this](const BoolKey& k) { return m_settings.readBool(k.section, k.key, k.atLoad); };
-    SetDisableCycling(readBool(kDisableCycling));
-    SetShowTray(readBool(kShowTray));
+    keepGoing([&] { SetDisableCycling(readBool(kDisableCycling)); });
+    keepGoing([&] { SetShowTray(readBool(kShowTray)); });
     SetRandom(readBool(kRandom));
-    SetGreyScale(readBool(kGreyScale));
+    keepGoing([&] { SetGreyScale(readBool(kGreyScale)); });
     SetStretchLarger(readBool(kStretchLarger));
     SetStretchSmaller(readBool(kStretchSmaller));
 
-    // A bad Interval must not cost the user the list: fall back and load on.
-    std::optional<IntervalError> intervalError;
     try {
         AssignInterval(ConvertInterval(m_settings.readString(kOptions, kInterval, kIntervalDefault)));
     } catch (const IntervalError& e) {
-        intervalError = e;
+        if (!firstError) firstError = e;
         AssignInterval(kFallbackInterval);
     }
 
@@ -77,9 +87,9 @@ void OptionState::LoadSettingsAndList(const std::string& path) {
 
     if (platform::FileExists(path)) {
         ReadListFile(path, m_list, m_options.SaveImage);
-        m_settings.writeString(kOptions, kList, path);
+        keepGoing([&] { m_settings.writeString(kOptions, kList, path); });
     }
-    if (intervalError) throw *intervalError;
+    if (firstError) throw *firstError;
 }
 
 void OptionState::SaveList(const std::string& path) {

@@ -57,10 +57,11 @@ public:
     void AssignInterval(std::int32_t seconds);
 
     // Reads every option, then replaces the list by the list file at path (when it
-    // exists) and records it as List. A bad Interval does not stop the load: Interval
-    // falls back to 600, the rest loads, and the IntervalError is thrown at the end.
-    // A list file the reader rejects keeps the entries read before the damage, leaves
-    // List as it was and throws ListFileError. Other errors (IniWriteError) go on too.
+    // exists) and records it as List. Neither a bad Interval (which falls back to 600)
+    // nor a Settings.ini that cannot be written stops the load: the rest loads and the
+    // first such error (IntervalError, IniWriteError) is thrown at the end. A list file
+    // the reader rejects keeps the entries read before the damage, leaves List as it was
+    // and throws ListFileError.
     void LoadSettingsAndList(const std::string& path);
 
     // Writes CurrIndex, then saves the list to path when its folder exists and records

@@ -176,8 +176,13 @@ TfrmMain1::TfrmMain1(const StartContext& context, QWidget* parent)
     const std::string marker = m_systemPath + std::string(kOneShotMarker);
     if (!m_settingsIni.readBool(kCloseImmediately.section, kCloseImmediately.key, kCloseImmediately.atLoad))
         std::remove(marker.c_str());
-    if (!platform::FileExists(marker))
-        m_settingsIni.writeBool(kCloseImmediately.section, kCloseImmediately.key, false);
+    try {
+        if (!platform::FileExists(marker))
+            m_settingsIni.writeBool(kCloseImmediately.section, kCloseImmediately.key, false);
+    } catch (const IniWriteError& e) {
+        // A Settings.ini the user made read-only: the load has said so already; run on.
+        std::fprintf(stderr, "kalidrome: %s\n", e.what());
+    }
 
     m_tmrHeartbeat1->setInterval(1000);
     connect(m_tmrHeartbeat1, &QTimer::timeout, this, &TfrmMain1::tmrHeartbeat1Timer);

@@ -144,6 +144,23 @@ TEST_F(MainWindowTest, BadIntervalFallsBackAndTheRestStillLoads) {
     EXPECT_FALSE(w.isVisible());
 }
 
+TEST_F(MainWindowTest, ReadOnlySettingsStillLoadTheList) {
+    const std::string a = picture("a.png");
+    {
+        WallpaperList list;
+        std::string current;
+        list.AddFiles({a}, current);
+        WriteListFile(system + "Mine.kdl", list, false, false);
+    }
+    WriteFile(system + "Settings.ini", "[Options]\nList=" + system + "Mine.kdl\nDisableCycling=1\n");
+    std::filesystem::permissions(system + "Settings.ini", std::filesystem::perms::owner_read);
+    ui::SetNextAnswer(ui::Answer::Ok);  // "Unable to write to ..." once
+    TfrmMain1& w = create();
+    EXPECT_EQ(w.list().count(), 1u);
+    EXPECT_TRUE(w.optionState().options().DisableCycling);
+    EXPECT_EQ(ReadFile(system + "Settings.ini"), "[Options]\nList=" + system + "Mine.kdl\nDisableCycling=1\n");
+}
+
 struct OccasionCase {
     const char* name;
     ListOccasion occasion;

@@ -1,14 +1,15 @@
 #include "IniFile.h"
 
-#include <atomic>
+#include "AtomicFile.h"
+
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace kalidrome {
@@ -38,27 +39,13 @@ struct FileFacts {
 
 class Fd {
 public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() { reset(); }
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_fd = other.release();
-        }
-        return *this;
-    }
     int get() const { return m_fd; }
-    void reset() {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = -1;
-    }
-    int release() {
-        int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
 
 private:
     int m_fd;
@@ -265,84 +252,35 @@ struct Piece {
 Piece Range(std::uint64_t from, std::uint64_t to) { return Piece{from, to, {}, false}; }
 Piece Text(std::string text) { return Piece{0, 0, std::move(text), true}; }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool CopyRange(int from, int to, std::uint64_t begin, std::uint64_t end) {
+bool CopyRange(int from, platform::AtomicFile& to, std::uint64_t begin, std::uint64_t end) {
     char buf[64 * 1024];
     while (begin < end) {
         std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, end - begin));
         ssize_t n = ::pread(from, buf, want, static_cast<off_t>(begin));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
-        if (!WriteAll(to, buf, static_cast<std::size_t>(n))) return false;
+        to.write(buf, static_cast<std::size_t>(n));
         begin += static_cast<std::uint64_t>(n);
     }
     return true;
 }
 
-std::string ResolveTarget(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char* real = ::realpath(path.c_str(), nullptr);
-        if (real) {
-            std::string r(real);
-            std::free(real);
-            return r;
-        }
-    }
-    return path;
-}
-
-// Writes the pieces to a new file beside path and renames it over path.
+// Writes the pieces to a new file beside path and renames it over path. A file without
+// write bits is read-only for us even where the process could override that (root):
+// replacing it would silently defeat the user's choice.
 void Rewrite(const std::string& path, const std::vector<Piece>& pieces) {
-    const std::string target = ResolveTarget(path);
-    struct stat st {};
-    bool exists = ::stat(target.c_str(), &st) == 0;
-    // A file without write bits is read-only for us even where the process could
-    // override that (root): replacing it would silently defeat the user's choice.
-    if (exists && (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0)) throw IniWriteError(path);
-
-    std::size_t slash = target.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string("./") : target.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    if (base.empty()) throw IniWriteError(path);
-
-    static std::atomic<unsigned> counter{0};
-    std::string tmp;
-    Fd out;
-    for (int attempt = 0; attempt < 100 && out.get() < 0; ++attempt) {
-        auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        tmp = dir + "." + base + ".tmp" + std::to_string(::getpid()) + "." +
-              std::to_string(counter++) + "." + std::to_string(stamp & 0xFFFFFF);
-        out = Fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (out.get() < 0 && errno != EEXIST) break;
-    }
-    if (out.get() < 0) throw IniWriteError(path);
-
-    bool ok = true;
-    if (exists) ok = ::fchmod(out.get(), st.st_mode & 07777) == 0;
-    Fd in(exists ? ::open(target.c_str(), O_RDONLY | O_CLOEXEC) : -1);
-    for (const Piece& piece : pieces) {
-        if (!ok) break;
-        if (piece.isText) {
-            ok = WriteAll(out.get(), piece.text.data(), piece.text.size());
-        } else if (piece.to > piece.from) {
-            ok = in.get() >= 0 && CopyRange(in.get(), out.get(), piece.from, piece.to);
+    try {
+        platform::AtomicFile out(path);
+        Fd in(::open(out.targetPath().c_str(), O_RDONLY | O_CLOEXEC));
+        for (const Piece& piece : pieces) {
+            if (piece.isText) {
+                out.write(piece.text.data(), piece.text.size());
+            } else if (piece.to > piece.from && (in.get() < 0 || !CopyRange(in.get(), out, piece.from, piece.to))) {
+                throw IniWriteError(path);
+            }
         }
-    }
-    ok = ::close(out.release()) == 0 && ok;
-    if (ok) ok = ::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tmp.c_str());
+        out.commit();
+    } catch (const std::system_error&) {
         throw IniWriteError(path);
     }
 }
@@ -484,7 +422,7 @@ void IniFile::eraseSection(std::string_view section) {
 }
 
 void IniFile::flush() const {
-    Fd fd(::open(ResolveTarget(m_path).c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(::open(platform::FollowLink(m_path).c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() >= 0) ::fsync(fd.get());
 }
 

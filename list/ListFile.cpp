@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#include "AtomicFileWriter.h"
+#include "AtomicFile.h"
 #include "JpegHeaderReader.h"
 
 namespace kalidrome {
@@ -262,7 +262,7 @@ std::string ReadSizedString(ByteSource& in) {
 }
 
 void WriteListFile(const std::string& path, WallpaperList& list, bool saveImage, bool showImages) {
-    std::optional<AtomicFileWriter> file;
+    std::optional<platform::AtomicFile> file;
     try {
         file.emplace(path);
     } catch (const std::system_error& e) {
@@ -271,7 +271,8 @@ void WriteListFile(const std::string& path, WallpaperList& list, bool saveImage,
     try {
         EncodeList(list, saveImage, showImages,
                    [&](const std::string& block) { file->write(block.data(), block.size()); });
-        file->commit();
+        // A lost list is hard to make again: worth the wait for the disk.
+        file->commit(platform::AtomicFile::Sync::Yes);
     } catch (const std::system_error&) {
         throw ListFileError(kWriteError);
     }

@@ -1,42 +1,160 @@
 #include "AtomicFile.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <system_error>
+
 namespace kalidrome::platform {
 
-bool WriteFileAtomically(const std::string& path, std::string_view content) {
-    struct stat st {};
-    const bool exists = ::stat(path.c_str(), &st) == 0;
-    if (exists && (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0)) return false;
+namespace {
 
-    std::size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (base.empty()) return false;
-    std::string tmp = dir + "." + base + ".XXXXXX";
-    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    // mkostemp creates 0600; an existing file keeps its mode, a new one gets 0644.
-    bool ok = ::fchmod(fd, exists ? (st.st_mode & 07777) : 0644) == 0;
-    const char* p = content.data();
-    std::size_t left = content.size();
-    while (ok && left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
+[[noreturn]] void ThrowErrno(int error) { throw std::system_error(error, std::generic_category()); }
+
+}  // namespace
+
+std::string FollowLink(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            std::string resolved(real);
+            std::free(real);
+            return resolved;
         }
-        p += n;
-        left -= static_cast<std::size_t>(n);
     }
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(tmp.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(tmp.c_str());
-    return ok;
+    return path;
+}
+
+AtomicFile::AtomicFile(const std::string& path) : m_target(FollowLink(path)) {
+    struct stat st {};
+    const bool exists = ::stat(m_target.c_str(), &st) == 0;
+    if (exists) {
+        if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR);
+        if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0) ThrowErrno(EACCES);
+        if (::access(m_target.c_str(), W_OK) != 0) ThrowErrno(errno);
+    }
+    const std::size_t slash = m_target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : m_target.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? m_target : m_target.substr(slash + 1);
+    if (name.empty()) ThrowErrno(EISDIR);
+
+    // A name of this process's own, created with O_EXCL so that nothing already there (a
+    // link planted by someone else, a leftover of a crashed save) is ever written through;
+    // a taken name only moves us on. Mode 0666 lets the umask decide for a new file.
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 1000 && m_fd < 0; ++attempt) {
+        m_temporary = folder + "." + name + "." + std::to_string(::getpid()) + "-" +
+                      std::to_string(counter++) + ".tmp";
+        m_fd = ::open(m_temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (m_fd < 0 && errno != EEXIST) break;
+    }
+    if (m_fd < 0) {
+        const int error = errno;
+        m_temporary.clear();
+        ThrowErrno(error);
+    }
+    if (exists) {
+        // Keeping the owner matters when root saves a user's file; where the process may
+        // not give the file away, the file is still worth saving.
+        if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
+            [[maybe_unused]] const int ignored = ::fchown(m_fd, st.st_uid, st.st_gid);
+        }
+        // After fchown, which may clear the set-id bits.
+        if (::fchmod(m_fd, st.st_mode & 07777) != 0) {
+            const int error = errno;
+            ::close(m_fd);
+            m_fd = -1;
+            ::unlink(m_temporary.c_str());
+            m_temporary.clear();
+            ThrowErrno(error);
+        }
+    }
+}
+
+AtomicFile::~AtomicFile() {
+    if (m_fd >= 0) ::close(m_fd);
+    if (!m_temporary.empty()) ::unlink(m_temporary.c_str());
+}
+
+int AtomicFile::openFd() const {
+    if (m_fd < 0) ThrowErrno(EBADF);
+    return m_fd;
+}
+
+void AtomicFile::write(const void* data, std::size_t size) {
+    const int fd = openFd();
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ThrowErrno(errno);
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void AtomicFile::writeAt(const void* data, std::size_t size, std::uint64_t offset) {
+    const int fd = openFd();
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ThrowErrno(errno);
+        p += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+    }
+}
+
+void AtomicFile::writeAt(const struct iovec* parts, int count, std::uint64_t offset) {
+    const int fd = openFd();
+    std::size_t total = 0;
+    for (int i = 0; i < count; ++i) total += parts[i].iov_len;
+    ssize_t n;
+    do {
+        n = ::pwritev(fd, parts, count, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) ThrowErrno(errno);
+    if (static_cast<std::size_t>(n) == total) return;
+    // A short write (disk nearly full, signal): finish part by part.
+    std::size_t skip = static_cast<std::size_t>(n);
+    for (int i = 0; i < count; ++i) {
+        const std::size_t length = parts[i].iov_len;
+        if (skip < length)
+            writeAt(static_cast<const char*>(parts[i].iov_base) + skip, length - skip, offset + skip);
+        skip -= std::min(skip, length);
+        offset += length;
+    }
+}
+
+void AtomicFile::resize(std::uint64_t size) {
+    if (::ftruncate(openFd(), static_cast<off_t>(size)) != 0) ThrowErrno(errno);
+}
+
+void AtomicFile::commit(Sync sync) {
+    const int fd = openFd();
+    if (sync == Sync::Yes && ::fsync(fd) != 0) ThrowErrno(errno);
+    m_fd = -1;
+    // close() is where some file systems (NFS, full disks) report a failed write.
+    if (::close(fd) != 0) ThrowErrno(errno);
+    if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) ThrowErrno(errno);
+    m_temporary.clear();
+}
+
+bool WriteFileAtomically(const std::string& path, std::string_view content) {
+    try {
+        AtomicFile file(path);
+        file.write(content.data(), content.size());
+        file.commit();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
 }
 
 }  // namespace kalidrome::platform

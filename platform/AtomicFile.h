@@ -1,15 +1,63 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/uio.h>
 
 namespace kalidrome::platform {
 
-// Writes a whole file by way of a temporary file in the same folder that is renamed over
-// the target only once everything is written, so readers see the old file or the new
-// one and a crash never leaves half a file. A target without write bits counts as
-// read-only (even for root) and is left alone. Returns false on any failure, leaving
-// the target as it was and no temporary file behind.
+// The file a symbolic link at path leads to, or path itself when it is no link or the
+// link leads nowhere.
+std::string FollowLink(const std::string& path);
+
+// Writes a file so that readers only ever see the old content or the complete new one:
+// the bytes go to a new file beside the target (same file system, so the rename is
+// atomic), which replaces the target only in commit(). Until then, and whenever writing
+// fails, the old file stays as it was; dropping an uncommitted AtomicFile removes the new
+// file. A symbolic link at the target path is followed, so the file it points to is the
+// one replaced. The replacement keeps the old file's permissions (and its owner where
+// the process may set it); a file that did not exist gets 0666 less the umask.
+//
+// Every failure throws std::system_error carrying the errno of the cause.
+class AtomicFile {
+public:
+    // Sync::Yes flushes the new file to the disk before the rename, so that a crash soon
+    // after cannot leave an empty file in place of the old one. It costs a wait for the
+    // disk, which only files that are hard to make again are worth.
+    enum class Sync { No, Yes };
+
+    // Refuses an existing target that is a folder (EISDIR), that is not a regular file or
+    // has no write bit (EACCES, even for root: replacing it would override the user's
+    // choice), or that the process may not write.
+    explicit AtomicFile(const std::string& path);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // Appends at the file's own position, which positioned writes leave alone.
+    void write(const void* data, std::size_t size);
+    void writeAt(const void* data, std::size_t size, std::uint64_t offset);
+    // Writes the buffers one after the other starting at offset.
+    void writeAt(const struct iovec* parts, int count, std::uint64_t offset);
+    // Sets the file's length, so that positioned writes can land anywhere in it.
+    void resize(std::uint64_t size);
+    void commit(Sync sync = Sync::No);
+
+    // The file that commit() replaces (after following a link).
+    const std::string& targetPath() const { return m_target; }
+
+private:
+    int openFd() const;
+
+    std::string m_target;
+    std::string m_temporary;
+    int m_fd = -1;
+};
+
+// Replaces path with exactly content through AtomicFile, without flushing to the disk.
+// Returns false on any failure, leaving the target as it was and no new file behind.
 bool WriteFileAtomically(const std::string& path, std::string_view content);
 
 }  // namespace kalidrome::platform

@@ -363,22 +363,24 @@ void WriteBmpFile(const std::string& path, const Image& image) {
     writer.commit();
 }
 
-BmpStreamWriter::BmpStreamWriter(const std::string& path, std::int32_t width, std::int32_t height)
-    : m_file(path), m_width(width), m_height(height), m_stride(Image::StrideFor(width)) {
+BmpStreamWriter::BmpStreamWriter(const std::string& path, std::int32_t width, std::int32_t height) try
+    : m_path(path), m_file(path), m_width(width), m_height(height), m_stride(Image::StrideFor(width)) {
     const std::vector<std::uint8_t> header = BmpHeader24(width, height);
     m_file.resize(header.size() + m_stride * static_cast<std::uint64_t>(height));
     m_file.writeAt(header.data(), header.size(), 0);
+} catch (const std::system_error& e) {
+    ThrowWriteError(path, e);
 }
 
 void BmpStreamWriter::writeRows(const Image& image, std::int32_t first, std::int32_t count) {
     if (image.width() != m_width || image.height() != m_height)
-        throw PictureError("A picture of another size for the bitmap being written to " + m_file.targetPath());
+        throw PictureError("A picture of another size for the bitmap being written to " + m_path);
     writeRows(image.data(), first, count);
 }
 
 void BmpStreamWriter::writeRows(const std::uint8_t* top, std::int32_t first, std::int32_t count) {
     if (first < 0 || count < 0 || first > m_height - count)
-        throw PictureError("Rows outside the bitmap being written to " + m_file.targetPath());
+        throw PictureError("Rows outside the bitmap being written to " + m_path);
     // Rows first..last are contiguous in the file in reverse order: one vectored write per
     // batch, the buffers listed from the bottom-most row up.
     constexpr int kBatch = 64;
@@ -391,12 +393,22 @@ void BmpStreamWriter::writeRows(const std::uint8_t* top, std::int32_t first, std
             parts[i].iov_len = m_stride;
         }
         const std::uint64_t offset = 54 + m_stride * static_cast<std::uint64_t>(m_height - 1 - last);
-        m_file.writeAt(parts, n, offset);
+        try {
+            m_file.writeAt(parts, n, offset);
+        } catch (const std::system_error& e) {
+            ThrowWriteError(m_path, e);
+        }
         first += n;
         count -= n;
     }
 }
 
-void BmpStreamWriter::commit() { m_file.commit(); }
+void BmpStreamWriter::commit() {
+    try {
+        CommitLargeFile(m_file);
+    } catch (const std::system_error& e) {
+        ThrowWriteError(m_path, e);
+    }
+}
 
 }  // namespace kalidrome::render

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AtomicFile.h"
 #include "FileIo.h"
 #include "Image.h"
 
@@ -50,7 +51,8 @@ public:
     void commit();
 
 private:
-    AtomicFile m_file;
+    std::string m_path;
+    platform::AtomicFile m_file;
     std::int32_t m_width;
     std::int32_t m_height;
     std::size_t m_stride;

@@ -1,5 +1,6 @@
 #include "ImageConversion.h"
 
+#include "AtomicFile.h"
 #include "BmpCodec.h"
 #include "FileIo.h"
 #include "JpegCodec.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 namespace kalidrome::render {
 
@@ -134,7 +136,13 @@ ConvertedPicture ConvertPicture(const std::string& picturePath, const std::strin
             WriteBmpFile(result.bitmapPath, result.pixels);
         } else {
             // Only 24-bit bitmaps turn grey; others go to WallPaper.bmp byte for byte.
-            WriteFileAtomically(result.bitmapPath, bytes.data(), bytes.size());
+            try {
+                platform::AtomicFile file(result.bitmapPath);
+                file.write(bytes.data(), bytes.size());
+                CommitLargeFile(file);
+            } catch (const std::system_error& e) {
+                ThrowWriteError(result.bitmapPath, e);
+            }
         }
     } catch (const PictureError& e) {
         throw PictureError(std::string(e.what()) + " (" + picturePath + ")");

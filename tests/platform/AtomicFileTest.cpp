@@ -1,0 +1,321 @@
+#include "AtomicFile.h"
+
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace kalidrome {
+namespace {
+
+using platform::AtomicFile;
+
+// The names in a folder, sorted.
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class AtomicFileTest : public ::testing::Test {
+protected:
+    std::vector<std::string> folderEntries() const { return Entries(m_dir.path()); }
+
+    std::uint32_t modeOf(const std::string& path) const {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return st.st_mode & 07777;
+    }
+
+    test::TempDir m_dir;
+};
+
+TEST_F(AtomicFileTest, CommitReplacesTheTargetAndLeavesNothingElse) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> before;
+        AtomicFile::Sync sync;
+    };
+    const Case cases[] = {
+        {"new file", std::nullopt, AtomicFile::Sync::No},
+        {"existing file", "old content that is longer than the new", AtomicFile::Sync::No},
+        {"existing file, flushed", "old", AtomicFile::Sync::Yes},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string path = dir.file("target.ini");
+        if (c.before) test::WriteFile(path, *c.before);
+        {
+            AtomicFile file(path);
+            file.write("new ", 4);
+            file.write("text", 4);
+            // Readers still see the old file until the commit.
+            EXPECT_EQ(std::filesystem::exists(path), c.before.has_value());
+            if (c.before) {
+            EXPECT_EQ(test::ReadFile(path), *c.before);
+        }
+            file.commit(c.sync);
+            EXPECT_THROW(file.write("x", 1), std::system_error);
+        }
+        EXPECT_EQ(test::ReadFile(path), "new text");
+        EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"target.ini"});
+    }
+}
+
+TEST_F(AtomicFileTest, DroppedWithoutCommitLeavesTheOldFileAndNoTemporary) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> before;
+    };
+    const Case cases[] = {{"no file before", std::nullopt}, {"file before", "previous"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = m_dir.file("Files.kdl");
+        std::filesystem::remove(path);
+        if (c.before) test::WriteFile(path, *c.before);
+        {
+            AtomicFile file(path);
+            file.resize(1000);
+            file.write("unfinished", 10);
+            // The new file lives beside the target until the end.
+            EXPECT_EQ(folderEntries().size(), c.before ? 2u : 1u);
+        }
+        EXPECT_EQ(folderEntries(), c.before ? std::vector<std::string>{"Files.kdl"} : std::vector<std::string>{});
+        if (c.before) {
+            EXPECT_EQ(test::ReadFile(path), *c.before);
+        }
+    }
+}
+
+// Refused targets: the constructor throws with the cause and nothing changes on disk.
+TEST_F(AtomicFileTest, RefusesTargetsItMustNotReplace) {
+    struct Case {
+        const char* name;
+        std::function<std::string(const test::TempDir&)> setUp;  // returns the path to write
+        int error;
+    };
+    const Case cases[] = {
+        // No write bits means read-only even for root, who could replace it.
+        {"read-only file",
+         [](const test::TempDir& d) {
+             test::WriteFile(d.file("ro"), "keep");
+             ::chmod(d.file("ro").c_str(), 0444);
+             return d.file("ro");
+         },
+         EACCES},
+        {"read-only file behind a link",
+         [](const test::TempDir& d) {
+             test::WriteFile(d.file("ro"), "keep");
+             ::chmod(d.file("ro").c_str(), 0400);
+             ::symlink("ro", d.file("link").c_str());
+             return d.file("link");
+         },
+         EACCES},
+        {"named pipe",
+         [](const test::TempDir& d) {
+             ::mkfifo(d.file("pipe").c_str(), 0644);
+             return d.file("pipe");
+         },
+         EACCES},
+        {"folder",
+         [](const test::TempDir& d) {
+             std::filesystem::create_directory(d.file("sub"));
+             return d.file("sub");
+         },
+         EISDIR},
+        {"missing folder", [](const test::TempDir& d) { return d.file("none/file"); }, ENOENT},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string path = c.setUp(dir);
+        const std::vector<std::string> before = Entries(dir.path());
+        try {
+            AtomicFile file(path);
+            ADD_FAILURE() << "not refused";
+        } catch (const std::system_error& e) {
+            EXPECT_EQ(e.code().value(), c.error) << e.what();
+        }
+        EXPECT_EQ(Entries(dir.path()), before);
+        if (std::filesystem::exists(dir.file("ro"))) {
+            EXPECT_EQ(test::ReadFile(dir.file("ro")), "keep");
+        }
+        EXPECT_FALSE(platform::WriteFileAtomically(path, "x"));
+    }
+}
+
+TEST_F(AtomicFileTest, LinkIsFollowedAndStaysALink) {
+    struct Case {
+        const char* name;
+        bool absolute;
+    };
+    for (const Case& c : {Case{"relative link", false}, Case{"absolute link", true}}) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        std::filesystem::create_directory(dir.file("real"));
+        const std::string target = dir.file("real/Startup.ini");
+        const std::string link = dir.file("Startup.ini");
+        test::WriteFile(target, "old");
+        ASSERT_EQ(::symlink(c.absolute ? target.c_str() : "real/Startup.ini", link.c_str()), 0);
+        {
+            AtomicFile file(link);
+            EXPECT_EQ(file.targetPath(), std::filesystem::canonical(target).string());
+            file.write("new", 3);
+            file.commit();
+        }
+        struct stat st {};
+        ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode));
+        EXPECT_EQ(test::ReadFile(target), "new");
+        // The new file was made beside the real one, and nothing is left there.
+        EXPECT_EQ(Entries(dir.file("real")), std::vector<std::string>{"Startup.ini"});
+    }
+}
+
+TEST_F(AtomicFileTest, ReplacementKeepsTheModeANewFileFollowsTheUmask) {
+    for (const std::uint32_t mode : {0600u, 0640u, 0755u, 0200u}) {
+        SCOPED_TRACE(mode);
+        const std::string path = m_dir.file("kept");
+        test::WriteFile(path, "old");
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        EXPECT_TRUE(platform::WriteFileAtomically(path, "new"));
+        EXPECT_EQ(modeOf(path), mode);
+        ::chmod(path.c_str(), 0600);
+        EXPECT_EQ(test::ReadFile(path), "new");
+    }
+    for (const mode_t mask : {022u, 077u}) {
+        SCOPED_TRACE(mask);
+        const std::string path = m_dir.file("fresh" + std::to_string(mask));
+        const mode_t old = ::umask(mask);
+        const bool written = platform::WriteFileAtomically(path, "x");
+        ::umask(old);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(modeOf(path), 0666u & ~mask);
+    }
+}
+
+TEST_F(AtomicFileTest, ReplacementKeepsTheOwnerWhenRunAsRoot) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a file away needs root";
+    const std::string path = m_dir.file("owned");
+    test::WriteFile(path, "old");
+    ASSERT_EQ(::chown(path.c_str(), 4321, 8765), 0);
+    ASSERT_TRUE(platform::WriteFileAtomically(path, "new"));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 8765u);
+}
+
+TEST_F(AtomicFileTest, PositionedWritesLandWhereTheyAreAimed) {
+    auto parts = [](std::vector<std::string>& pieces) {
+        std::vector<struct iovec> v;
+        for (std::string& p : pieces) v.push_back({p.data(), p.size()});
+        return v;
+    };
+    struct Case {
+        const char* name;
+        std::function<void(AtomicFile&)> steps;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"into a file sized up front",
+         [](AtomicFile& f) {
+             f.resize(8);
+             f.writeAt("xy", 2, 3);
+         },
+         std::string("\0\0\0xy\0\0\0", 8)},
+        {"past the end grows the file",
+         [](AtomicFile& f) { f.writeAt("z", 1, 4); },
+         std::string("\0\0\0\0z", 5)},
+        {"buffers one after the other, empty ones included",
+         [&](AtomicFile& f) {
+             std::vector<std::string> pieces{"ab", "", "cde"};
+             auto v = parts(pieces);
+             f.resize(7);
+             f.writeAt(v.data(), static_cast<int>(v.size()), 1);
+         },
+         std::string("\0abcde\0", 7)},
+        {"rows written bottom-up, as a bitmap is",
+         [&](AtomicFile& f) {
+             f.writeAt("HD", 2, 0);
+             std::vector<std::string> lower{"r3", "r2"};
+             std::vector<std::string> upper{"r1", "r0"};
+             auto a = parts(upper);
+             auto b = parts(lower);
+             f.writeAt(b.data(), 2, 2);
+             f.writeAt(a.data(), 2, 6);
+         },
+         "HDr3r2r1r0"},
+        {"appending is not moved by positioned writes",
+         [](AtomicFile& f) {
+             f.write("hello", 5);
+             f.writeAt("J", 1, 0);
+             f.writeAt("--", 2, 8);
+             f.write("!", 1);
+         },
+         std::string("Jello!\0\0--", 10)},
+        {"shrinking cuts the end",
+         [](AtomicFile& f) {
+             f.write("abcdef", 6);
+             f.resize(3);
+         },
+         "abc"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = m_dir.file("WallPaper.bmp");
+        test::WriteFile(path, "a previous picture, longer than any new one");
+        AtomicFile file(path);
+        c.steps(file);
+        file.commit();
+        EXPECT_EQ(test::ReadFile(path), c.expected);
+    }
+}
+
+// A disk that fills part of the way through a vectored write: the error comes with its
+// cause and the old file stays whole.
+TEST_F(AtomicFileTest, FailedWriteReportsTheCauseAndKeepsTheOldFile) {
+    const std::string path = m_dir.file("WallPaper.bmp");
+    test::WriteFile(path, "previous");
+    std::string big(3000, 'p');
+    std::vector<struct iovec> v{{big.data(), 1000}, {big.data() + 1000, 1000}, {big.data() + 2000, 1000}};
+
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 1500;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    int error = 0;
+    try {
+        AtomicFile file(path);
+        file.writeAt(v.data(), static_cast<int>(v.size()), 0);
+        file.commit();
+    } catch (const std::system_error& e) {
+        error = e.code().value();
+    }
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_EQ(test::ReadFile(path), "previous");
+    EXPECT_EQ(folderEntries(), std::vector<std::string>{"WallPaper.bmp"});
+}
+
+}  // namespace
+}  // namespace kalidrome

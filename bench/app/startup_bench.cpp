@@ -139,7 +139,8 @@ ProcessTimes StartOnce(const std::string& folder, pid_t* keep = nullptr) {
     const std::string trace = folder + "/trace";
     std::filesystem::remove(trace);
     std::filesystem::remove(folder + "/System/Startup.ini");
-    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + folder,
+    // The bench process and the program must agree on where the hand-off socket lives.
+    std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", std::string("XDG_RUNTIME_DIR=") + getenv("XDG_RUNTIME_DIR"),
                                     "XDG_CONFIG_HOME=" + folder + "/config", "KALIDROME_TRACE=" + trace,
                                     "KALIDROME_NONINTERACTIVE=1"};
     ProcessTimes t;
@@ -209,6 +210,7 @@ int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     char tmpl[] = "/tmp/kalidrome-startup-XXXXXX";
     const std::string base = mkdtemp(tmpl);
+    ::setenv("XDG_RUNTIME_DIR", base.c_str(), 1);
     const std::string exe = std::string(KALIDROME_BIN_DIR) + "/kalidrome";
     const std::string big = MakeFolder(base, "big", entries, true, exe);
     const std::string empty = MakeFolder(base, "empty", 0, false, exe);

@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "PictureError.h"
+#include "UniqueFd.h"
 
 #include <cerrno>
 #include <cstring>
@@ -19,19 +20,7 @@ std::string Reason(const std::string& path, const char* what, int err) {
     return std::string(what) + " " + path + ": " + std::strerror(err);
 }
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
+using Fd = platform::UniqueFd;
 
 int OpenForReading(const std::string& path) {
     // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.

@@ -8,6 +8,7 @@
 
 #include "IniFile.h"
 #include "Settings.h"
+#include "CaseName.h"
 #include "TempDir.h"
 
 using kalidrome::IniFile;
@@ -60,12 +61,7 @@ TEST_P(IniRead, ReadsValue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, IniRead, ::testing::ValuesIn(kReadCases),
-                         [](const auto& param) {
-                             std::string n = param.param.name;
-                             for (char& c : n)
-                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return n;
-                         });
+                         [](const auto& param) { return kalidrome::test::CaseName(param.param.name); });
 
 TEST(IniRead, StringsAreCutAt2047Characters) {
     TempDir dir;

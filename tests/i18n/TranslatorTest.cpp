@@ -10,6 +10,7 @@
 #include <string>
 
 #include "LanguageFile.h"
+#include "CaseName.h"
 #include "TempDir.h"
 #include "Translator.h"
 
@@ -95,12 +96,7 @@ TEST_P(TranslateEntry, ReturnsTranslationOrText) {
 }
 
 INSTANTIATE_TEST_SUITE_P(LanguageFile, TranslateEntry, ::testing::ValuesIn(kTranslateCases),
-                         [](const auto& p) {
-                             std::string n = p.param.name;
-                             for (char& c : n)
-                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                             return n;
-                         });
+                         [](const auto& p) { return kalidrome::test::CaseName(p.param.name); });
 
 std::string Repeat(const std::string& unit, std::size_t times) {
     std::string s;

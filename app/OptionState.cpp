@@ -104,14 +104,26 @@ void OptionState::SaveList(const std::string& path) {
         }
     } restore{m_hooks, keptTitle};
 
-    m_settings.writeInteger(kOptions, kCurrIndex, m_options.CurrIndex);
-    if (!FolderPartExists(path)) return;
-    try {
-        WriteListFile(path, m_list, m_options.SaveImage, m_options.ShowImages);
-        m_settings.writeString(kOptions, kList, path);
-    } catch (const std::exception&) {
-        m_settings.writeString(kOptions, kList, "");
+    // A Settings.ini that cannot be written must not keep the list itself from being saved.
+    std::optional<IniWriteError> settingsError;
+    auto write = [&](auto&& step) {
+        try {
+            step();
+        } catch (const IniWriteError& e) {
+            if (!settingsError) settingsError = e;
+        }
+    };
+    write([&] { m_settings.writeInteger(kOptions, kCurrIndex, m_options.CurrIndex); });
+    if (FolderPartExists(path)) {
+        bool saved = false;
+        try {
+            WriteListFile(path, m_list, m_options.SaveImage, m_options.ShowImages);
+            saved = true;
+        } catch (const std::exception&) {
+        }
+        write([&] { m_settings.writeString(kOptions, kList, saved ? path : std::string()); });
     }
+    if (settingsError) throw *settingsError;
 }
 
 }  // namespace kalidrome

@@ -142,7 +142,6 @@ TfrmMain1::TfrmMain1(const StartContext& context, QWidget* parent)
     m_heartbeat.stamp();  // the last sign of life before the heartbeat takes over
     m_tray = new TrayIcon(ApplicationIcon(), m_menus->contextMenu(), this);
     QApplication::setWindowIcon(ApplicationIcon());
-    const bool settingsExisted = platform::FileExists(m_settingsIni.path());
 
     Options& options = m_optionState.options();
     options.Res1 = ResolutionRow(m_settingsIni.readInteger(kOptions, kRes1, kResDefault));
@@ -198,7 +197,8 @@ TfrmMain1::TfrmMain1(const StartContext& context, QWidget* parent)
     }
 
     m_listCommands.RefreshListCommands(ListOccasion::Click);
-    if (!settingsExisted || m_firstArgument == "/c") {
+    // Asked after the load has written Settings.ini, so in practice only "/c" shows it.
+    if (!platform::FileExists(m_settingsIni.path()) || m_firstArgument == "/c") {
         showMainWindow();
         if (m_firstArgument == "/c") QTimer::singleShot(0, this, [this] { openPreferences(1); });
     }
@@ -208,6 +208,7 @@ TfrmMain1::TfrmMain1(const StartContext& context, QWidget* parent)
 TfrmMain1::~TfrmMain1() {
     qApp->removeEventFilter(this);
     goAway();
+    if (m_folderSearch.joinable()) m_folderSearch.join();
     // The view and the thumbnail workers read the list, which goes with this object's
     // members, before QWidget's destructor would delete the children.
     delete m_thumbnails;
@@ -484,23 +485,24 @@ void TfrmMain1::addCommand() {
 }
 
 void TfrmMain1::addFolderCommand() {
+    if (m_folderSearch.joinable()) return;  // one search at a time
     auto folder = ui::AskFolder(this, QStringLiteral("Add Folder"), QString());
     if (!folder) return;
-    // A large tree takes a while: search it away from the user-interface thread.
+    // A large tree takes a while: search it away from the user-interface thread. The
+    // destructor waits for the search; its result is posted to this window.
     const std::string root = folder->toStdString();
     setWindowTitle(QStringLiteral("Kalidrome - Searching..."));
-    QPointer<TfrmMain1> self(this);
-    std::thread([self, root] {
+    m_folderSearch = std::thread([this, root] {
         auto found = FindImagesMulti(root, {"*.jpg", "*.jpeg", "*.bmp", "*.png"}, true);
-        QMetaObject::invokeMethod(qApp, [self, found = std::move(found)]() mutable {
-            if (!self) return;
-            std::string current = self->m_engine.CurrentWallpaper();
-            self->m_list.AddFiles(std::move(found), current);
-            self->m_engine.SetCurrentWallpaper(current);
-            self->m_listCommands.RefreshListCommands(ListOccasion::Added);
-            self->setWindowTitle(QStringLiteral("Kalidrome"));
+        QMetaObject::invokeMethod(this, [this, found = std::move(found)]() mutable {
+            if (m_folderSearch.joinable()) m_folderSearch.join();
+            std::string current = m_engine.CurrentWallpaper();
+            m_list.AddFiles(std::move(found), current);
+            m_engine.SetCurrentWallpaper(current);
+            m_listCommands.RefreshListCommands(ListOccasion::Added);
+            setWindowTitle(QStringLiteral("Kalidrome"));
         });
-    }).detach();
+    });
 }
 
 void TfrmMain1::deleteSelectedCommand() {

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "Autostart.h"
 #include "CycleEngine.h"
@@ -169,6 +170,7 @@ private:
     ThumbnailMaker* m_thumbnails;
     platform::InstanceServer* m_instanceServer;
     QPointer<TfrmOptions1> m_preferences;
+    std::thread m_folderSearch;
 
     // The save dialog's current file name: "Files.kdl" until the first save.
     QString m_saveDialogFileName = QStringLiteral("Files.kdl");

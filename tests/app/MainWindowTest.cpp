@@ -118,7 +118,7 @@ TEST_F(MainWindowTest, FirstStartWritesTheLoadDefaultsAndPublishesTheSystemFolde
     EXPECT_TRUE(w.optionState().options().Random);
     EXPECT_EQ(w.optionState().options().Interval, 600);
     EXPECT_EQ(w.cycleTimer().Countdown(), 1);
-    EXPECT_TRUE(w.isVisible()) << "a first start shows the window";
+    EXPECT_FALSE(w.isVisible()) << "the load has written Settings.ini: only /c shows the window";
     EXPECT_EQ(registry.readString("Software\\Kalidrome", "SystemPath"), system);
     EXPECT_TRUE(registry.valueExists("Software\\Kalidrome", "Kalidrome"));
     EXPECT_TRUE(w.menus().actShowTray1->isChecked());
@@ -159,6 +159,14 @@ TEST_F(MainWindowTest, ReadOnlySettingsStillLoadTheList) {
     EXPECT_EQ(w.list().count(), 1u);
     EXPECT_TRUE(w.optionState().options().DisableCycling);
     EXPECT_EQ(ReadFile(system + "Settings.ini"), "[Options]\nList=" + system + "Mine.kdl\nDisableCycling=1\n");
+
+    // Closing still saves the list itself.
+    w.list().AddEntry(dir.file("b.png"));
+    w.close();
+    WallpaperList saved;
+    bool saveImage = false;
+    ReadListFile(system + "Mine.kdl", saved, saveImage);
+    EXPECT_EQ(saved.count(), 2u);
 }
 
 struct OccasionCase {

@@ -409,6 +409,7 @@ void TfrmMain1::HandleAppMessage(int message) {
 }
 
 void TfrmMain1::showMainWindow() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
@@ -585,12 +586,15 @@ void TfrmMain1::closeEvent(QCloseEvent* event) {
 
 void TfrmMain1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
+    // The window manager's own hiding and showing (minimising, workspaces) is not ours.
+    if (event->spontaneous()) return;
     m_menus->miShowHide1->setText(QString::fromStdString(m_translator.HideCaption()));
     ui::TraceEvent("shown");
 }
 
 void TfrmMain1::hideEvent(QHideEvent* event) {
     QMainWindow::hideEvent(event);
+    if (event->spontaneous()) return;
     m_menus->miShowHide1->setText(QString::fromStdString(m_translator.ShowCaption()));
     ui::TraceEvent("hidden");
     // Asked once the window is out of sight, from the event loop.

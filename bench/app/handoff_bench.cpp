@@ -1,6 +1,8 @@
 // Times a second start of Kalidrome (exec to exit) while a first instance runs: the
 // hand-off users feel when they click the launcher again. Reference: spawning /bin/true,
 // measured in the same run. Usage: bench_handoff [path/to/kalidrome] [runs]
+#include "BenchProcess.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -14,37 +16,17 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
+using kalidrome::bench::Median;
+using kalidrome::bench::Spawn;
 
 namespace {
 
-pid_t Spawn(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<std::string> all{program};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 01, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 01, 0);
-    pid_t pid = -1;
-    posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
 double TimeRun(const std::string& program) {
     auto t0 = std::chrono::steady_clock::now();
-    pid_t pid = Spawn(program, {});
+    pid_t pid = Spawn(program);
     int status = 0;
     waitpid(pid, &status, 0);
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace
@@ -60,7 +42,7 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
     setenv("KALIDROME_NONINTERACTIVE", "1", 1);
 
-    pid_t first = Spawn(dir + "/kalidrome", {});
+    pid_t first = Spawn(dir + "/kalidrome");
     // Wait until the first instance has stamped its heartbeat and listens.
     for (int i = 0; i < 200; ++i) {
         std::ifstream in(dir + "/System/Startup.ini");

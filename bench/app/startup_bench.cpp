@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "Autostart.h"
+#include "BenchProcess.h"
 #include "FakeDesktop.h"
 #include "FakeRegistry.h"
 #include "Image.h"
@@ -34,25 +35,17 @@
 #include "Thumbnail.h"
 #include "WallpaperListView.h"
 
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using kalidrome::JpegImage;
 using kalidrome::WallpaperList;
+using kalidrome::bench::Median;
+using kalidrome::bench::ReadAll;
+using kalidrome::bench::Spawn;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 void WriteAll(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
@@ -80,25 +73,6 @@ void WriteList(const std::string& path, int entries, bool thumbnails) {
         }
     }
     kalidrome::WriteListFile(path, list, thumbnails, thumbnails);
-}
-
-pid_t Spawn(const std::string& program, const std::vector<std::string>& env) {
-    std::vector<std::string> all;
-    for (char** e = environ; *e; ++e) all.emplace_back(*e);
-    all.insert(all.end(), env.begin(), env.end());
-    std::vector<char*> envp;
-    for (auto& s : all) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::string arg0 = program;
-    char* argv[] = {arg0.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 01, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 01, 0);
-    pid_t pid = -1;
-    posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
 }
 
 bool WaitForLine(const std::string& file, const std::string& line, int timeoutMs) {

@@ -13,7 +13,7 @@
 #include "Settings.h"
 #include "StartupCheck.h"
 #include "TerminationWatcher.h"
-#include "TfrmMain1.h"
+#include "MainWindow.h"
 #include "TickCount.h"
 #include "Trace.h"
 
@@ -58,26 +58,26 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
 
     platform::SystemTickSource clock;
     try {
-        TfrmMain1 frmMain1(StartContext{systemPath, firstArgument, &clock});
+        MainWindow mainWindow(StartContext{systemPath, firstArgument, &clock});
         platform::TerminationWatcher termination;
-        QObject::connect(&termination, &platform::TerminationWatcher::terminationRequested, &frmMain1, [&] {
-            frmMain1.setExitRequested(true);
-            frmMain1.close();
+        QObject::connect(&termination, &platform::TerminationWatcher::terminationRequested, &mainWindow, [&] {
+            mainWindow.setExitRequested(true);
+            mainWindow.close();
         });
 
         if (platform::FileExists(systemPath + std::string(kOneShotMarker)) &&
             settingsIni.readBool(kCloseImmediately.section, kCloseImmediately.key, kCloseImmediately.atLoad)) {
             // The one-shot run: creation has run its single cycle; offer to save the list, end.
             ui::TraceEvent("one-shot");
-            frmMain1.saveListCommand();
-            frmMain1.goAway();
+            mainWindow.saveListCommand();
+            mainWindow.goAway();
             return 0;
         }
 
-        QObject::connect(&frmMain1, &TfrmMain1::closedForGood, &app, &QApplication::quit);
+        QObject::connect(&mainWindow, &MainWindow::closedForGood, &app, &QApplication::quit);
         ui::TraceEvent("running");
         int rc = QApplication::exec();
-        frmMain1.goAway();
+        mainWindow.goAway();
         return rc;
     } catch (const std::exception& e) {
         ui::ShowError(nullptr, QString::fromStdString(e.what()));

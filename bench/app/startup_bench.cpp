@@ -31,7 +31,7 @@
 #include "InstanceChannel.h"
 #include "ListFile.h"
 #include "LocalClock.h"
-#include "TfrmMain1.h"
+#include "MainWindow.h"
 #include "Thumbnail.h"
 #include "WallpaperListView.h"
 
@@ -157,7 +157,7 @@ double ScrollThrough(const std::string& folder, bool showImages, int places) {
     WriteAll(folder + "/System/Settings.ini", std::string("[Options]\nDisableCycling=1\nShowImages=") +
                                                   (showImages ? "1" : "0") + "\nList=" + folder +
                                                   "/System/Files.kdl\n");
-    kalidrome::TfrmMain1 window(kalidrome::StartContext{folder + "/System/", "", &ticks, &desktop, &registry,
+    kalidrome::MainWindow window(kalidrome::StartContext{folder + "/System/", "", &ticks, &desktop, &registry,
                                                         &autostart, &localClock});
     window.resize(290, 800);
     window.showMainWindow();

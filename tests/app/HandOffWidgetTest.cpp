@@ -12,8 +12,8 @@
 #include "InstanceChannel.h"
 #include "ProcessInfo.h"
 #include "TempDir.h"
-#include "TfrmMain1.h"
-#include "TfrmOptions1.h"
+#include "MainWindow.h"
+#include "PreferencesDialog.h"
 
 namespace {
 
@@ -42,13 +42,13 @@ TEST(HandOff, RequestsAreServedWhileAModalDialogRuns) {
     platform::FakeDesktop desktop;
     platform::FakeRegistry registry;
     platform::XdgAutostart autostart(dir.file("autostart/kalidrome.desktop"));
-    TfrmMain1 window(StartContext{dir.path() + "/", "", &clock, &desktop, &registry, &autostart});
+    MainWindow window(StartContext{dir.path() + "/", "", &clock, &desktop, &registry, &autostart});
     ASSERT_FALSE(window.isVisible());
     const std::string endpoint = platform::InstanceEndpoint(dir.path() + "/", platform::CurrentHandle());
 
     bool shownInsideDialog = false;
     bool secondDialogOnPage1 = false;
-    TfrmOptions1* firstDialog = nullptr;
+    PreferencesDialog* firstDialog = nullptr;
     QTimer::singleShot(0, [&] {
         // Inside the preferences dialog's own loop.
         firstDialog = window.preferencesDialog();
@@ -59,7 +59,7 @@ TEST(HandOff, RequestsAreServedWhileAModalDialogRuns) {
         // own loop then runs; a poll inside that loop looks at it and closes it.
         auto* poll = new QTimer(&window);
         QObject::connect(poll, &QTimer::timeout, [&, poll] {
-            TfrmOptions1* second = window.preferencesDialog();
+            PreferencesDialog* second = window.preferencesDialog();
             if (!second || second == firstDialog || !second->isVisible()) return;
             secondDialogOnPage1 = second->currentPage() == 1;
             poll->stop();

@@ -25,7 +25,7 @@
 #include "MainMenus.h"
 #include "MessageBox.h"
 #include "TempDir.h"
-#include "TfrmMain1.h"
+#include "MainWindow.h"
 #include "ThumbnailMaker.h"
 #include "TrayIcon.h"
 #include "WallpaperListView.h"
@@ -69,8 +69,8 @@ protected:
         return path;
     }
 
-    TfrmMain1& create(const std::string& firstArgument = "") {
-        window = std::make_unique<TfrmMain1>(
+    MainWindow& create(const std::string& firstArgument = "") {
+        window = std::make_unique<MainWindow>(
             StartContext{system, firstArgument, &ticks, &desktop, &registry, &autostart, &localClock});
         return *window;
     }
@@ -104,11 +104,11 @@ protected:
     platform::FakeRegistry registry;
     platform::XdgAutostart autostart;
     SteppedClock localClock;
-    std::unique_ptr<TfrmMain1> window;
+    std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(MainWindowTest, FirstStartWritesTheLoadDefaultsAndPublishesTheSystemFolder) {
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     IniFile ini = settings();
     EXPECT_EQ(ini.readString("Options", "DisableCycling", "?"), "0");
     EXPECT_EQ(ini.readString("Options", "ShowTray", "?"), "1");
@@ -137,7 +137,7 @@ TEST_F(MainWindowTest, BadIntervalFallsBackAndTheRestStillLoads) {
     }
     WriteFile(system + "Settings.ini", "[Options]\nInterval=ten\nList=" + system + "Mine.kdl\nShowTray=0\n");
     ui::SetNextAnswer(ui::Answer::Ok);  // the error box
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     EXPECT_EQ(w.optionState().options().Interval, 600);
     EXPECT_EQ(w.list().count(), 1u) << "the list is loaded all the same";
     EXPECT_FALSE(w.optionState().options().ShowTray);
@@ -155,7 +155,7 @@ TEST_F(MainWindowTest, ReadOnlySettingsStillLoadTheList) {
     WriteFile(system + "Settings.ini", "[Options]\nList=" + system + "Mine.kdl\nDisableCycling=1\n");
     std::filesystem::permissions(system + "Settings.ini", std::filesystem::perms::owner_read);
     ui::SetNextAnswer(ui::Answer::Ok);  // "Unable to write to ..." once
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     EXPECT_EQ(w.list().count(), 1u);
     EXPECT_TRUE(w.optionState().options().DisableCycling);
     EXPECT_EQ(ReadFile(system + "Settings.ini"), "[Options]\nList=" + system + "Mine.kdl\nDisableCycling=1\n");
@@ -230,7 +230,7 @@ TEST(ListCommands, StatesByOccasion) {
 }
 
 TEST_F(MainWindowTest, CommandsFollowTheListThroughAddSelectAndClear) {
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     MainMenus& m = w.menus();
     auto* button = w.findChild<QPushButton*>("btnCycle1");
     auto* count = w.findChild<QLabel*>("lblFiles1");
@@ -258,7 +258,7 @@ TEST_F(MainWindowTest, CommandsFollowTheListThroughAddSelectAndClear) {
 }
 
 TEST_F(MainWindowTest, ContextMenuOpeningRules) {
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     MainMenus& m = w.menus();
     addFiles({picture("a.png")});
     select({0});
@@ -278,7 +278,7 @@ TEST_F(MainWindowTest, ContextMenuOpeningRules) {
 }
 
 TEST_F(MainWindowTest, ShortcutsFollowTheContextMenuFirst) {
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     const std::string a = picture("a.png"), b = picture("b.png"), c = picture("c.png");
     addFiles({a, b, c});
     QWidget* view = &w.listView();
@@ -328,10 +328,10 @@ TEST_F(MainWindowTest, ShortcutsFollowTheContextMenuFirst) {
 }
 
 TEST_F(MainWindowTest, AltF4EndsTheProgramAndDeletesTheBitmap) {
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     WriteFile(system + "WallPaper.bmp", "BM");
     bool ended = false;
-    QObject::connect(&w, &TfrmMain1::closedForGood, [&] { ended = true; });
+    QObject::connect(&w, &MainWindow::closedForGood, [&] { ended = true; });
     press(&w, Qt::Key_F4, Qt::AltModifier);
     EXPECT_TRUE(ended);
     EXPECT_FALSE(std::filesystem::exists(system + "WallPaper.bmp"));
@@ -341,12 +341,12 @@ TEST_F(MainWindowTest, AltF4EndsTheProgramAndDeletesTheBitmap) {
 TEST_F(MainWindowTest, CloseButtonHidesAndSavesTheList) {
     const std::string a = picture("a.png");
     WriteFile(system + "Settings.ini", "[Options]\nList=" + system + "Files.kdl\n");
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     w.showMainWindow();
     addFiles({a});
     WriteFile(system + "WallPaper.bmp", "BM");
     bool ended = false;
-    QObject::connect(&w, &TfrmMain1::closedForGood, [&] { ended = true; });
+    QObject::connect(&w, &MainWindow::closedForGood, [&] { ended = true; });
     w.close();
     EXPECT_FALSE(ended);
     EXPECT_FALSE(w.isVisible());
@@ -360,7 +360,7 @@ TEST_F(MainWindowTest, CloseButtonHidesAndSavesTheList) {
 
 TEST_F(MainWindowTest, FreshInstallCloseWritesOnlyCurrIndex) {
     WriteFile(system + "Settings.ini", "[Options]\nShowTray=1\n");  // not a first start, no list yet
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     addFiles({picture("a.png")});
     w.close();
     EXPECT_FALSE(std::filesystem::exists(system + "Files.kdl"));
@@ -377,7 +377,7 @@ TEST_F(MainWindowTest, FailedSaveAsksOnHideUntilSaved) {
     }
     std::filesystem::permissions(system + "Locked.kdl", std::filesystem::perms::owner_read);
     WriteFile(system + "Settings.ini", "[Options]\nList=" + system + "Locked.kdl\n");
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     w.showMainWindow();
     ui::SetNextAnswer(ui::Answer::No);
     w.close();  // saves (fails), hides, asks: No
@@ -395,7 +395,7 @@ TEST_F(MainWindowTest, FailedSaveAsksOnHideUntilSaved) {
 }
 
 TEST_F(MainWindowTest, StartWithWindowsTwiceRemovesTheEntryAgain) {
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     QAction* item = w.menus().actStartWithWindows1;
     item->trigger();
     ASSERT_TRUE(std::filesystem::exists(autostart.entryPath()));
@@ -415,7 +415,7 @@ TEST_F(MainWindowTest, StartWithWindowsTwiceRemovesTheEntryAgain) {
 }
 
 TEST_F(MainWindowTest, OptionCommandsWriteAndFollowTheirSetters) {
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     w.menus().actDisableCycling1->trigger();
     EXPECT_TRUE(w.optionState().options().DisableCycling);
     EXPECT_FALSE(w.cycleTimer().running());
@@ -427,7 +427,7 @@ TEST_F(MainWindowTest, OptionCommandsWriteAndFollowTheirSetters) {
 }
 
 TEST_F(MainWindowTest, SaveAndLoadListCommands) {
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     const std::string a = picture("a.png"), b = picture("b.png");
     addFiles({a, b});
     ui::SetNextFileNames({QString::fromStdString(dir.file("two.kdl"))});
@@ -450,7 +450,7 @@ TEST_F(MainWindowTest, SaveAndLoadListCommands) {
 }
 
 TEST_F(MainWindowTest, TrayClicks) {
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     addFiles({picture("a.png"), picture("b.png")});
     w.optionState().SetRandom(false);
     const std::size_t before = desktop.calls().size();
@@ -468,7 +468,7 @@ TEST_F(MainWindowTest, TrayClicks) {
 }
 
 TEST_F(MainWindowTest, ThumbnailsAreMadeInTheBackgroundForPaintedRows) {
-    TfrmMain1& w = create();
+    MainWindow& w = create();
     w.showMainWindow();
     const std::string big = picture("big.png", 400, 200);
     addFiles({big, dir.file("missing.png")});
@@ -515,7 +515,7 @@ TEST_F(MainWindowTest, AHundredThousandEntriesOpenWithoutAWidgetPerRow) {
         WriteListFile(system + "Big.kdl", list, false, false);
     }
     WriteFile(system + "Settings.ini", "[Options]\nList=" + system + "Big.kdl\nShowImages=0\n");
-    TfrmMain1& w = create("/c");
+    MainWindow& w = create("/c");
     QTimer::singleShot(0, [&] {
         if (auto* d = w.preferencesDialog()) d->reject();
     });

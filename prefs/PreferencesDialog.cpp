@@ -1,4 +1,4 @@
-#include "TfrmOptions1.h"
+#include "PreferencesDialog.h"
 
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -7,7 +7,7 @@
 
 namespace kalidrome {
 
-TfrmOptions1::TfrmOptions1(QWidget* parent) : QDialog(parent), m_pages(new QTabWidget(this)) {
+PreferencesDialog::PreferencesDialog(QWidget* parent) : QDialog(parent), m_pages(new QTabWidget(this)) {
     setObjectName("frmOptions1");
     setWindowTitle("Kalidrome - Options");
     m_pages->setObjectName("pgcOptions1");
@@ -29,8 +29,8 @@ TfrmOptions1::TfrmOptions1(QWidget* parent) : QDialog(parent), m_pages(new QTabW
     resize(366, 287);
 }
 
-void TfrmOptions1::selectPage(int index) { m_pages->setCurrentIndex(index); }
+void PreferencesDialog::selectPage(int index) { m_pages->setCurrentIndex(index); }
 
-int TfrmOptions1::currentPage() const { return m_pages->currentIndex(); }
+int PreferencesDialog::currentPage() const { return m_pages->currentIndex(); }
 
 }  // namespace kalidrome

@@ -1,4 +1,4 @@
-#include "TfrmMain1.h"
+#include "MainWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,7 +60,7 @@ JpegImage MakeThumbnail(const std::string& path) {
 
 }  // namespace
 
-TfrmMain1::TfrmMain1(const StartContext& context, QWidget* parent)
+MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     : QMainWindow(parent),
       m_systemPath(context.systemPath),
       m_firstArgument(context.firstArgument),
@@ -162,7 +162,7 @@ TfrmMain1::TfrmMain1(const StartContext& context, QWidget* parent)
     m_exitRequested = false;
 
     // Later starts reach this instance here.
-    connect(m_instanceServer, &platform::InstanceServer::requestReceived, this, &TfrmMain1::HandleAppMessage);
+    connect(m_instanceServer, &platform::InstanceServer::requestReceived, this, &MainWindow::HandleAppMessage);
     const std::string endpoint = platform::InstanceEndpoint(m_systemPath, platform::CurrentHandle());
     if (!m_instanceServer->listen(QString::fromStdString(endpoint)))
         std::fprintf(stderr, "kalidrome: cannot listen for later starts at %s\n", endpoint.c_str());
@@ -183,7 +183,7 @@ TfrmMain1::TfrmMain1(const StartContext& context, QWidget* parent)
     }
 
     m_tmrHeartbeat1->setInterval(1000);
-    connect(m_tmrHeartbeat1, &QTimer::timeout, this, &TfrmMain1::tmrHeartbeat1Timer);
+    connect(m_tmrHeartbeat1, &QTimer::timeout, this, &MainWindow::tmrHeartbeat1Timer);
     m_tmrHeartbeat1->start();
     m_tmrDefiniteDate1.setOnTimeout([this] { m_scheduler.CheckDefiniteDates(); });
     m_tmrDefiniteDate1.start();
@@ -204,7 +204,7 @@ TfrmMain1::TfrmMain1(const StartContext& context, QWidget* parent)
     m_view->fitFirstColumn();
 }
 
-TfrmMain1::~TfrmMain1() {
+MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
     goAway();
     if (m_folderSearch.joinable()) m_folderSearch.join();
@@ -216,7 +216,7 @@ TfrmMain1::~TfrmMain1() {
     delete takeCentralWidget();
 }
 
-void TfrmMain1::buildLayout() {
+void MainWindow::buildLayout() {
     QFont font(QStringLiteral("Tahoma"));
     font.setPointSize(8);
     setFont(font);
@@ -269,32 +269,32 @@ void TfrmMain1::buildLayout() {
     auto popup = [this] { m_menus->contextMenu()->popup(QCursor::pos()); };
     connect(this, &QWidget::customContextMenuRequested, this, popup);
     connect(m_view, &QWidget::customContextMenuRequested, this, popup);
-    connect(m_menus->contextMenu(), &QMenu::aboutToShow, this, &TfrmMain1::prepareContextMenu);
+    connect(m_menus->contextMenu(), &QMenu::aboutToShow, this, &MainWindow::prepareContextMenu);
 
     // Keys go through the shortcut rule before any widget of the window sees them.
     qApp->installEventFilter(this);
 }
 
-void TfrmMain1::wireCommands() {
+void MainWindow::wireCommands() {
     MainMenus& m = *m_menus;
-    connect(m.actSaveList1, &QAction::triggered, this, &TfrmMain1::saveListCommand);
-    connect(m.actLoadList1, &QAction::triggered, this, &TfrmMain1::loadListCommand);
+    connect(m.actSaveList1, &QAction::triggered, this, &MainWindow::saveListCommand);
+    connect(m.actLoadList1, &QAction::triggered, this, &MainWindow::loadListCommand);
     auto close = [this] {
         m_exitRequested = true;
         this->close();
     };
     connect(m.actClose1, &QAction::triggered, this, close);
     connect(m.miClose2, &QAction::triggered, this, close);
-    connect(m.actAdd1, &QAction::triggered, this, &TfrmMain1::addCommand);
-    connect(m_btnAdd1, &QPushButton::clicked, this, &TfrmMain1::addCommand);
-    connect(m.actAddFolder1, &QAction::triggered, this, &TfrmMain1::addFolderCommand);
-    connect(m.actDeleteSelected1, &QAction::triggered, this, &TfrmMain1::deleteSelectedCommand);
-    connect(m.actClearNonExisting1, &QAction::triggered, this, &TfrmMain1::clearNonExistingCommand);
-    connect(m.actClearAll1, &QAction::triggered, this, &TfrmMain1::clearAllCommand);
+    connect(m.actAdd1, &QAction::triggered, this, &MainWindow::addCommand);
+    connect(m_btnAdd1, &QPushButton::clicked, this, &MainWindow::addCommand);
+    connect(m.actAddFolder1, &QAction::triggered, this, &MainWindow::addFolderCommand);
+    connect(m.actDeleteSelected1, &QAction::triggered, this, &MainWindow::deleteSelectedCommand);
+    connect(m.actClearNonExisting1, &QAction::triggered, this, &MainWindow::clearNonExistingCommand);
+    connect(m.actClearAll1, &QAction::triggered, this, &MainWindow::clearAllCommand);
     connect(m.actSetWallpaper1, &QAction::triggered, this, [this] { m_engine.SetAsWallpaper(); });
     connect(m.miSetWallpaper2, &QAction::triggered, this, [this] { m_engine.SetAsWallpaper(); });
     connect(m.actDeleteCurrentWallpaper1, &QAction::triggered, this, [this] { m_engine.DeleteCurrentWallpaper(); });
-    connect(m.actEditImage1, &QAction::triggered, this, &TfrmMain1::editImageCommand);
+    connect(m.actEditImage1, &QAction::triggered, this, &MainWindow::editImageCommand);
     // A checkable action has already flipped its check mark when triggered reports it:
     // the argument is the opposite of the mark before the click.
     connect(m.actDisableCycling1, &QAction::triggered, this, [this](bool checked) {
@@ -311,12 +311,12 @@ void TfrmMain1::wireCommands() {
             reportError(e);
         }
     });
-    connect(m.actStartWithWindows1, &QAction::triggered, this, &TfrmMain1::startWithWindowsCommand);
+    connect(m.actStartWithWindows1, &QAction::triggered, this, &MainWindow::startWithWindowsCommand);
     connect(m.actPreferences1, &QAction::triggered, this, [this] { openPreferences(0); });
     connect(m.actCycle1, &QAction::triggered, this, [this] { m_engine.CycleNow(); });
     connect(m_btnCycle1, &QPushButton::clicked, this, [this] { m_engine.CycleNow(); });
     connect(m.actPrevious1, &QAction::triggered, this, [this] { m_engine.Previous(); });
-    connect(m.miShowHide1, &QAction::triggered, this, &TfrmMain1::showOrHide);
+    connect(m.miShowHide1, &QAction::triggered, this, &MainWindow::showOrHide);
     connect(m.actVisitWebsite1, &QAction::triggered, this,
             [] { platform::OpenWithDefaultHandler(QString::fromLatin1(kHomePage)); });
     connect(m.actAbout1, &QAction::triggered, this, [this] {
@@ -329,13 +329,13 @@ void TfrmMain1::wireCommands() {
     connect(m_tray, &TrayIcon::previousRequested, this, [this] {
         if (m_menus->actPrevious1->isEnabled()) m_engine.Previous();
     });
-    connect(m_tray, &TrayIcon::showHideRequested, this, &TfrmMain1::showOrHide);
+    connect(m_tray, &TrayIcon::showHideRequested, this, &MainWindow::showOrHide);
 }
 
-void TfrmMain1::wireList() {
+void MainWindow::wireList() {
     m_list.setChangeListener([this] { m_view->listChanged(); });
     m_list.setRowChangedListener([this](EntryId id) { m_view->repaintRow(id); });
-    connect(m_view, &WallpaperListView::thumbnailWanted, this, &TfrmMain1::RequestThumbnail);
+    connect(m_view, &WallpaperListView::thumbnailWanted, this, &MainWindow::RequestThumbnail);
     connect(m_view, &WallpaperListView::selectionChangedFor, this, [this](EntryId id) {
         const TListItemInfo* entry = m_list.find(id);
         if (!entry || !platform::FileExists(entry->FilePath)) return;
@@ -347,7 +347,7 @@ void TfrmMain1::wireList() {
     connect(m_view, &WallpaperListView::firstPainted, this, [] { ui::TraceEvent("first paint"); });
 }
 
-void TfrmMain1::publishInRegistry() {
+void MainWindow::publishInRegistry() {
     try {
         m_registry.writeString(platform::kProgramKey, platform::kSystemPathValue, m_systemPath);
         m_registry.writeString(platform::kProgramKey, "Kalidrome", platform::ExecutablePath());
@@ -356,7 +356,7 @@ void TfrmMain1::publishInRegistry() {
     }
 }
 
-void TfrmMain1::loadAtCreation() {
+void MainWindow::loadAtCreation() {
     const std::string listPath =
         m_settingsIni.readString(kOptions, kList, m_systemPath + std::string(kDefaultListFile));
     try {
@@ -369,9 +369,9 @@ void TfrmMain1::loadAtCreation() {
     m_view->setShowImages(m_optionState.options().ShowImages);
 }
 
-void TfrmMain1::reportError(const std::exception& error) { ui::ShowError(this, QString::fromStdString(error.what())); }
+void MainWindow::reportError(const std::exception& error) { ui::ShowError(this, QString::fromStdString(error.what())); }
 
-void TfrmMain1::goAway() {
+void MainWindow::goAway() {
     if (m_goneAway) return;
     m_goneAway = true;
     m_tmrHeartbeat1->stop();
@@ -386,16 +386,16 @@ void TfrmMain1::goAway() {
     ui::TraceEvent("exit");
 }
 
-void TfrmMain1::tmrHeartbeat1Timer() { m_heartbeat.tick(); }
+void MainWindow::tmrHeartbeat1Timer() { m_heartbeat.tick(); }
 
-void TfrmMain1::applyWallpaper(const std::string& path) {
+void MainWindow::applyWallpaper(const std::string& path) {
     const Options& o = m_optionState.options();
     render::WallpaperOptions wallpaperOptions{o.GreyScale, o.UseMask, o.StretchLarger, o.StretchSmaller, o.Res1, o.Res2};
     const bool changed = render::SetWallpaperFromFile(path, m_systemPath, wallpaperOptions, m_desktop, m_registry);
     ui::TraceEvent(((changed ? "wallpaper " : "wallpaper unchanged ") + path).c_str());
 }
 
-void TfrmMain1::HandleAppMessage(int message) {
+void MainWindow::HandleAppMessage(int message) {
     if (message == platform::kRequestShow) {
         ui::TraceEvent("request 3024");
         showMainWindow();
@@ -407,22 +407,22 @@ void TfrmMain1::HandleAppMessage(int message) {
     }
 }
 
-void TfrmMain1::showMainWindow() {
+void MainWindow::showMainWindow() {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
 }
 
-void TfrmMain1::showOrHide() {
+void MainWindow::showOrHide() {
     m_cycleTimer.StopStartupTimer();
     if (isVisible()) hide();
     else showMainWindow();
 }
 
-void TfrmMain1::openPreferences(int page) {
+void MainWindow::openPreferences(int page) {
     if (m_preferences) m_preferences->reject();
-    auto* dialog = new TfrmOptions1(this);
+    auto* dialog = new PreferencesDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->selectPage(page);
     m_preferences = dialog;
@@ -430,7 +430,7 @@ void TfrmMain1::openPreferences(int page) {
     dialog->exec();
 }
 
-void TfrmMain1::saveListCommand() {
+void MainWindow::saveListCommand() {
     auto chosen = ui::AskSaveFileName(this, QStringLiteral("Save Kalidrome List"),
                                       QString::fromStdString(m_systemPath), m_saveDialogFileName,
                                       QStringLiteral("Kalidrome Files (*.kdl)"));
@@ -443,7 +443,7 @@ void TfrmMain1::saveListCommand() {
     }
 }
 
-void TfrmMain1::loadListCommand() {
+void MainWindow::loadListCommand() {
     const std::string current =
         m_settingsIni.readString(kOptions, kList, m_systemPath + std::string(kDefaultListFile));
     auto chosen = ui::AskOpenFileName(this, QStringLiteral("Load a Kalidrome List"),
@@ -458,7 +458,7 @@ void TfrmMain1::loadListCommand() {
     m_view->setShowImages(m_optionState.options().ShowImages);
 }
 
-void TfrmMain1::addCommand() {
+void MainWindow::addCommand() {
     const std::string browsePath = m_settingsIni.readString(kSettings, kBrowsePath, "");
     // Linux file names keep their letter case: offer both spellings of each extension.
     const QStringList filters = {
@@ -484,7 +484,7 @@ void TfrmMain1::addCommand() {
     }
 }
 
-void TfrmMain1::addFolderCommand() {
+void MainWindow::addFolderCommand() {
     if (m_folderSearch.joinable()) return;  // one search at a time
     auto folder = ui::AskFolder(this, QStringLiteral("Add Folder"), QString());
     if (!folder) return;
@@ -505,31 +505,31 @@ void TfrmMain1::addFolderCommand() {
     });
 }
 
-void TfrmMain1::deleteSelectedCommand() {
+void MainWindow::deleteSelectedCommand() {
     ListUpdate update(m_list);
     if (m_list.RemoveSelected() > 0 && !m_list.empty()) m_view->focusList();
     m_listCommands.RefreshListCommands(ListOccasion::Removed);
 }
 
-void TfrmMain1::clearNonExistingCommand() {
+void MainWindow::clearNonExistingCommand() {
     ListUpdate update(m_list);
     m_list.RemoveNonExisting();
     m_listCommands.RefreshListCommands(ListOccasion::Removed);
 }
 
-void TfrmMain1::clearAllCommand() {
+void MainWindow::clearAllCommand() {
     ListUpdate update(m_list);
     m_list.Clear();
     m_listCommands.RefreshListCommands(ListOccasion::Removed);
 }
 
-void TfrmMain1::editImageCommand() {
+void MainWindow::editImageCommand() {
     auto selected = m_list.selectedEntries();
     if (selected.size() != 1) return;
     platform::OpenWithDefaultHandler(QString::fromStdString(selected.front()->FilePath));
 }
 
-void TfrmMain1::startWithWindowsCommand() {
+void MainWindow::startWithWindowsCommand() {
     if (m_autostart.available()) {
         if (m_autostart.isEnabled()) m_autostart.disable();
         else m_autostart.enable(platform::ExecutablePath());
@@ -540,13 +540,13 @@ void TfrmMain1::startWithWindowsCommand() {
     }
 }
 
-void TfrmMain1::prepareContextMenu() {
+void MainWindow::prepareContextMenu() {
     m_listCommands.prepareContextMenu(m_view->hasFocus(), platform::FileExists(m_engine.CurrentWallpaper()), false);
     m_menus->actDisableCycling1->setChecked(m_optionState.options().DisableCycling);
     if (m_autostart.available()) m_menus->actStartWithWindows1->setChecked(m_autostart.isEnabled());
 }
 
-void TfrmMain1::RequestThumbnail(EntryId id) {
+void MainWindow::RequestThumbnail(EntryId id) {
     TListItemInfo* entry = m_list.find(id);
     if (!entry) return;
     if (entry->RowHeight != kImageRowHeight || !entry->laidOut()) m_view->LayOutRow(*entry);
@@ -554,7 +554,7 @@ void TfrmMain1::RequestThumbnail(EntryId id) {
     m_thumbnails->RequestThumbnail(id);
 }
 
-void TfrmMain1::askToSaveAfterFailedSave() {
+void MainWindow::askToSaveAfterFailedSave() {
     if (m_closingForGood || isVisible()) return;
     const std::string list =
         m_settingsIni.readString(kOptions, kList, m_systemPath + std::string(kDefaultListFile));
@@ -563,7 +563,7 @@ void TfrmMain1::askToSaveAfterFailedSave() {
         saveListCommand();
 }
 
-void TfrmMain1::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     const std::string listPath = m_settingsIni.readString(kOptions, kList, m_saveDialogFileName.toStdString());
     try {
         m_optionState.SaveList(listPath);
@@ -583,7 +583,7 @@ void TfrmMain1::closeEvent(QCloseEvent* event) {
     hide();
 }
 
-void TfrmMain1::showEvent(QShowEvent* event) {
+void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     // The window manager's own hiding and showing (minimising, workspaces) is not ours.
     if (event->spontaneous()) return;
@@ -591,16 +591,16 @@ void TfrmMain1::showEvent(QShowEvent* event) {
     ui::TraceEvent("shown");
 }
 
-void TfrmMain1::hideEvent(QHideEvent* event) {
+void MainWindow::hideEvent(QHideEvent* event) {
     QMainWindow::hideEvent(event);
     if (event->spontaneous()) return;
     m_menus->miShowHide1->setText(QString::fromStdString(m_translator.ShowCaption()));
     ui::TraceEvent("hidden");
     // Asked once the window is out of sight, from the event loop.
-    QTimer::singleShot(0, this, &TfrmMain1::askToSaveAfterFailedSave);
+    QTimer::singleShot(0, this, &MainWindow::askToSaveAfterFailedSave);
 }
 
-bool TfrmMain1::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget && widget->window() == this) {

@@ -18,7 +18,7 @@
 #include "QtTimer.h"
 #include "Registry.h"
 #include "StartupCheck.h"
-#include "TfrmOptions1.h"
+#include "PreferencesDialog.h"
 #include "TickCount.h"
 #include "Translator.h"
 #include "WallpaperList.h"
@@ -51,13 +51,13 @@ struct StartContext {
 
 // The program's main window: the hub that owns the list, the options, the timers, the
 // cycle engine and the hand-off endpoint, and wires commands, timers and requests to them.
-class TfrmMain1 : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr const char* kHomePage = "https://kalidrome.github.io/";
 
-    explicit TfrmMain1(const StartContext& context, QWidget* parent = nullptr);
-    ~TfrmMain1() override;
+    explicit MainWindow(const StartContext& context, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     const std::string& systemPath() const { return m_systemPath; }
     IniFile& settingsIni() { return m_settingsIni; }
@@ -81,7 +81,7 @@ public:
     void showOrHide();
     // Closes an open preferences dialog, then opens a new one on the given page, modally.
     void openPreferences(int page);
-    TfrmOptions1* preferencesDialog() const { return m_preferences; }
+    PreferencesDialog* preferencesDialog() const { return m_preferences; }
 
     // "&Save FileList...": the save dialog, then SaveList on the chosen path.
     void saveListCommand();
@@ -169,7 +169,7 @@ private:
     DefiniteDateScheduler m_scheduler;
     ThumbnailMaker* m_thumbnails;
     platform::InstanceServer* m_instanceServer;
-    QPointer<TfrmOptions1> m_preferences;
+    QPointer<PreferencesDialog> m_preferences;
     std::thread m_folderSearch;
 
     // The save dialog's current file name: "Files.kdl" until the first save.

@@ -8,10 +8,10 @@ namespace kalidrome {
 
 // The options dialog. Its pages are filled by the preferences work; for now it carries
 // the four pages so that callers can open it on a given page.
-class TfrmOptions1 : public QDialog {
+class PreferencesDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmOptions1(QWidget* parent = nullptr);
+    explicit PreferencesDialog(QWidget* parent = nullptr);
 
     void selectPage(int index);
     int currentPage() const;

@@ -8,10 +8,10 @@ packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
-  libx11-dev libxext-dev
+  libx11-dev libxext-dev libxrandr-dev
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
-  xvfb x11-apps x11-utils openbox trayer xdotool
+  xvfb x11-apps x11-utils x11-xserver-utils openbox trayer xdotool
   libjpeg-turbo-progs
 )
 if [[ "${1:-}" == "--bench" ]]; then

@@ -3,6 +3,7 @@
 //   1. ConvertPicture of a 24-megapixel JPEG    vs  djpeg -bmp            (target <= 0.65)
 //   2. thumbnails of 500 photos, two threads    vs  vipsthumbnail         (target >= 2.5x rate)
 //   3. a whole wallpaper change on Xvfb         vs  feh --bg-scale        (target <= 0.7)
+//   4. the same change drawn on two monitors    vs  one monitor
 // Usage: bench_render [runs (default 5)] [photos (default 500)]
 #include "ImageConversion.h"
 #include "IniRegistry.h"
@@ -209,6 +210,44 @@ int main(int argc, char** argv) {
             } else {
                 std::printf("  feh failed or is missing\n");
             }
+        }
+    }
+    // 4. The same change with the picture drawn per monitor, against one monitor, turn about.
+    {
+        struct Screen {
+            const char* label;
+            int width, height;
+            std::vector<test::XvfbServer::Monitor> monitors;
+        };
+        const Screen screens[] = {
+            {"one monitor 1920 x 1080", 1920, 1080, {}},
+            {"two monitors 1920 x 1080", 3840, 1080, {{"L", 0, 0, 1920, 1080, true}, {"R", 1920, 0, 1920, 1080, false}}},
+            {"1920 x 1080 + 1280 x 1024", 3200, 1080, {{"L", 0, 0, 1920, 1080, true}, {"R", 1920, 0, 1280, 1024, false}}},
+        };
+        std::printf("\n[wallpaper change of the 24 MP JPEG, per monitor] median of %d\n", runs);
+        std::vector<std::unique_ptr<test::XvfbServer>> servers;
+        bool ready = true;
+        for (const Screen& s : screens) {
+            servers.push_back(std::make_unique<test::XvfbServer>(s.width, s.height, 24));
+            if (!servers.back()->ok() || (!s.monitors.empty() && !servers.back()->setMonitors(s.monitors))) {
+                std::printf("  skipped: %s\n", servers.back()->reason().c_str());
+                ready = false;
+                break;
+            }
+        }
+        if (ready) {
+            platform::IniRegistry registry(dir + "/registry.ini");
+            render::WallpaperOptions options;
+            std::vector<std::vector<double>> times(std::size(screens));
+            std::vector<bool> ok(std::size(screens), true);
+            for (int i = 0; i < runs; ++i)
+                for (std::size_t k = 0; k < std::size(screens); ++k) {
+                    platform::X11RootDesktop desktop(servers[k]->display());
+                    times[k].push_back(Seconds([&] { ok[k] = ok[k] && render::SetWallpaperFromFile(big, system, options, desktop, registry); }));
+                }
+            for (std::size_t k = 0; k < std::size(screens); ++k)
+                std::printf("  %-26s %7.1f ms  ratio %5.2f%s\n", screens[k].label, Median(times[k]) * 1e3,
+                            Median(times[k]) / Median(times[0]), ok[k] ? "" : "  (FAILED)");
         }
     }
     std::filesystem::remove_all(dir);

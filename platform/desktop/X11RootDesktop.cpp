@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <thread>
+#include <utility>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/Xrandr.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
@@ -67,22 +70,119 @@ private:
     Display* m_dpy;
 };
 
-// The picture as the screen will show it, screen-sized.
-render::Image Compose(const render::Image& picture, Placement placement, std::int32_t sw, std::int32_t sh) {
-    if (placement == Placement::Stretched) {
-        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-        return render::ScaleAreaAverage(picture, sw, sh, static_cast<int>(std::min(cores, 4u)));
+// The monitors of the default screen, cut to the screen; monitors wholly outside it are left
+// out. The whole screen as one primary monitor when XRandR has nothing to say.
+std::vector<X11Monitor> ReadMonitors(Display* dpy, ErrorTrap& trap) {
+    const int screen = DefaultScreen(dpy);
+    const std::int32_t sw = DisplayWidth(dpy, screen);
+    const std::int32_t sh = DisplayHeight(dpy, screen);
+    std::vector<X11Monitor> monitors;
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    // Monitors came with RandR 1.5; older servers only know outputs and CRTCs.
+    if (XRRQueryExtension(dpy, &eventBase, &errorBase) && XRRQueryVersion(dpy, &major, &minor) &&
+        (major > 1 || (major == 1 && minor >= 5))) {
+        int count = 0;
+        XRRMonitorInfo* info = XRRGetMonitors(dpy, RootWindow(dpy, screen), True, &count);
+        for (int i = 0; info && i < count; ++i) {
+            const XRRMonitorInfo& m = info[i];
+            const std::int64_t x0 = std::max<std::int64_t>(0, m.x);
+            const std::int64_t y0 = std::max<std::int64_t>(0, m.y);
+            const std::int64_t x1 = std::min<std::int64_t>(sw, std::int64_t{m.x} + m.width);
+            const std::int64_t y1 = std::min<std::int64_t>(sh, std::int64_t{m.y} + m.height);
+            if (x1 <= x0 || y1 <= y0) continue;
+            X11Monitor monitor;
+            if (m.name != None) {
+                if (char* name = XGetAtomName(dpy, m.name)) {
+                    monitor.name = name;
+                    XFree(name);
+                }
+            }
+            monitor.x = static_cast<std::int32_t>(x0);
+            monitor.y = static_cast<std::int32_t>(y0);
+            monitor.width = static_cast<std::int32_t>(x1 - x0);
+            monitor.height = static_cast<std::int32_t>(y1 - y0);
+            monitor.primary = m.primary != 0;
+            monitors.push_back(std::move(monitor));
+        }
+        if (info) XRRFreeMonitors(info);
+        if (trap.sync(dpy) != 0) monitors.clear();
     }
-    render::Image frame(sw, sh);
-    frame.fill(0);
-    // Centred unscaled; a picture larger than the screen shows its middle.
-    const std::int32_t dx = (sw - picture.width()) / 2;
-    const std::int32_t dy = (sh - picture.height()) / 2;
-    const std::int32_t x0 = std::max(0, dx), x1 = std::min(sw, dx + picture.width());
-    const std::int32_t y0 = std::max(0, dy), y1 = std::min(sh, dy + picture.height());
-    for (std::int32_t y = y0; y < y1; ++y)
-        std::memcpy(frame.row(y) + 3 * x0, picture.row(y - dy) + 3 * (x0 - dx), static_cast<std::size_t>(x1 - x0) * 3);
-    return frame;
+    if (monitors.empty()) monitors.push_back({"", 0, 0, sw, sh, true});
+    return monitors;
+}
+
+const X11Monitor& PrimaryOf(const std::vector<X11Monitor>& monitors) {
+    const auto marked = std::find_if(monitors.begin(), monitors.end(), [](const X11Monitor& m) { return m.primary; });
+    return marked != monitors.end() ? *marked : monitors.front();
+}
+
+// A part of a picture and every place on the screen it goes to: two monitors of one size
+// showing the same picture share one upload.
+struct Tile {
+    const render::Image* source = nullptr;
+    std::int32_t sx = 0, sy = 0, width = 0, height = 0;
+    std::vector<std::pair<std::int32_t, std::int32_t>> targets;
+};
+
+// What the screen shows: the picture placed for each monitor. Pictures scaled for a monitor
+// are kept in scaled (a deque, so tiles may point into it).
+std::vector<Tile> PlanTiles(const render::Image& picture, const render::Image* screenSized, Placement placement,
+                            const std::vector<X11Monitor>& monitors, std::deque<render::Image>& scaled) {
+    std::vector<Tile> tiles;
+    auto add = [&](const render::Image* source, std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h,
+                   std::int32_t tx, std::int32_t ty) {
+        for (Tile& t : tiles)
+            if (t.source == source && t.sx == sx && t.sy == sy && t.width == w && t.height == h) {
+                t.targets.emplace_back(tx, ty);
+                return;
+            }
+        tiles.push_back({source, sx, sy, w, h, {{tx, ty}}});
+    };
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    for (const X11Monitor& m : monitors) {
+        if (placement == Placement::Stretched) {
+            const render::Image* source = nullptr;
+            if (screenSized && screenSized->width() == m.width && screenSized->height() == m.height)
+                source = screenSized;
+            for (const render::Image& s : scaled)
+                if (!source && s.width() == m.width && s.height() == m.height) source = &s;
+            if (!source) {
+                // A monitor no larger than the primary is scaled down from the primary's copy:
+                // for a big photo a small part of the work, for a difference hardly seen.
+                const bool fromReady = screenSized && m.width <= screenSized->width() && m.height <= screenSized->height();
+                scaled.push_back(render::ScaleAreaAverage(fromReady ? *screenSized : picture, m.width, m.height,
+                                                          static_cast<int>(std::min(cores, 4u))));
+                source = &scaled.back();
+            }
+            add(source, 0, 0, m.width, m.height, m.x, m.y);
+            continue;
+        }
+        // Centred unscaled; a picture larger than the monitor shows its middle.
+        const std::int32_t dx = (m.width - picture.width()) / 2;
+        const std::int32_t dy = (m.height - picture.height()) / 2;
+        const std::int32_t x0 = std::max(0, dx), x1 = std::min(m.width, dx + picture.width());
+        const std::int32_t y0 = std::max(0, dy), y1 = std::min(m.height, dy + picture.height());
+        if (x1 > x0 && y1 > y0) add(&picture, x0 - dx, y0 - dy, x1 - x0, y1 - y0, m.x + x0, m.y + y0);
+    }
+    return tiles;
+}
+
+// Whether the tiles leave some of the screen uncovered (to be painted black).
+bool LeavesGaps(const std::vector<Tile>& tiles, std::int32_t sw, std::int32_t sh) {
+    struct Box {
+        std::int64_t x0, y0, x1, y1;
+    };
+    std::vector<Box> boxes;
+    std::int64_t area = 0;
+    for (const Tile& t : tiles)
+        for (const auto& [x, y] : t.targets) {
+            const Box b{x, y, std::int64_t{x} + t.width, std::int64_t{y} + t.height};
+            for (const Box& o : boxes)
+                if (b.x0 < o.x1 && o.x0 < b.x1 && b.y0 < o.y1 && o.y0 < b.y1) return true;  // overlap: not sure
+            boxes.push_back(b);
+            area += (b.x1 - b.x0) * (b.y1 - b.y0);
+        }
+    return area != std::int64_t{sw} * sh;
 }
 
 struct ChannelShift {
@@ -101,14 +201,15 @@ struct ChannelShift {
     }
 };
 
-void FillXImage(XImage* image, const render::Image& frame) {
-    const std::int32_t w = frame.width();
+// Converts the tile's part of its picture into the image (sized as the tile).
+void FillXImage(XImage* image, const Tile& tile) {
+    const render::Image& source = *tile.source;
     if (image->bits_per_pixel == 32 && image->byte_order == LSBFirst && image->red_mask == 0xFF0000 &&
         image->green_mask == 0xFF00 && image->blue_mask == 0xFF) {
-        for (std::int32_t y = 0; y < frame.height(); ++y) {
-            const std::uint8_t* s = frame.row(y);
+        for (std::int32_t y = 0; y < tile.height; ++y) {
+            const std::uint8_t* s = source.row(tile.sy + y) + 3 * tile.sx;
             auto* d = reinterpret_cast<std::uint8_t*>(image->data + static_cast<std::size_t>(y) * image->bytes_per_line);
-            for (std::int32_t x = 0; x < w; ++x, s += 3, d += 4) {
+            for (std::int32_t x = 0; x < tile.width; ++x, s += 3, d += 4) {
                 d[0] = s[0];
                 d[1] = s[1];
                 d[2] = s[2];
@@ -118,21 +219,19 @@ void FillXImage(XImage* image, const render::Image& frame) {
         return;
     }
     const ChannelShift r(image->red_mask), g(image->green_mask), b(image->blue_mask);
-    for (std::int32_t y = 0; y < frame.height(); ++y) {
-        const std::uint8_t* s = frame.row(y);
-        for (std::int32_t x = 0; x < w; ++x, s += 3)
+    for (std::int32_t y = 0; y < tile.height; ++y) {
+        const std::uint8_t* s = source.row(tile.sy + y) + 3 * tile.sx;
+        for (std::int32_t x = 0; x < tile.width; ++x, s += 3)
             XPutPixel(image, x, y, b.place(s[0]) | g.place(s[1]) | r.place(s[2]));
     }
 }
 
-// Sends the frame into the pixmap through shared memory. Returns false (with nothing left
+// Sends the tile into the pixmap through shared memory. Returns false (with nothing left
 // behind) when the server cannot do that, for example over the network.
-bool UploadShared(Display* dpy, ErrorTrap& trap, Pixmap pixmap, GC gc, Visual* visual, int depth,
-                  const render::Image& frame) {
-    if (!XShmQueryExtension(dpy)) return false;
+bool UploadShared(Display* dpy, ErrorTrap& trap, Pixmap pixmap, GC gc, Visual* visual, int depth, const Tile& tile) {
     XShmSegmentInfo info{};
     XImage* image = XShmCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, nullptr, &info,
-                                    static_cast<unsigned>(frame.width()), static_cast<unsigned>(frame.height()));
+                                    static_cast<unsigned>(tile.width), static_cast<unsigned>(tile.height));
     if (!image) return false;
     const std::size_t size = static_cast<std::size_t>(image->bytes_per_line) * static_cast<std::size_t>(image->height);
     info.shmid = shmget(IPC_PRIVATE, size, IPC_CREAT | 0600);
@@ -149,9 +248,10 @@ bool UploadShared(Display* dpy, ErrorTrap& trap, Pixmap pixmap, GC gc, Visual* v
         // are killed before cleaning up.
         shmctl(info.shmid, IPC_RMID, nullptr);
         if (ok) {
-            FillXImage(image, frame);
-            XShmPutImage(dpy, pixmap, gc, image, 0, 0, 0, 0, static_cast<unsigned>(frame.width()),
-                         static_cast<unsigned>(frame.height()), False);
+            FillXImage(image, tile);
+            for (const auto& [x, y] : tile.targets)
+                XShmPutImage(dpy, pixmap, gc, image, 0, 0, x, y, static_cast<unsigned>(tile.width),
+                             static_cast<unsigned>(tile.height), False);
             ok = trap.sync(dpy) == 0;
             XShmDetach(dpy, &info);
             trap.sync(dpy);
@@ -165,9 +265,9 @@ bool UploadShared(Display* dpy, ErrorTrap& trap, Pixmap pixmap, GC gc, Visual* v
     return ok;
 }
 
-void UploadPlain(Display* dpy, Pixmap pixmap, GC gc, Visual* visual, int depth, const render::Image& frame) {
+void UploadPlain(Display* dpy, Pixmap pixmap, GC gc, Visual* visual, int depth, const Tile& tile) {
     XImage* image = XCreateImage(dpy, visual, static_cast<unsigned>(depth), ZPixmap, 0, nullptr,
-                                 static_cast<unsigned>(frame.width()), static_cast<unsigned>(frame.height()), 32, 0);
+                                 static_cast<unsigned>(tile.width), static_cast<unsigned>(tile.height), 32, 0);
     if (!image) throw DesktopError("Cannot create an X image");
     image->data = static_cast<char*>(std::malloc(static_cast<std::size_t>(image->bytes_per_line) *
                                                  static_cast<std::size_t>(image->height)));
@@ -175,10 +275,11 @@ void UploadPlain(Display* dpy, Pixmap pixmap, GC gc, Visual* visual, int depth, 
         XDestroyImage(image);
         throw DesktopError("Out of memory for the wallpaper");
     }
-    FillXImage(image, frame);
+    FillXImage(image, tile);
     // Xlib splits a large image into requests the server accepts.
-    XPutImage(dpy, pixmap, gc, image, 0, 0, 0, 0, static_cast<unsigned>(frame.width()),
-              static_cast<unsigned>(frame.height()));
+    for (const auto& [x, y] : tile.targets)
+        XPutImage(dpy, pixmap, gc, image, 0, 0, x, y, static_cast<unsigned>(tile.width),
+                  static_cast<unsigned>(tile.height));
     XDestroyImage(image);  // frees data too
 }
 
@@ -198,13 +299,21 @@ Pixmap ReadPixmapProperty(Display* dpy, Window root, Atom property) {
 
 }  // namespace
 
+std::vector<X11Monitor> X11Monitors(const std::string& displayName) {
+    Connection c(displayName);
+    ErrorTrap trap;
+    return ReadMonitors(c.get(), trap);
+}
+
+ScreenExtent X11PrimaryMonitorSize(const std::string& displayName) {
+    const std::vector<X11Monitor> monitors = X11Monitors(displayName);
+    const X11Monitor& primary = PrimaryOf(monitors);
+    return {primary.width, primary.height};
+}
+
 X11RootDesktop::X11RootDesktop(std::string displayName) : m_displayName(std::move(displayName)) {}
 
-ScreenExtent X11RootDesktop::primaryScreenSize() {
-    Connection c(m_displayName);
-    const int screen = DefaultScreen(c.get());
-    return {DisplayWidth(c.get(), screen), DisplayHeight(c.get(), screen)};
-}
+ScreenExtent X11RootDesktop::primaryScreenSize() { return X11PrimaryMonitorSize(m_displayName); }
 
 void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) {
     render::Image loaded;
@@ -225,19 +334,26 @@ void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement place
     const int depth = DefaultDepth(dpy, screen);
     Visual* visual = DefaultVisual(dpy, screen);
 
-    // A picture scaled to the screen on the way (beside the decoder) is used as it is.
-    render::Image composed;
-    const render::Image* ready = pixels.screenSized;
-    const bool usable = placement == Placement::Stretched && ready && ready->width() == sw && ready->height() == sh;
-    if (!usable) composed = Compose(*picture, placement, sw, sh);
-    const render::Image& frame = usable ? *ready : composed;
+    // A picture scaled to the primary monitor on the way (beside the decoder) is used as it
+    // is on every monitor of that size; other sizes are scaled here.
+    std::deque<render::Image> scaled;
+    const std::vector<Tile> tiles = PlanTiles(*picture, pixels.screenSized, placement, ReadMonitors(dpy, trap), scaled);
 
     const Pixmap pixmap = XCreatePixmap(dpy, root, static_cast<unsigned>(sw), static_cast<unsigned>(sh),
                                         static_cast<unsigned>(depth));
     GC gc = XCreateGC(dpy, pixmap, 0, nullptr);
     if (trap.sync(dpy) != 0) throw DesktopError("The X server refused a screen-sized pixmap");
-    m_usedSharedMemory = UploadShared(dpy, trap, pixmap, gc, visual, depth, frame);
-    if (!m_usedSharedMemory) UploadPlain(dpy, pixmap, gc, visual, depth, frame);
+    if (LeavesGaps(tiles, sw, sh)) {
+        XSetForeground(dpy, gc, BlackPixel(dpy, screen));
+        XFillRectangle(dpy, pixmap, gc, 0, 0, static_cast<unsigned>(sw), static_cast<unsigned>(sh));
+    }
+    bool shared = XShmQueryExtension(dpy) && !tiles.empty();
+    for (const Tile& tile : tiles) {
+        if (shared && UploadShared(dpy, trap, pixmap, gc, visual, depth, tile)) continue;
+        shared = false;
+        UploadPlain(dpy, pixmap, gc, visual, depth, tile);
+    }
+    m_usedSharedMemory = shared;
     XFreeGC(dpy, gc);
     // Until here a failure leaves the desktop untouched: closing the connection frees the
     // half-made pixmap.
@@ -257,6 +373,16 @@ void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement place
     XUngrabServer(dpy);
     const int setError = trap.sync(dpy);
     if (setError != 0) throw DesktopError("Cannot set the root window's background");
+
+    // Another wallpaper setter may have run between our ungrab and now. Its wallpaper wins:
+    // ours is not kept (it goes with this connection) and the previous one is left alone,
+    // since it may be the other setter's.
+    if (m_afterPublish) m_afterPublish();
+    const Pixmap published = ReadPixmapProperty(dpy, root, rootAtom);
+    if (published != pixmap)
+        throw DesktopError(published == None
+                               ? "Another program removed the wallpaper from the root window just after it was set"
+                               : "Another program replaced the wallpaper on the root window just after it was set");
 
     // The previous pixmap was kept alive the same way by whoever set it; both properties
     // naming it is the convention that says its client may be killed to free it. A client

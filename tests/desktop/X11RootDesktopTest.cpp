@@ -1,4 +1,5 @@
 #include "BmpCodec.h"
+#include "CaseName.h"
 #include "Image.h"
 #include "TempDir.h"
 #include "X11RootDesktop.h"
@@ -10,7 +11,10 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace kalidrome::test {
 namespace {
@@ -209,6 +213,264 @@ TEST(X11DesktopFailure, NoServerRaisesDesktopError) {
     pixels.picture = &picture;
     EXPECT_THROW(desktop.setWallpaper("", Placement::Stretched, pixels), platform::DesktopError);
 }
+
+// Two monitors side by side as desktops.md describes them, and variations of it.
+using Layout = std::vector<XvfbServer::Monitor>;
+const Layout kLeftPrimary = {{"L", 0, 0, 1024, 768, true}, {"R", 1024, 0, 1024, 768, false}};
+const Layout kNonePrimary = {{"L", 0, 0, 1280, 768, false}, {"R", 1280, 0, 768, 768, false}};
+// The primary monitor is the second one defined, right of the other and smaller.
+const Layout kSmallRightPrimary = {{"L", 0, 0, 1024, 768, false}, {"R", 1024, 0, 800, 600, true}};
+
+// A 2048 x 768 screen with the given monitors (none: the screen's own single monitor).
+class MonitorScreen {
+public:
+    explicit MonitorScreen(const Layout& layout) {
+        if (!xvfb.ok()) {
+            reason = "no private X server: " + xvfb.reason();
+            return;
+        }
+        if (!layout.empty() && !xvfb.setMonitors(layout)) {
+            reason = xvfb.reason();
+            return;
+        }
+        observer = std::make_unique<Observer>(xvfb.display());
+    }
+    XvfbServer xvfb{2048, 768, 24};
+    std::unique_ptr<Observer> observer;
+    std::string reason;
+};
+
+struct PrimaryCase {
+    const char* name;
+    Layout layout;
+    platform::ScreenExtent primary;
+};
+
+void PrintTo(const PrimaryCase& c, std::ostream* os) { *os << c.name; }
+
+class X11PrimaryMonitorTest : public ::testing::TestWithParam<PrimaryCase> {};
+
+TEST_P(X11PrimaryMonitorTest, PrimarySizeIsThePrimaryMonitors) {
+    const PrimaryCase& c = GetParam();
+    MonitorScreen screen(c.layout);
+    if (!screen.observer) GTEST_SKIP() << screen.reason;
+    EXPECT_EQ(platform::X11PrimaryMonitorSize(screen.xvfb.display()), c.primary);
+    platform::X11RootDesktop desktop(screen.xvfb.display());
+    EXPECT_EQ(desktop.primaryScreenSize(), c.primary);
+    // Every monitor is listed with its place, whichever XRandR puts first.
+    const std::vector<platform::X11Monitor> monitors = platform::X11Monitors(screen.xvfb.display());
+    ASSERT_EQ(monitors.size(), std::max<std::size_t>(1, c.layout.size()));
+    for (const XvfbServer::Monitor& want : c.layout) {
+        const auto found = std::find_if(monitors.begin(), monitors.end(),
+                                        [&](const platform::X11Monitor& m) { return m.name == want.name; });
+        ASSERT_NE(found, monitors.end()) << want.name;
+        EXPECT_EQ(found->x, want.x) << want.name;
+        EXPECT_EQ(found->width, want.width) << want.name;
+        EXPECT_EQ(found->height, want.height) << want.name;
+        EXPECT_EQ(found->primary, want.primary) << want.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, X11PrimaryMonitorTest,
+                         ::testing::Values(PrimaryCase{"one monitor is the whole screen", {}, {2048, 768}},
+                                           PrimaryCase{"left of two marked primary", kLeftPrimary, {1024, 768}},
+                                           PrimaryCase{"none marked takes the first", kNonePrimary, {1280, 768}},
+                                           PrimaryCase{"smaller right one marked primary", kSmallRightPrimary, {800, 600}}),
+                         [](const auto& param) { return CaseName(param.param.name); });
+
+TEST(X11PrimaryMonitor, NoServerRaisesDesktopError) {
+    EXPECT_THROW(platform::X11PrimaryMonitorSize(":4093"), platform::DesktopError);
+}
+
+constexpr Rgb kRed{255, 0, 0}, kBlue{0, 0, 255}, kGreen{0, 255, 0}, kWhite{255, 255, 255}, kBlack{0, 0, 0};
+
+// Left half red, right half blue: a monitor showing it stretched has the edge at its middle.
+render::Image Halves(std::int32_t w, std::int32_t h) {
+    return Make(w, h, [](std::int32_t x, std::int32_t) { return x < 8 ? kRed : kBlue; });
+}
+
+struct Probe {
+    int x, y;
+    Rgb expected;
+};
+
+void ExpectPixels(const Observer& observer, const std::vector<Probe>& probes) {
+    for (const Probe& p : probes)
+        EXPECT_EQ(Describe(observer.RootPixel(p.x, p.y)), Describe(p.expected)) << "at " << p.x << "," << p.y;
+}
+
+struct PlacementCase {
+    const char* name;
+    Layout layout;
+    Placement placement;
+    std::int32_t pictureWidth, pictureHeight;  // the picture: Halves, or for Centred the marked one below
+    std::vector<Probe> probes;
+};
+
+// For Centred: green with a white top-left pixel, or (when wider than 100) left half red,
+// right half blue.
+render::Image PictureFor(const PlacementCase& c) {
+    if (c.placement == Placement::Stretched) return Halves(16, 12);
+    if (c.pictureWidth > 100) {
+        const std::int32_t half = c.pictureWidth / 2;
+        render::Image image(c.pictureWidth, c.pictureHeight);
+        for (std::int32_t y = 0; y < image.height(); ++y)
+            for (std::int32_t x = 0; x < image.width(); ++x) {
+                std::uint8_t* p = image.row(y) + 3 * x;
+                p[0] = x < half ? 0 : 255;
+                p[1] = 0;
+                p[2] = x < half ? 255 : 0;
+            }
+        return image;
+    }
+    return Make(c.pictureWidth, c.pictureHeight, [](std::int32_t x, std::int32_t y) { return x == 0 && y == 0 ? kWhite : kGreen; });
+}
+
+void PrintTo(const PlacementCase& c, std::ostream* os) { *os << c.name; }
+
+class X11MonitorPlacementTest : public ::testing::TestWithParam<PlacementCase> {};
+
+TEST_P(X11MonitorPlacementTest, EachMonitorShowsThePicturePlacedForIt) {
+    const PlacementCase& c = GetParam();
+    MonitorScreen screen(c.layout);
+    if (!screen.observer) GTEST_SKIP() << screen.reason;
+    const render::Image picture = PictureFor(c);
+    platform::X11RootDesktop desktop(screen.xvfb.display());
+    platform::WallpaperPixels pixels;
+    pixels.picture = &picture;
+    desktop.setWallpaper("", c.placement, pixels);
+    EXPECT_TRUE(desktop.lastUploadUsedSharedMemory());
+    ExpectPixels(*screen.observer, c.probes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, X11MonitorPlacementTest,
+    ::testing::Values(
+        // 16 x 12 halves stretched on each 1024 x 768 monitor: the red/blue edge at x 512 on
+        // each, not once in the middle of the screen.
+        PlacementCase{"stretched on two equal monitors", kLeftPrimary, Placement::Stretched, 16, 12,
+                      {{0, 0, kRed}, {500, 767, kRed}, {530, 0, kBlue}, {1023, 767, kBlue},
+                       {1024, 0, kRed}, {1524, 767, kRed}, {1560, 0, kBlue}, {2047, 767, kBlue}}},
+        // The 800 x 600 primary has its own edge at 400 and black below and beside it.
+        PlacementCase{"stretched on monitors of two sizes", kSmallRightPrimary, Placement::Stretched, 16, 12,
+                      {{500, 0, kRed}, {530, 767, kBlue}, {1024, 0, kRed}, {1024 + 390, 599, kRed},
+                       {1024 + 410, 0, kBlue}, {1823, 599, kBlue}, {1824, 0, kBlack}, {1100, 600, kBlack},
+                       {2047, 767, kBlack}}},
+        // 10 x 6 centred: at (507, 381) on each 1024 x 768 monitor.
+        PlacementCase{"centred on two equal monitors", kLeftPrimary, Placement::Centred, 10, 6,
+                      {{507, 381, kWhite}, {516, 386, kGreen}, {506, 381, kBlack}, {517, 386, kBlack},
+                       {1024 + 507, 381, kWhite}, {1024 + 516, 386, kGreen}, {1024 + 506, 381, kBlack},
+                       {1019, 381, kBlack}, {0, 0, kBlack}, {2047, 767, kBlack}}},
+        // On the 800 x 600 monitor the picture sits at (395, 297) of it.
+        PlacementCase{"centred on monitors of two sizes", kSmallRightPrimary, Placement::Centred, 10, 6,
+                      {{507, 381, kWhite}, {1024 + 395, 297, kWhite}, {1024 + 404, 302, kGreen},
+                       {1024 + 405, 302, kBlack}, {1024 + 507, 381, kBlack}}},
+        // 1100 wide centred on 1024: each monitor shows the middle, edge at its own x 512,
+        // and neither spills onto the other.
+        PlacementCase{"centred wider than a monitor stays on it", kLeftPrimary, Placement::Centred, 1100, 100,
+                      {{511, 384, kRed}, {512, 384, kBlue}, {1023, 384, kBlue}, {1024, 384, kRed},
+                       {1024 + 511, 384, kRed}, {1024 + 512, 384, kBlue}, {2047, 384, kBlue}, {512, 333, kBlack}}}),
+    [](const auto& param) { return CaseName(param.param.name); });
+
+// The picture scaled on the way is made for the primary. It serves monitors of its size, and
+// monitors smaller than it are scaled down from it; larger ones are scaled from the picture.
+// The picture is red and the primary's copy green, so colours tell which was used where.
+struct ReadyCase {
+    const char* name;
+    Layout layout;
+    std::int32_t readyWidth, readyHeight;
+    std::vector<Probe> probes;
+};
+
+void PrintTo(const ReadyCase& c, std::ostream* os) { *os << c.name; }
+
+class X11ScreenSizedTest : public ::testing::TestWithParam<ReadyCase> {};
+
+TEST_P(X11ScreenSizedTest, PrimarysCopyServesTheMonitorsItCan) {
+    const ReadyCase& c = GetParam();
+    MonitorScreen screen(c.layout);
+    if (!screen.observer) GTEST_SKIP() << screen.reason;
+    const render::Image picture = Make(8, 8, [](std::int32_t, std::int32_t) { return kRed; });
+    const render::Image ready = Make(c.readyWidth, c.readyHeight, [](std::int32_t, std::int32_t) { return kGreen; });
+    platform::X11RootDesktop desktop(screen.xvfb.display());
+    platform::WallpaperPixels pixels;
+    pixels.picture = &picture;
+    pixels.screenSized = &ready;
+    desktop.setWallpaper("", Placement::Stretched, pixels);
+    ExpectPixels(*screen.observer, c.probes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, X11ScreenSizedTest,
+    ::testing::Values(ReadyCase{"other monitor larger than the primary", kSmallRightPrimary, 800, 600,
+                                {{0, 0, kRed}, {1023, 767, kRed}, {1024, 0, kGreen}, {1823, 599, kGreen},
+                                 {1824, 599, kBlack}}},
+                      ReadyCase{"other monitor smaller than the primary",
+                                {{"L", 0, 0, 1024, 768, true}, {"R", 1024, 0, 800, 600, false}}, 1024, 768,
+                                {{0, 0, kGreen}, {1023, 767, kGreen}, {1024, 0, kGreen}, {1823, 599, kGreen},
+                                 {1024, 600, kBlack}}}),
+    [](const auto& param) { return CaseName(param.param.name); });
+
+// Another setter writing _XROOTPMAP_ID between our publishing and our reading it back.
+struct RaceCase {
+    const char* name;
+    bool deleteProperty;  // else it names a pixmap of the other setter
+};
+
+void PrintTo(const RaceCase& c, std::ostream* os) { *os << c.name; }
+
+class X11ReadBackTest : public X11DesktopTest, public ::testing::WithParamInterface<RaceCase> {};
+
+TEST_P(X11ReadBackTest, AnotherSetterWinsAndWeSaySo) {
+    const render::Image red = Make(4, 4, [](std::int32_t, std::int32_t) { return kRed; });
+    platform::X11RootDesktop desktop(xvfb.display());
+    platform::WallpaperPixels pixels;
+    pixels.picture = &red;
+    desktop.setWallpaper("", Placement::Stretched, pixels);
+    const Pixmap previous = observer->Property("_XROOTPMAP_ID");
+    ASSERT_NE(previous, None);
+
+    Display* other = observer->dpy();
+    const Pixmap theirs = XCreatePixmap(other, observer->root(), 4, 4, 24);
+    const Atom atom = XInternAtom(other, "_XROOTPMAP_ID", False);
+    Pixmap ours = None;
+    desktop.setAfterPublishHook([&] {
+        ours = observer->Property("_XROOTPMAP_ID");
+        if (GetParam().deleteProperty) {
+            XDeleteProperty(other, observer->root(), atom);
+        } else {
+            const unsigned long id = theirs;
+            XChangeProperty(other, observer->root(), atom, XA_PIXMAP, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(&id), 1);
+        }
+        XSync(other, False);
+    });
+    const render::Image blue = Make(4, 4, [](std::int32_t, std::int32_t) { return kBlue; });
+    pixels.picture = &blue;
+    try {
+        desktop.setWallpaper("", Placement::Stretched, pixels);
+        ADD_FAILURE() << "no DesktopError";
+    } catch (const platform::DesktopError& e) {
+        EXPECT_NE(std::string(e.what()).find("Another program"), std::string::npos) << e.what();
+    }
+    ASSERT_NE(ours, None);
+    EXPECT_NE(ours, previous);
+    EXPECT_EQ(observer->Property("_XROOTPMAP_ID"), GetParam().deleteProperty ? None : theirs);
+    // Ours is not kept; the wallpaper before it, possibly the other setter's, is not killed.
+    EXPECT_FALSE(observer->PixmapAlive(ours));
+    EXPECT_TRUE(observer->PixmapAlive(previous));
+    XFreePixmap(other, theirs);
+
+    // Without interference the next change goes through and is checked as ours.
+    desktop.setAfterPublishHook({});
+    EXPECT_NO_THROW(desktop.setWallpaper("", Placement::Stretched, pixels));
+    EXPECT_EQ(Describe(observer->RootPixel(1, 1)), Describe(kBlue));
+}
+
+INSTANTIATE_TEST_SUITE_P(Setters, X11ReadBackTest,
+                         ::testing::Values(RaceCase{"replaced by another pixmap", false},
+                                           RaceCase{"property deleted", true}),
+                         [](const auto& param) { return CaseName(param.param.name); });
 
 }  // namespace
 }  // namespace kalidrome::test

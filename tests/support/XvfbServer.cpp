@@ -1,5 +1,8 @@
 #include "XvfbServer.h"
 
+#include "Process.h"
+#include "TempDir.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -71,6 +74,30 @@ XvfbServer::~XvfbServer() {
     if (m_pid <= 0) return;
     ::kill(m_pid, SIGTERM);
     ::waitpid(m_pid, nullptr, 0);
+}
+
+bool XvfbServer::setMonitors(const std::vector<Monitor>& monitors) {
+    if (::access("/usr/bin/xrandr", X_OK) != 0) {
+        m_reason = "xrandr is not installed (x11-xserver-utils)";
+        return false;
+    }
+    TempDir dir;
+    const std::string log = dir.file("xrandr.log");
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        const Monitor& m = monitors[i];
+        // Physical sizes are made up at about 96 dots per inch; nothing here reads them.
+        const std::string geometry = std::to_string(m.width) + "/" + std::to_string(m.width * 254 / 960) + "x" +
+                                     std::to_string(m.height) + "/" + std::to_string(m.height * 254 / 960) + "+" +
+                                     std::to_string(m.x) + "+" + std::to_string(m.y);
+        Process xrandr("/usr/bin/xrandr",
+                       {"-d", m_display, "--setmonitor", (m.primary ? "*" : "") + m.name, geometry, i == 0 ? "screen" : "none"},
+                       {}, log);
+        if (!xrandr.started() || !xrandr.waitFinished(10000) || xrandr.exitCode() != 0) {
+            m_reason = "xrandr --setmonitor " + m.name + " failed: " + ReadFile(log);
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace kalidrome::test

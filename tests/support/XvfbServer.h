@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace kalidrome::test {
 
@@ -18,6 +19,17 @@ public:
     const std::string& reason() const { return m_reason; }
     // ":N", for DISPLAY.
     const std::string& display() const { return m_display; }
+
+    // A monitor as `xrandr --setmonitor` defines it; primary marks the primary monitor.
+    struct Monitor {
+        std::string name;
+        int x = 0, y = 0, width = 0, height = 0;
+        bool primary = false;
+    };
+    // Replaces the screen's monitors with these, through xrandr (package x11-xserver-utils):
+    // the first takes over the screen's one output, the others have none. False, with
+    // reason() saying why, when xrandr is missing or refuses.
+    bool setMonitors(const std::vector<Monitor>& monitors);
 
 private:
     pid_t m_pid = -1;

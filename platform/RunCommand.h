@@ -42,6 +42,11 @@ public:
     virtual void stop(int processId) = 0;
 };
 
+// Why a run did not succeed, in a few words for the user: "xfconf-query did not answer within
+// 5 s", "cannot start gsettings: No such file or directory", "gsettings exited with status 1:
+// <its error output, trimmed>". Empty for a run that succeeded.
+std::string DescribeFailure(const Command& command, const CommandResult& result);
+
 // The runner on fork/exec, with pipes for the output and a time-out on the whole run.
 CommandRunner& SystemCommandRunner();
 

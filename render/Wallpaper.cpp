@@ -28,7 +28,9 @@ void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement pl
 }
 
 bool SetWallpaperFromFile(const std::string& picturePath, const std::string& systemPath,
-                          const WallpaperOptions& options, platform::Desktop& desktop, platform::Registry& registry) {
+                          const WallpaperOptions& options, platform::Desktop& desktop, platform::Registry& registry,
+                          std::string* failureReason) {
+    if (failureReason) failureReason->clear();
     std::error_code ec;
     if (!std::filesystem::is_regular_file(picturePath, ec)) return false;
     try {
@@ -38,10 +40,11 @@ bool SetWallpaperFromFile(const std::string& picturePath, const std::string& sys
                                    options.StretchSmaller, options.Res1, options.Res2);
         };
         // A picture that will be stretched is scaled to the screen beside its decoding, so
-        // the desktop gets it ready.
+        // a desktop that draws it gets it ready.
+        const bool scaleForDesktop = desktop.drawsScreenSizedPixels();
         ConvertedPicture converted = ConvertPicture(
             picturePath, systemPath, options.GreyScale, options.UseMask, [&](std::int32_t width, std::int32_t height) {
-                return placementFor(width, height) == platform::Placement::Stretched
+                return scaleForDesktop && placementFor(width, height) == platform::Placement::Stretched
                            ? PixelSize{screen.width, screen.height}
                            : PixelSize{};
             });
@@ -53,6 +56,9 @@ bool SetWallpaperFromFile(const std::string& picturePath, const std::string& sys
         if (!converted.scaled.empty()) pixels.screenSized = &converted.scaled;
         ApplyDesktopWallpaper(converted.bitmapPath, placement, pixels, desktop, registry);
         return true;
+    } catch (const platform::DesktopError& error) {
+        if (failureReason) *failureReason = error.what();
+        return false;
     } catch (...) {
         return false;
     }

@@ -29,8 +29,12 @@ void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement pl
 // stretched or centred against the primary screen, records the choice as WallpaperStyle
 // ("2" or "0") under "Control Panel\Desktop" and hands the decoded bitmap to the desktop.
 // A missing file changes nothing. Never throws: any failure leaves the desktop as it was.
-// Returns whether the desktop was given the new wallpaper.
+// Returns whether the desktop was given the new wallpaper. When failureReason is given, it
+// is set to why the desktop refused or could not be reached (DesktopError's message), and
+// emptied otherwise: a change that worked, and a missing or unreadable picture, which stay
+// silent as before.
 bool SetWallpaperFromFile(const std::string& picturePath, const std::string& systemPath,
-                          const WallpaperOptions& options, platform::Desktop& desktop, platform::Registry& registry);
+                          const WallpaperOptions& options, platform::Desktop& desktop, platform::Registry& registry,
+                          std::string* failureReason = nullptr);
 
 }  // namespace kalidrome::render

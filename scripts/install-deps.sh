@@ -13,6 +13,15 @@ packages=(
   clang libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils openbox trayer xdotool
   libjpeg-turbo-progs
+  # Desktop tests: gsettings on the keyfile backend with GNOME's, Cinnamon's and MATE's
+  # wallpaper schemas (schema files only, no desktop).
+  libglib2.0-bin gsettings-desktop-schemas cinnamon-desktop-data mate-desktop-common
+  # Desktop tests: xfconfd on a private session bus (libxfconf is only recommended by xfconf).
+  dbus xfconf libxfconf-0-3
+  # Desktop tests: sway headless with swaybg, read back with grim.
+  sway swaybg grim
+  # Desktop tests: an LXQt desktop (pcmanfm-qt --desktop) on Xvfb.
+  pcmanfm-qt
 )
 if [[ "${1:-}" == "--bench" ]]; then
   packages+=(libvips-tools feh findutils)

@@ -1,8 +1,13 @@
 #include "Desktop.h"
 
+#include "DesktopDetect.h"
+#include "GSettingsDesktop.h"
+#include "PcmanfmDesktop.h"
+#include "PlasmaDesktop.h"
+#include "RunCommand.h"
+#include "WlrootsDesktop.h"
 #include "X11RootDesktop.h"
-
-#include <cstdlib>
+#include "XfceDesktop.h"
 
 namespace kalidrome::platform {
 
@@ -10,21 +15,38 @@ namespace {
 
 class UnavailableDesktop final : public Desktop {
 public:
-    ScreenExtent primaryScreenSize() override { throw DesktopError("No desktop to show a wallpaper on"); }
-    void setWallpaper(const std::string&, Placement, const WallpaperPixels&) override {
-        throw DesktopError("No desktop to show a wallpaper on");
-    }
+    explicit UnavailableDesktop(std::string reason) : m_reason(std::move(reason)) {}
+    ScreenExtent primaryScreenSize() override { throw DesktopError(m_reason); }
+    void setWallpaper(const std::string&, Placement, const WallpaperPixels&) override { throw DesktopError(m_reason); }
     std::string name() const override { return "none"; }
+
+private:
+    std::string m_reason;
 };
 
 }  // namespace
 
-// Desktop environments that keep their own wallpaper setting (GNOME, KDE, XFCE, wlroots
-// compositors) get their own implementations, tried here before the bare root window.
-std::unique_ptr<Desktop> CreateDesktop() {
-    const char* display = std::getenv("DISPLAY");
-    if (display && *display) return std::make_unique<X11RootDesktop>();
-    return std::make_unique<UnavailableDesktop>();
+std::unique_ptr<Desktop> CreateDesktop(const DetectedDesktop& detected, CommandRunner& runner) {
+    switch (detected.kind) {
+        case DesktopKind::Gnome:
+        case DesktopKind::Unity:
+        case DesktopKind::Budgie:
+        case DesktopKind::Cinnamon:
+        case DesktopKind::Mate: return std::make_unique<GSettingsDesktop>(runner, detected.kind);
+        case DesktopKind::Xfce: return std::make_unique<XfceDesktop>(runner);
+        case DesktopKind::X11Root: return std::make_unique<X11RootDesktop>();
+        case DesktopKind::Plasma: return std::make_unique<PlasmaDesktop>(runner);
+        case DesktopKind::Lxqt: return std::make_unique<PcmanfmDesktop>(runner, PcmanfmDesktop::Flavour::Lxqt);
+        case DesktopKind::Lxde: return std::make_unique<PcmanfmDesktop>(runner, PcmanfmDesktop::Flavour::Lxde);
+        case DesktopKind::Sway: return std::make_unique<WlrootsDesktop>(runner, WlrootsDesktop::Compositor::Sway);
+        case DesktopKind::Hyprland:
+            return std::make_unique<WlrootsDesktop>(runner, WlrootsDesktop::Compositor::Hyprland);
+        case DesktopKind::Wlroots: return std::make_unique<WlrootsDesktop>(runner, WlrootsDesktop::Compositor::Other);
+        case DesktopKind::None: break;
+    }
+    return std::make_unique<UnavailableDesktop>(detected.reason);
 }
+
+std::unique_ptr<Desktop> CreateDesktop() { return CreateDesktop(DetectDesktop(), SystemCommandRunner()); }
 
 }  // namespace kalidrome::platform

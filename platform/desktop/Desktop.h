@@ -57,10 +57,20 @@ public:
 
     // A short name for messages and tests ("x11-root", "fake").
     virtual std::string name() const = 0;
+
+    // Whether setWallpaper draws from WallpaperPixels::screenSized. Desktops that hand over
+    // the file name say no, and the change then spares itself scaling the picture for them.
+    virtual bool drawsScreenSizedPixels() const { return true; }
 };
 
-// The desktop of this session: the X root window when DISPLAY is set, else one whose every
-// call fails with DesktopError.
+class CommandRunner;
+struct DetectedDesktop;
+
+// The desktop of this session, as DetectDesktop finds it (DesktopDetect.h), with its tools
+// run by SystemCommandRunner. When no desktop is found, every call of the one returned fails
+// with DesktopError saying why.
 std::unique_ptr<Desktop> CreateDesktop();
+// The implementation for a detected kind, its tools run by runner (which must outlive it).
+std::unique_ptr<Desktop> CreateDesktop(const DetectedDesktop& detected, CommandRunner& runner);
 
 }  // namespace kalidrome::platform

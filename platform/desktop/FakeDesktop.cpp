@@ -5,12 +5,12 @@
 namespace kalidrome::platform {
 
 ScreenExtent FakeDesktop::primaryScreenSize() {
-    if (m_failing) throw DesktopError("fake desktop: failing");
+    if (m_failing) throw DesktopError(m_failure);
     return m_screen;
 }
 
 void FakeDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) {
-    if (m_failing) throw DesktopError("fake desktop: failing");
+    if (m_failing) throw DesktopError(m_failure);
     Call call;
     call.bitmapPath = bitmapPath;
     call.placement = placement;

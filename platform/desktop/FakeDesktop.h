@@ -2,6 +2,8 @@
 
 #include "Desktop.h"
 
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace kalidrome::platform {
@@ -26,12 +28,17 @@ public:
 
     void setScreen(ScreenExtent screen) { m_screen = screen; }
     // Makes the next calls throw DesktopError, as a desktop that cannot be reached does.
-    void setFailing(bool failing) { m_failing = failing; }
+    // reason is the DesktopError's message.
+    void setFailing(bool failing, std::string reason = "fake desktop: failing") {
+        m_failing = failing;
+        m_failure = std::move(reason);
+    }
     const std::vector<Call>& calls() const { return m_calls; }
 
 private:
     ScreenExtent m_screen;
     bool m_failing = false;
+    std::string m_failure;
     std::vector<Call> m_calls;
 };
 

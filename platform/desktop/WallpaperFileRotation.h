@@ -17,6 +17,12 @@ public:
     // Removes the name handed out before the last next(), once the desktop shows the new one.
     void removeStale();
 
+    // The path to hand a desktop for bitmapPath: next(bitmapPath) for the program's own
+    // WallPaper.bmp, which is rewritten in place at every change; any other bitmap (a picture
+    // handed on by its own path) keeps its name, since its content does not change under it,
+    // and the rotation's last name becomes stale.
+    std::string handOver(const std::string& bitmapPath);
+
 private:
     int m_turn = 0;
     std::string m_current;

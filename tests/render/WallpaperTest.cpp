@@ -82,6 +82,57 @@ TEST_F(SetWallpaperTest, PlacementFollowsTheDesktopsScreenAndTheOptions) {
     EXPECT_EQ(desktop.calls()[1].placement, Placement::Stretched);
 }
 
+// WallPaper.bmp read back with our own BMP reader: an uncompressed bottom-up 24-bit bitmap
+// with a 40-byte info header, the picture's size, no bytes beyond the pixels, and the
+// picture's colours the right way up. The widths need row padding (3 x 1601 = 4803 bytes,
+// padded to 4804).
+TEST_F(SetWallpaperTest, WallPaperBmpIsAPlain24BitBitmapOfThePicture) {
+    // Each picture: its top half in one colour, its bottom half in another.
+    auto halves = [](std::int32_t w, std::int32_t h, Rgb top, Rgb bottom) {
+        return MakeImage(w, h, [=](std::int32_t, std::int32_t y) { return y < h / 2 ? top : bottom; });
+    };
+    WriteColourJpeg(dir.file("p.jpg"), halves(1601, 1199, kRed, kBlue));
+    std::vector<std::uint16_t> rgba;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x)
+            rgba.insert(rgba.end(), {static_cast<std::uint16_t>(y < 2 ? 0 : 255), 0, 255, 40});  // alpha is not used
+    WritePng(dir.file("p.png"), 5, 4, PngSpec(6), rgba);
+    render::WriteBmpFile(dir.file("p.bmp"), halves(7, 2, kRed, kGreen));
+    const struct {
+        const char* file;
+        bool greyScale;
+        std::int32_t w, h;
+        Rgb top, bottom;
+        int tolerance;
+    } cases[] = {
+        {"p.jpg", false, 1601, 1199, kRed, kBlue, 6},
+        {"p.png", false, 5, 4, kBlue, kMagenta, 0},
+        {"p.bmp", true, 7, 2, Rgb{76, 76, 76}, Rgb{150, 150, 150}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        options.GreyScale = c.greyScale;
+        ASSERT_TRUE(Set(dir.file(c.file)));
+        const std::string wallpaper = system + "WallPaper.bmp";
+        ASSERT_EQ(desktop.calls().back().bitmapPath, wallpaper);
+        const render::BmpInfo info = render::ReadBmpFileInfo(wallpaper);
+        EXPECT_EQ(info.width, c.w);
+        EXPECT_EQ(info.height, c.h);
+        EXPECT_EQ(info.bitsPerPixel, 24);
+        EXPECT_EQ(info.compression, 0u);
+        EXPECT_EQ(info.headerSize, 40u);
+        EXPECT_FALSE(info.topDown);
+        const auto stride = (static_cast<std::uintmax_t>(c.w) * 3 + 3) / 4 * 4;
+        EXPECT_EQ(fs::file_size(wallpaper), 54 + stride * static_cast<std::uintmax_t>(c.h));
+        const render::Image back = render::LoadBmpFile(wallpaper);
+        for (const std::int32_t x : {0, c.w - 1}) {
+            EXPECT_TRUE(Near(PixelAt(back, x, 0), c.top, c.tolerance)) << x << ": " << Describe(PixelAt(back, x, 0));
+            EXPECT_TRUE(Near(PixelAt(back, x, c.h - 1), c.bottom, c.tolerance))
+                << x << ": " << Describe(PixelAt(back, x, c.h - 1));
+        }
+    }
+}
+
 TEST_F(SetWallpaperTest, FailuresAreSwallowedAndLeaveTheDesktopAlone) {
     std::vector<std::uint8_t> cut(600, 0xFF);
     WriteBytes(dir.file("cut.jpg"), cut);
@@ -101,6 +152,48 @@ TEST_F(SetWallpaperTest, UnwritableRegistryDoesNotKeepTheWallpaperFromChanging) 
     registry.setFailing(true);
     EXPECT_TRUE(Set(dir.file("ok.jpg")));
     EXPECT_EQ(desktop.calls().size(), 1u);
+}
+
+// A desktop that hands over the file name gets no picture scaled for the screen.
+TEST_F(SetWallpaperTest, DesktopThatTakesTheFileGetsNoScaledPicture) {
+    class FileDesktop final : public platform::Desktop {
+    public:
+        platform::ScreenExtent primaryScreenSize() override { return {1024, 768}; }
+        void setWallpaper(const std::string&, platform::Placement placement,
+                          const platform::WallpaperPixels& pixels) override {
+            stretched = placement == platform::Placement::Stretched;
+            screenSized = pixels.screenSized != nullptr;
+        }
+        std::string name() const override { return "file"; }
+        bool drawsScreenSizedPixels() const override { return false; }
+        bool stretched = false;
+        bool screenSized = true;
+    } fileDesktop;
+    WriteColourJpeg(dir.file("big.jpg"), SolidImage(1600, 1200, kRed));
+    EXPECT_TRUE(render::SetWallpaperFromFile(dir.file("big.jpg"), system, options, fileDesktop, registry));
+    EXPECT_TRUE(fileDesktop.stretched);
+    EXPECT_FALSE(fileDesktop.screenSized);
+    EXPECT_EQ(render::LoadBmpFile(system + "WallPaper.bmp").width(), 1600) << "the bitmap keeps the picture's size";
+}
+
+// The reason a change failed is the desktop's, for the tray; a picture that cannot be read
+// stays silent, and every call starts from no reason.
+TEST_F(SetWallpaperTest, FailureReasonTellsOnlyWhatTheDesktopRefused) {
+    WriteColourJpeg(dir.file("ok.jpg"), SolidImage(16, 16, kRed));
+    WriteBytes(dir.file("cut.jpg"), std::vector<std::uint8_t>(600, 0xFF));
+    std::string reason = "left from before";
+    auto set = [&](const std::string& picture) {
+        return render::SetWallpaperFromFile(picture, system, options, desktop, registry, &reason);
+    };
+    desktop.setFailing(true);
+    EXPECT_FALSE(set(dir.file("ok.jpg")));
+    EXPECT_EQ(reason, "fake desktop: failing");
+    desktop.setFailing(false);
+    EXPECT_FALSE(set(dir.file("cut.jpg")));
+    EXPECT_EQ(reason, "");
+    reason = "left from before";
+    EXPECT_TRUE(set(dir.file("ok.jpg")));
+    EXPECT_EQ(reason, "");
 }
 
 }  // namespace

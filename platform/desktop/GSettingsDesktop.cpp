@@ -1,0 +1,187 @@
+#include "GSettingsDesktop.h"
+
+#include "X11RootDesktop.h"
+
+#include <filesystem>
+#include <sstream>
+
+namespace kalidrome::platform {
+
+struct GSettingsSchema {
+    const char* label;     // the desktop's name in messages
+    const char* id;        // the schema
+    const char* pictureKey;
+    bool pictureIsUri;     // a file URI, else a plain path
+    const char* darkKey;   // the same picture for the dark style, or null
+};
+
+namespace {
+
+constexpr std::chrono::milliseconds kToolTimeout{5000};
+
+// Unity's schema (Ubuntu 16.04's) predates the dark-style key; Budgie reads GNOME's schema.
+const GSettingsSchema kGnome{"GNOME", "org.gnome.desktop.background", "picture-uri", true, "picture-uri-dark"};
+const GSettingsSchema kUnity{"Unity", "org.gnome.desktop.background", "picture-uri", true, nullptr};
+const GSettingsSchema kBudgie{"Budgie", "org.gnome.desktop.background", "picture-uri", true,
+                                       "picture-uri-dark"};
+const GSettingsSchema kCinnamon{"Cinnamon", "org.cinnamon.desktop.background", "picture-uri", true, nullptr};
+const GSettingsSchema kMate{"MATE", "org.mate.background", "picture-filename", false, nullptr};
+
+const GSettingsSchema& SchemaFor(DesktopKind kind) {
+    switch (kind) {
+        case DesktopKind::Unity: return kUnity;
+        case DesktopKind::Budgie: return kBudgie;
+        case DesktopKind::Cinnamon: return kCinnamon;
+        case DesktopKind::Mate: return kMate;
+        case DesktopKind::Gnome:
+        default: return kGnome;
+    }
+}
+
+const char* OptionsValue(Placement placement) {
+    return placement == Placement::Stretched ? "stretched" : "centered";
+}
+
+}  // namespace
+
+std::string FileUri(const std::string& absolutePath) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string uri = "file://";
+    for (unsigned char c : absolutePath) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                           c == '.' || c == '_' || c == '~' || c == '/';
+        if (plain) {
+            uri += static_cast<char>(c);
+        } else {
+            uri += '%';
+            uri += kHex[c >> 4];
+            uri += kHex[c & 15];
+        }
+    }
+    return uri;
+}
+
+std::string GVariantString(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'' || c == '\\') out += '\\';
+        out += c;
+    }
+    out += '\'';
+    return out;
+}
+
+std::string ParseGVariantString(const std::string& text) {
+    if (text.size() < 2 || (text.front() != '\'' && text.front() != '"')) return text;
+    const char quote = text.front();
+    std::string out;
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == quote) break;
+        if (c != '\\' || i + 1 >= text.size()) {
+            out += c;
+            continue;
+        }
+        const char e = text[++i];
+        switch (e) {
+            case 'n': out += '\n'; break;
+            case 't': out += '\t'; break;
+            case 'r': out += '\r'; break;
+            case 'a': out += '\a'; break;
+            case 'b': out += '\b'; break;
+            case 'f': out += '\f'; break;
+            case 'v': out += '\v'; break;
+            default: out += e; break;  // \\ \' \" stand for themselves
+        }
+    }
+    return out;
+}
+
+GSettingsDesktop::GSettingsDesktop(CommandRunner& runner, DesktopKind kind, ScreenSizeSource screenSize)
+    : m_runner(runner), m_kind(kind), m_schema(SchemaFor(kind)), m_screenSize(std::move(screenSize)) {}
+
+std::string GSettingsDesktop::name() const { return std::string(DesktopKindName(m_kind)); }
+
+ScreenExtent GSettingsDesktop::primaryScreenSize() {
+    return m_screenSize ? m_screenSize() : X11PrimaryMonitorSize();
+}
+
+bool GSettingsDesktop::schemaInstalled() {
+    const CommandResult r = m_runner.run({{"gsettings", "list-schemas"}, kToolTimeout, {}});
+    if (!r.succeeded()) return false;
+    std::istringstream lines(r.standardOutput);
+    for (std::string line; std::getline(lines, line);)
+        if (line == m_schema.id) return true;
+    return false;
+}
+
+void GSettingsDesktop::set(const std::string& key, const std::string& value) {
+    const Command command{{"gsettings", "set", m_schema.id, key, value}, kToolTimeout, {}};
+    const CommandResult result = m_runner.run(command);
+    if (!result.succeeded())
+        throw DesktopError(std::string(m_schema.label) + " refused " + key + " " + value + " (" +
+                           DescribeFailure(command, result) + ")");
+}
+
+// Every key of the schema with its value, in gsettings' text form.
+std::map<std::string, std::string> GSettingsDesktop::readBack() {
+    const Command command{{"gsettings", "list-recursively", m_schema.id}, kToolTimeout, {}};
+    const CommandResult result = m_runner.run(command);
+    if (!result.succeeded())
+        throw DesktopError(std::string("Cannot read back the ") + m_schema.label + " wallpaper (" +
+                           DescribeFailure(command, result) + ")");
+    std::map<std::string, std::string> values;
+    std::istringstream lines(result.standardOutput);
+    for (std::string line; std::getline(lines, line);) {
+        // "<schema> <key> <value>"
+        const std::size_t a = line.find(' ');
+        const std::size_t b = a == std::string::npos ? a : line.find(' ', a + 1);
+        if (b == std::string::npos) continue;
+        values[line.substr(a + 1, b - a - 1)] = line.substr(b + 1);
+    }
+    return values;
+}
+
+void GSettingsDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels&) {
+    const std::string absolute = std::filesystem::absolute(bitmapPath).lexically_normal().string();
+    const std::string handed = m_rotation.handOver(absolute);
+    const std::string picture = m_schema.pictureIsUri ? FileUri(handed) : handed;
+    const std::string options = OptionsValue(placement);
+
+    // The border of a centred picture once a run, the placement when it is not known to be
+    // held already, the picture at every change.
+    if (!m_borderSet) {
+        set("color-shading-type", GVariantString("solid"));
+        set("primary-color", GVariantString("#000000"));
+        m_borderSet = true;
+    }
+    const bool optionsSet = m_heldOptions != options;
+    if (optionsSet) set("picture-options", GVariantString(options));
+    m_heldOptions.clear();
+    set(m_schema.pictureKey, GVariantString(picture));
+    if (m_schema.darkKey) set(m_schema.darkKey, GVariantString(picture));
+
+    std::map<std::string, std::string> now = readBack();
+    auto held = [&](const char* key) {
+        const auto it = now.find(key);
+        return it == now.end() ? std::string("nothing") : ParseGVariantString(it->second);
+    };
+    // Someone changed the placement in the desktop's own settings since our last change.
+    if (!optionsSet && held("picture-options") != options) {
+        set("picture-options", GVariantString(options));
+        now = readBack();
+    }
+    auto check = [&](const char* key, const std::string& wanted) {
+        const std::string value = held(key);
+        if (value != wanted)
+            throw DesktopError(std::string(m_schema.label) + " kept " + key + " " + value + " instead of " + wanted +
+                               " (the key is locked, or another program set it back?)");
+    };
+    check(m_schema.pictureKey, picture);
+    if (m_schema.darkKey) check(m_schema.darkKey, picture);
+    check("picture-options", options);
+    m_heldOptions = options;
+    m_rotation.removeStale();
+}
+
+}  // namespace kalidrome::platform

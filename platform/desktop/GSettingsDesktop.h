@@ -1,0 +1,63 @@
+#pragma once
+
+#include "Desktop.h"
+#include "DesktopDetect.h"
+#include "RunCommand.h"
+#include "WallpaperFileRotation.h"
+
+#include <functional>
+#include <map>
+#include <string>
+
+namespace kalidrome::platform {
+
+struct GSettingsSchema;
+
+// The desktops that keep their wallpaper in GSettings, set through the gsettings tool:
+//  - GNOME and Budgie: org.gnome.desktop.background picture-uri and picture-uri-dark (a file
+//    URI; GNOME shows the -dark one in its dark style), Unity the same without -dark;
+//  - Cinnamon: org.cinnamon.desktop.background picture-uri;
+//  - MATE: org.mate.background picture-filename (a plain path).
+// Stretched is picture-options 'stretched', centred 'centered' on a solid black
+// primary-color. Each change hands over a new file name (GNOME reloads a file it watches,
+// the others may not), then reads the schema back and throws DesktopError with the reason
+// when the desktop kept something else.
+class GSettingsDesktop final : public Desktop {
+public:
+    using ScreenSizeSource = std::function<ScreenExtent()>;
+
+    // kind: Gnome, Unity, Budgie, Cinnamon or Mate. screenSize gives the primary monitor's
+    // size; by default XRandR's primary monitor on $DISPLAY.
+    GSettingsDesktop(CommandRunner& runner, DesktopKind kind, ScreenSizeSource screenSize = {});
+
+    ScreenExtent primaryScreenSize() override;
+    void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
+    std::string name() const override;
+    bool drawsScreenSizedPixels() const override { return false; }
+
+    // Whether this kind's schema is installed (gsettings knows it).
+    bool schemaInstalled();
+
+private:
+    void set(const std::string& key, const std::string& value);
+    std::map<std::string, std::string> readBack();
+
+    CommandRunner& m_runner;
+    DesktopKind m_kind;
+    const GSettingsSchema& m_schema;
+    ScreenSizeSource m_screenSize;
+    WallpaperFileRotation m_rotation;
+    bool m_borderSet = false;
+    // picture-options as the last read-back found it; empty when not known.
+    std::string m_heldOptions;
+};
+
+// A file URI for an absolute path, every byte outside the unreserved set and "/" escaped.
+std::string FileUri(const std::string& absolutePath);
+// A string in GVariant's text form, as gsettings set takes it: 'it\'s'.
+std::string GVariantString(const std::string& text);
+// The string a gsettings value line holds ('...' or "..." with escapes), or the text as it
+// is when it is not a quoted string.
+std::string ParseGVariantString(const std::string& text);
+
+}  // namespace kalidrome::platform

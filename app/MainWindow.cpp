@@ -72,7 +72,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
       m_settingsIni(m_systemPath + std::string(kSettingsFile)),
       m_heartbeat(m_startupIni, m_settingsIni, *context.clock),
       m_translator(m_systemPath),
-      m_optionState(m_settingsIni, m_list,
+      m_optionState(m_settingsIni, m_list, m_systemPath,
                     OptionState::Hooks{
                         [this](bool v) {
                             m_menus->actDisableCycling1->setChecked(v);
@@ -130,7 +130,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
                                      : *(m_ownLocalClock = std::make_unique<SystemLocalClock>()),
                   [this] { m_engine.CycleNow(); }),
       m_thumbnails(new ThumbnailMaker(m_list, MakeThumbnail, 2, this)),
-      m_instanceServer(new platform::InstanceServer(this)) {
+      m_instanceServer(context.instanceServer ? context.instanceServer : new platform::InstanceServer(this)) {
     setObjectName("frmMain1");
     setWindowTitle("Kalidrome");
     setWindowFlags(windowFlags() & ~Qt::WindowMinimizeButtonHint);
@@ -163,9 +163,12 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
 
     // Later starts reach this instance here.
     connect(m_instanceServer, &platform::InstanceServer::requestReceived, this, &MainWindow::HandleAppMessage);
-    const std::string endpoint = platform::InstanceEndpoint(m_systemPath, platform::CurrentHandle());
-    if (!m_instanceServer->listen(QString::fromStdString(endpoint)))
-        std::fprintf(stderr, "kalidrome: cannot listen for later starts at %s\n", endpoint.c_str());
+    if (!context.instanceServer) {
+        const std::string endpoint = platform::InstanceEndpoint(m_systemPath, platform::CurrentHandle());
+        if (!m_instanceServer->listen(QString::fromStdString(endpoint)))
+            std::fprintf(stderr, "kalidrome: cannot listen for later starts at %s\n", endpoint.c_str());
+    }
+    m_instanceServer->serve();
 
     m_engine.SetPreviousEntry(CycleEngine::kNone);
     m_engine.ResetCurrentEntryFromIndex();
@@ -357,8 +360,7 @@ void MainWindow::publishInRegistry() {
 }
 
 void MainWindow::loadAtCreation() {
-    const std::string listPath =
-        m_settingsIni.readString(kOptions, kList, m_systemPath + std::string(kDefaultListFile));
+    const std::string listPath = m_optionState.ListFilePath();
     try {
         m_optionState.LoadSettingsAndList(listPath);
     } catch (const std::exception& e) {
@@ -391,8 +393,20 @@ void MainWindow::tmrHeartbeat1Timer() { m_heartbeat.tick(); }
 void MainWindow::applyWallpaper(const std::string& path) {
     const Options& o = m_optionState.options();
     render::WallpaperOptions wallpaperOptions{o.GreyScale, o.UseMask, o.StretchLarger, o.StretchSmaller, o.Res1, o.Res2};
-    const bool changed = render::SetWallpaperFromFile(path, m_systemPath, wallpaperOptions, m_desktop, m_registry);
+    std::string failure;
+    const bool changed =
+        render::SetWallpaperFromFile(path, m_systemPath, wallpaperOptions, m_desktop, m_registry, &failure);
     ui::TraceEvent(((changed ? "wallpaper " : "wallpaper unchanged ") + path).c_str());
+    // A desktop that refuses is told once per reason, in the tray's message area: a timed cycle
+    // goes on, and a modal box every few seconds would stop the user working.
+    if (changed) {
+        m_desktopNotice.report({});
+    } else if (!failure.empty() && m_desktopNotice.report(failure)) {
+        ui::TraceEvent(("desktop refused " + failure).c_str());
+        const QString title = QString::fromStdString(m_translator.Translate("The wallpaper could not be changed:", "MainForm"));
+        m_tray->icon().showMessage(title, QString::fromStdString(failure), QSystemTrayIcon::Warning);
+        emit desktopFailureShown(QString::fromStdString(failure));
+    }
 }
 
 void MainWindow::HandleAppMessage(int message) {
@@ -444,8 +458,7 @@ void MainWindow::saveListCommand() {
 }
 
 void MainWindow::loadListCommand() {
-    const std::string current =
-        m_settingsIni.readString(kOptions, kList, m_systemPath + std::string(kDefaultListFile));
+    const std::string current = m_optionState.ListFilePath();
     auto chosen = ui::AskOpenFileName(this, QStringLiteral("Load a Kalidrome List"),
                                       QString::fromStdString(FolderOf(current)),
                                       QStringLiteral("Kalidrome Files (*.kdl)"));
@@ -556,15 +569,14 @@ void MainWindow::RequestThumbnail(EntryId id) {
 
 void MainWindow::askToSaveAfterFailedSave() {
     if (m_closingForGood || isVisible()) return;
-    const std::string list =
-        m_settingsIni.readString(kOptions, kList, m_systemPath + std::string(kDefaultListFile));
-    if (!list.empty()) return;
+    if (!m_optionState.ListFilePath().empty()) return;
     if (ui::AskYesNo(this, QStringLiteral("Do you want to save your list of wallpapers?")) == ui::Answer::Yes)
         saveListCommand();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    const std::string listPath = m_settingsIni.readString(kOptions, kList, m_saveDialogFileName.toStdString());
+    // A new install's list goes to Files.kdl in the System folder from the first close on.
+    const std::string listPath = m_optionState.ListFileForSave(m_saveDialogFileName.toStdString());
     try {
         m_optionState.SaveList(listPath);
     } catch (const std::exception& e) {

@@ -18,6 +18,7 @@
 #include "QtTimer.h"
 #include "Registry.h"
 #include "StartupCheck.h"
+#include "DesktopNotice.h"
 #include "PreferencesDialog.h"
 #include "TickCount.h"
 #include "Translator.h"
@@ -47,6 +48,9 @@ struct StartContext {
     platform::Registry* registry = nullptr;
     platform::Autostart* autostart = nullptr;
     const LocalClock* localClock = nullptr;
+    // Already listening on this instance's endpoint (program entry listens before it
+    // records the instance); outlives the window. Left empty, the window listens itself.
+    platform::InstanceServer* instanceServer = nullptr;
 };
 
 // The program's main window: the hub that owns the list, the options, the timers, the
@@ -115,6 +119,8 @@ public:
 signals:
     // The window has closed for good; the program ends.
     void closedForGood();
+    // A refused wallpaper change was told to the user in the tray (once per reason).
+    void desktopFailureShown(const QString& reason);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -159,6 +165,7 @@ private:
     QPushButton* m_btnCycle1;
     ListCommands m_listCommands;
     TrayIcon* m_tray;
+    DesktopNotice m_desktopNotice;
 
     QtTimer m_tmrCycle1;
     QtTimer m_tmrStartup1;

@@ -19,8 +19,8 @@ std::int32_t ConvertInterval(const std::string& text) {
     return value;
 }
 
-OptionState::OptionState(IniFile& settings, WallpaperList& list, Hooks hooks)
-    : m_settings(settings), m_list(list), m_hooks(std::move(hooks)) {}
+OptionState::OptionState(IniFile& settings, WallpaperList& list, std::string systemPath, Hooks hooks)
+    : m_settings(settings), m_list(list), m_systemPath(std::move(systemPath)), m_hooks(std::move(hooks)) {}
 
 void OptionState::SetDisableCycling(bool value) {
     m_options.DisableCycling = value;
@@ -46,7 +46,6 @@ void OptionState::AssignInterval(std::int32_t seconds) {
 
 void OptionState::LoadSettingsAndList(const std::string& path) {
     ListUpdate update(m_list);
-    m_list.Clear();
     // The count line is shown however the load ends.
     struct ShowCount {
         const Hooks& hooks;
@@ -86,10 +85,77 @@ void OptionState::LoadSettingsAndList(const std::string& path) {
     if (m_hooks.optionsLoaded) m_hooks.optionsLoaded(m_options.DisableCycling);
 
     if (platform::FileExists(path)) {
-        ReadListFile(path, m_list, m_options.SaveImage);
-        keepGoing([&] { m_settings.writeString(kOptions, kList, path); });
+        WallpaperList loaded;
+        bool saveImage = m_options.SaveImage;
+        std::optional<ListFileError> refused;
+        try {
+            ReadListFile(path, loaded, saveImage);
+        } catch (const ListFileError& e) {
+            refused = e;
+        }
+        if (!refused) {
+            m_list.ReplaceWith(loaded);
+            m_options.SaveImage = saveImage;
+            keepGoing([&] { recordList(path); });
+        } else {
+            const bool partial = !loaded.empty();
+            std::string message = refused->what();
+            // Only a file that List names (or is about to) could be saved over.
+            if (partial || path == ListFilePath()) message += protectRefusedFile(path, partial);
+            if (partial) {
+                m_list.ReplaceWith(loaded);
+                m_options.SaveImage = saveImage;
+            }
+            throw ListFileError(message);
+        }
     }
     if (firstError) throw *firstError;
+}
+
+std::string OptionState::protectRefusedFile(const std::string& path, bool becomesList) {
+    std::string told;
+    std::string listPath = path;
+    try {
+        const std::string aside = SetAsideDamagedListFile(path);
+        told = "\n\nThe file is kept as it was under the name \"" + aside + "\".";
+    } catch (const ListFileError& e) {
+        listPath = FreeListFileNameBeside(path);
+        told = "\n\nThe file could not be set aside (" + std::string(e.what()) +
+               "); it is left as it was, and the list will be saved to \"" + listPath + "\" instead.";
+    }
+    if (becomesList || listPath != path) {
+        try {
+            recordList(listPath);
+        } catch (const IniWriteError&) {
+            // Kept in memory all the same; the load has its own error to show.
+        }
+    }
+    return told;
+}
+
+void OptionState::recordList(const std::string& value) {
+    try {
+        m_settings.writeString(kOptions, kList, value);
+        m_unwrittenList.reset();
+    } catch (const IniWriteError&) {
+        m_unwrittenList = value;
+        throw;
+    }
+}
+
+std::string OptionState::listValue(const std::string& whenAbsent) const {
+    if (m_unwrittenList) return *m_unwrittenList;
+    return m_settings.readString(kOptions, kList, whenAbsent);
+}
+
+std::string OptionState::ListFilePath() const { return listValue(m_systemPath + std::string(kDefaultListFile)); }
+
+std::string OptionState::ListFileForSave(const std::string& whenAbsent) const {
+    const std::string list = listValue(whenAbsent);
+    if (list.find('/') != std::string::npos) return list;
+    const std::string standard = m_systemPath + std::string(kDefaultListFile);
+    if (ListFileNameIsFree(standard) || m_written.count(standard) > 0) return standard;
+    return FreeListFileNameBeside(standard);
 }
 
 void OptionState::SaveList(const std::string& path) {
@@ -119,9 +185,10 @@ void OptionState::SaveList(const std::string& path) {
         try {
             WriteListFile(path, m_list, m_options.SaveImage, m_options.ShowImages);
             saved = true;
+            m_written.insert(path);
         } catch (const std::exception&) {
         }
-        write([&] { m_settings.writeString(kOptions, kList, saved ? path : std::string()); });
+        write([&] { recordList(saved ? path : std::string()); });
     }
     if (settingsError) throw *settingsError;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -42,7 +44,8 @@ public:
         std::function<std::string(std::string_view)> translate;  // section "MainForm"
     };
 
-    OptionState(IniFile& settings, WallpaperList& list, Hooks hooks);
+    // systemPath ends with "/": the home of Files.kdl, the list file of a new install.
+    OptionState(IniFile& settings, WallpaperList& list, std::string systemPath, Hooks hooks);
 
     const Options& options() const { return m_options; }
     Options& options() { return m_options; }
@@ -56,12 +59,22 @@ public:
     void SetStretchSmaller(bool value) { m_options.StretchSmaller = value; }
     void AssignInterval(std::int32_t seconds);
 
-    // Reads every option, then replaces the list by the list file at path (when it
-    // exists) and records it as List. Neither a bad Interval (which falls back to 600)
-    // nor a Settings.ini that cannot be written stops the load: the rest loads and the
-    // first such error (IntervalError, IniWriteError) is thrown at the end. A list file
-    // the reader rejects keeps the entries read before the damage, leaves List as it was
-    // and throws ListFileError.
+    // Reads every option, then replaces the list by the list file at path and records it
+    // as List. Neither a bad Interval (which falls back to 600) nor a Settings.ini that
+    // cannot be written stops the load: the rest loads and the first such error
+    // (IntervalError, IniWriteError) is thrown at the end. When nothing is at path the
+    // list and List stay as they were.
+    //
+    // The file is read into a list of its own first, so nothing is lost to a file the
+    // reader refuses; the ListFileError then thrown carries the reader's message and
+    // what became of the file:
+    //  - no entry read: the list and List stay as they were;
+    //  - some entries read: they replace the list and the file becomes List, so that no
+    //    other list file is overwritten with them;
+    //  - either way, when the refused file is (or so becomes) List, it is set aside
+    //    (SetAsideDamagedListFile) before any save could replace it, and the message
+    //    names where it went. If it cannot be moved, it is left alone and List names a
+    //    free name beside it instead.
     void LoadSettingsAndList(const std::string& path);
 
     // Writes CurrIndex, then saves the list to path when its folder exists and records
@@ -69,11 +82,33 @@ public:
     // throws only when Settings.ini itself cannot be written.
     void SaveList(const std::string& path);
 
+    // The list file in use: List, or Files.kdl in the System folder when the key is absent.
+    std::string ListFilePath() const;
+    // Where a save without a chosen file goes (closing the window): List when it names a
+    // file in a folder; otherwise (whenAbsent stands in for a missing key; empty after a
+    // failed save; a bare name) Files.kdl in the System folder, unless something is there
+    // that this run did not write: then the first free "Files (n).kdl" beside it. So a new
+    // install keeps its list from the first close on, and never over another list file.
+    std::string ListFileForSave(const std::string& whenAbsent) const;
+
 private:
+    // A list file the reader refused and that a save would replace: set aside, or else
+    // moved out of List's way. Returns what the user is told about it.
+    std::string protectRefusedFile(const std::string& path, bool becomesList);
+    // List := value. When Settings.ini cannot take it, the value is kept in memory and
+    // used from then on (so a save never goes to a list file no longer in use), and the
+    // IniWriteError is thrown.
+    void recordList(const std::string& value);
+    std::string listValue(const std::string& whenAbsent) const;
+
     IniFile& m_settings;
     WallpaperList& m_list;
+    std::string m_systemPath;
     Hooks m_hooks;
     Options m_options;
+    // Every list file this run has saved: a new install's Files.kdl may be saved again.
+    std::set<std::string> m_written;
+    std::optional<std::string> m_unwrittenList;
 };
 
 }  // namespace kalidrome

@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string>
 
 #include "IniFile.h"
 #include "InstanceChannel.h"
+#include "InstanceServer.h"
 #include "MessageBox.h"
 #include "ProcessInfo.h"
 #include "Settings.h"
@@ -32,9 +34,19 @@ bool HaveDisplay() {
 }
 
 // A later start: hand the request over and end without waiting for it to be served.
-int HandOff(const std::string& systemPath, const StartDecision& decision) {
-    platform::SendInstanceRequest(platform::InstanceEndpoint(systemPath, decision.handle), decision.message);
-    return 0;
+// Returns false when the recorded instance is certainly gone (it was killed or crashed
+// before its exit bookkeeping): this start then takes its place, and its socket goes.
+bool HandOff(const std::string& systemPath, const StartDecision& decision) {
+    const std::string endpoint = platform::InstanceEndpoint(systemPath, decision.handle);
+    int failure = 0;
+    if (platform::SendInstanceRequest(endpoint, decision.message, &failure)) return true;
+    if (platform::InstanceIsGone(failure, decision.handle)) {
+        platform::RemoveDeadEndpoint(endpoint);
+        return false;
+    }
+    std::fprintf(stderr, "kalidrome: the running instance (process %lld) did not take the request at %s: %s\n",
+                 static_cast<long long>(decision.handle), endpoint.c_str(), std::strerror(failure));
+    return true;
 }
 
 int RunInstance(int argc, char** argv, const std::string& systemPath, const std::string& firstArgument,
@@ -49,6 +61,14 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
     QApplication::setApplicationName("Kalidrome");
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // Listen before the record in Startup.ini tells later starts where to go: a start
+    // that comes while this one is still loading waits in the socket's queue and is
+    // served once the event loop runs, instead of knocking at a socket not yet there.
+    platform::InstanceServer instanceServer;
+    const std::string endpoint = platform::InstanceEndpoint(systemPath, platform::CurrentHandle());
+    if (!instanceServer.listen(QString::fromStdString(endpoint)))
+        std::fprintf(stderr, "kalidrome: cannot listen for later starts at %s\n", endpoint.c_str());
+
     try {
         RecordStart(startupIni, platform::CurrentHandle());
     } catch (const IniWriteError& e) {
@@ -58,7 +78,9 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
 
     platform::SystemTickSource clock;
     try {
-        MainWindow mainWindow(StartContext{systemPath, firstArgument, &clock});
+        StartContext context{systemPath, firstArgument, &clock};
+        context.instanceServer = &instanceServer;
+        MainWindow mainWindow(context);
         platform::TerminationWatcher termination;
         QObject::connect(&termination, &platform::TerminationWatcher::terminationRequested, &mainWindow, [&] {
             mainWindow.setExitRequested(true);
@@ -96,7 +118,7 @@ int RunProgram(int argc, char** argv) {
     IniFile startupIni(systemPath + std::string(kStartupFile));
 
     StartDecision decision = CheckForRunningInstance(startupIni, platform::TickCountNow(), firstArgument);
-    if (decision.handOff) return HandOff(systemPath, decision);
+    if (decision.handOff && HandOff(systemPath, decision)) return 0;
     return RunInstance(argc, argv, systemPath, firstArgument, settingsIni, startupIni);
 }
 

@@ -6,7 +6,9 @@
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -322,6 +324,81 @@ void ReadListFile(const std::string& path, WallpaperList& list, bool& saveImage)
     }
     FileByteSource in(fd, static_cast<std::uint64_t>(st.st_size));
     ReadListFrom(in, list, saveImage);
+}
+
+namespace {
+
+struct NameParts {
+    std::string folder;     // with its trailing "/", or empty
+    std::string stem;
+    std::string extension;  // from the last "." of the name on, or empty
+};
+
+NameParts SplitName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    NameParts parts;
+    parts.folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) {
+        parts.stem = name;
+    } else {
+        parts.stem = name.substr(0, dot);
+        parts.extension = name.substr(dot);
+    }
+    return parts;
+}
+
+// rename() that never replaces: 0, or the errno (EEXIST when target is taken).
+int RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    // A file system without the flag: a second name, then the old one goes.
+    if (::link(from.c_str(), to.c_str()) != 0) return errno;
+    if (::unlink(from.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(to.c_str());
+        return error;
+    }
+    return 0;
+}
+
+// Enough tries for any folder a person keeps; the search always ends.
+constexpr int kMaxNameTries = 10000;
+
+}  // namespace
+
+std::string SetAsideDamagedListFile(const std::string& path) {
+    const NameParts parts = SplitName(path);
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = parts.folder + parts.stem + ".damaged-" + stamp;
+    const std::string extension = parts.extension.empty() ? std::string(".kdl") : parts.extension;
+    int error = EEXIST;
+    for (int n = 1; n <= kMaxNameTries && error == EEXIST; ++n) {
+        const std::string aside = base + (n == 1 ? std::string() : "-" + std::to_string(n)) + extension;
+        error = RenameNoReplace(path, aside);
+        if (error == 0) return aside;
+    }
+    throw ListFileError(FileMessage("Cannot rename file", path, error));
+}
+
+bool ListFileNameIsFree(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+std::string FreeListFileNameBeside(const std::string& path) {
+    const NameParts parts = SplitName(path);
+    std::string candidate;
+    for (int n = 2; n <= kMaxNameTries; ++n) {
+        candidate = parts.folder + parts.stem + " (" + std::to_string(n) + ")" + parts.extension;
+        if (ListFileNameIsFree(candidate)) break;
+    }
+    return candidate;
 }
 
 bool FolderPartExists(const std::string& path) {

@@ -45,6 +45,19 @@ void WriteSizedString(std::string& out, std::string_view text);
 // Throws ListFileError("Stream read error") when the count or the bytes are not there.
 std::string ReadSizedString(ByteSource& in);
 
+// Moves a list file the reader refused out of the way of every later save, keeping its
+// bytes for a better reader or the user: renamed beside itself to
+// "<stem>.damaged-<YYYYMMDD-HHMMSS><extension>" (".kdl" when it has none), with "-2",
+// "-3", ... added while that name is taken. No file is ever replaced by the rename.
+// Returns the new path; throws ListFileError with the system's text when it cannot.
+std::string SetAsideDamagedListFile(const std::string& path);
+
+// The first of "<stem> (2)<extension>", "<stem> (3)<extension>", ... beside path that
+// names nothing yet: where a list goes when the file at path must not be replaced.
+std::string FreeListFileNameBeside(const std::string& path);
+// True when nothing at all (no file, folder or link) is at path.
+bool ListFileNameIsFree(const std::string& path);
+
 // True when the folder part of path (everything up to its last "/") names an existing
 // folder. A list is saved only then, so a bare file name writes nothing.
 bool FolderPartExists(const std::string& path);

@@ -153,6 +153,16 @@ void WallpaperList::Clear() {
     m_entries.clear();
 }
 
+void WallpaperList::ReplaceWith(WallpaperList& source) {
+    if (&source == this) return;
+    ListUpdate update(*this);
+    // Entry ids are unique across lists, so they stay valid in their new list.
+    m_entries = std::move(source.m_entries);
+    m_byId = std::move(source.m_byId);
+    source.m_entries.clear();
+    source.m_byId.clear();
+}
+
 TListItemInfo* WallpaperList::first() { return m_entries.empty() ? nullptr : m_entries.front().get(); }
 
 const TListItemInfo* WallpaperList::first() const {

@@ -53,6 +53,10 @@ public:
     std::size_t RemoveNonExisting();
     // "Cl&ear All".
     void Clear();
+    // Replaces every entry by the entries of source, which is left empty, as one change.
+    // A list file is read into a list of its own first, so that a file the reader refuses
+    // costs the list nothing.
+    void ReplaceWith(WallpaperList& source);
 
     std::size_t count() const { return m_entries.size(); }
     bool empty() const { return m_entries.empty(); }

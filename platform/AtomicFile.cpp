@@ -1,14 +1,19 @@
 #include "AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 namespace kalidrome::platform {
 
@@ -144,6 +149,83 @@ void AtomicFile::commit(Sync sync) {
     if (::close(fd) != 0) ThrowErrno(errno);
     if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) ThrowErrno(errno);
     m_temporary.clear();
+}
+
+namespace {
+
+int TryLock(int fd, int how) {
+    int r;
+    do {
+        r = ::flock(fd, how);
+    } while (r != 0 && errno == EINTR);
+    return r;
+}
+
+// What a thread that waits for the lock on the caller's behalf hands back.
+struct LockWait {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool abandoned = false;  // the caller went on without the lock
+    int fd = -1;             // the locked descriptor, once finished
+};
+
+}  // namespace
+
+std::string FileLock::LockPath(const std::string& path) { return FollowLink(path) + ".lock"; }
+
+FileLock::FileLock(const std::string& path, std::chrono::milliseconds wait) {
+    const std::string lockPath = LockPath(path);
+    // O_NOFOLLOW: a link planted under the lock file's name leads nowhere; O_NONBLOCK: a
+    // FIFO planted there cannot hang the open. Only a regular file is taken.
+    const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | flags, 0666);
+    if (fd < 0) fd = ::open(lockPath.c_str(), O_RDONLY | flags);  // someone else's lock file
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return;
+    }
+    if (TryLock(fd, LOCK_EX | LOCK_NB) == 0) {
+        m_fd = fd;
+        return;
+    }
+    if (errno != EWOULDBLOCK || wait.count() <= 0) {
+        ::close(fd);
+        return;
+    }
+
+    // Another holder: wait for it in a thread of its own, blocked in the kernel's queue,
+    // and for no longer than wait. A thread left behind takes the lock when the holder
+    // lets go, and releases it at once.
+    auto state = std::make_shared<LockWait>();
+    try {
+        std::thread([state, fd] {
+            const bool locked = TryLock(fd, LOCK_EX) == 0;
+            std::lock_guard<std::mutex> guard(state->mutex);
+            if (locked && !state->abandoned) {
+                state->fd = fd;
+            } else {
+                ::close(fd);
+            }
+            state->finished = true;
+            state->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        ::close(fd);
+        return;
+    }
+    std::unique_lock<std::mutex> guard(state->mutex);
+    if (state->done.wait_for(guard, wait, [&] { return state->finished; })) {
+        m_fd = state->fd;
+    } else {
+        state->abandoned = true;
+    }
+}
+
+FileLock::~FileLock() {
+    if (m_fd >= 0) ::close(m_fd);  // closing the last descriptor releases the lock
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view content) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -53,6 +54,38 @@ private:
 
     std::string m_target;
     std::string m_temporary;
+    int m_fd = -1;
+};
+
+// Makes a read-modify-write of one file exclusive between processes (and between handles
+// in one process): an advisory flock() on the lock file "<file>.lock" beside it. The lock
+// is never taken on the file itself, since AtomicFile replaces that file by a rename and a
+// lock on the old one would guard a file nobody reads any more. A symbolic link at path is
+// followed first, so every name of one file shares one lock. The lock file is left in
+// place after use: removing it would let two writers lock two different files.
+//
+// The lock is a courtesy that never stands in the way of a write: held() is false
+//  - when the lock file can neither be made nor opened (a read-only folder), at once;
+//  - when another holder keeps it longer than wait (a process stopped in a debugger or
+//    hung on a dead network mount); the writer then goes on without it, which is no worse
+//    than a write that two processes race for, and the atomic rename still keeps the
+//    file whole.
+// A waiting writer blocks in the kernel's queue of the lock, so a busy writer in another
+// process cannot starve it the way polling could.
+class FileLock {
+public:
+    static constexpr std::chrono::milliseconds kDefaultWait{2000};
+
+    explicit FileLock(const std::string& path, std::chrono::milliseconds wait = kDefaultWait);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    bool held() const { return m_fd >= 0; }
+    // The companion lock file of path ("<file>.lock" beside the file a link leads to).
+    static std::string LockPath(const std::string& path);
+
+private:
     int m_fd = -1;
 };
 

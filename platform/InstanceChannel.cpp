@@ -1,5 +1,7 @@
 #include "InstanceChannel.h"
 
+#include "ProcessInfo.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,22 +26,39 @@ std::uint64_t Fnv1a(const std::string& s) {
 
 bool IsFolder(const char* path) {
     struct stat st {};
-    return path && *path && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    return path && *path == '/' && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// "/tmp/kalidrome-<uid>", made when missing; "" when it is not safely ours.
+std::string PrivateTmpFolder() {
+    const uid_t uid = ::geteuid();
+    const std::string folder = "/tmp/kalidrome-" + std::to_string(uid);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid) return {};
+    // Ours, so the sticky /tmp keeps it ours; a mode someone loosened is tightened again.
+    if ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) return {};
+    return folder;
 }
 
 constexpr const char* kPrefix = "KALIDROME/1 ";
 
 }  // namespace
 
+std::string InstanceFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    return IsFolder(runtime) ? std::string(runtime) : PrivateTmpFolder();
+}
+
 std::string InstanceEndpoint(const std::string& systemPath, std::int64_t handle) {
     char name[80];
     std::snprintf(name, sizeof name, "kalidrome-%016llx-%lld.sock",
                   static_cast<unsigned long long>(Fnv1a(systemPath)), static_cast<long long>(handle));
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string dir = IsFolder(runtime) ? std::string(runtime) : std::string("/tmp");
-    if (dir.back() != '/') dir += '/';
+    std::string dir = InstanceFolder();
     // A socket path has to fit into sockaddr_un.
-    if (dir.size() + std::strlen(name) >= sizeof(sockaddr_un::sun_path)) dir = "/tmp/";
+    if (dir.empty() || dir.size() + 1 + std::strlen(name) >= sizeof(sockaddr_un::sun_path)) dir = PrivateTmpFolder();
+    if (dir.empty()) return {};
+    if (dir.back() != '/') dir += '/';
     return dir + name;
 }
 
@@ -55,26 +74,51 @@ int DecodeInstanceRequest(const std::string& line) {
     return 0;
 }
 
-bool SendInstanceRequest(const std::string& endpoint, int message) {
+bool SendInstanceRequest(const std::string& endpoint, int message, int* failure) {
+    int error = 0;
+    auto fail = [&](int e) {
+        if (failure) *failure = e;
+        return false;
+    };
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    if (endpoint.size() >= sizeof addr.sun_path) return false;
+    if (endpoint.empty()) return fail(EACCES);
+    if (endpoint.size() >= sizeof addr.sun_path) return fail(ENAMETOOLONG);
     std::memcpy(addr.sun_path, endpoint.c_str(), endpoint.size() + 1);
 
     // Non-blocking, so a stuck listener can never keep the later start from ending.
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return false;
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    if (ok) {
+    if (fd < 0) return fail(errno);
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        error = errno;
+    } else {
         std::string data = EncodeInstanceRequest(message);
         ssize_t n;
         do {
             n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
         } while (n < 0 && errno == EINTR);
-        ok = n == static_cast<ssize_t>(data.size());
+        if (n < 0) error = errno;
+        else if (n != static_cast<ssize_t>(data.size())) error = EIO;
     }
     ::close(fd);
-    return ok;
+    return error == 0 ? true : fail(error);
+}
+
+bool InstanceIsGone(int failure, std::int64_t handle) {
+    if (failure == ECONNREFUSED) return true;
+    if (failure != ENOENT) return false;
+    // This very process cannot be the instance it looks for (an id used again after a reboot).
+    if (handle == CurrentHandle()) return true;
+    return !ProcessRunsThisProgram(handle);
+}
+
+void RemoveDeadEndpoint(const std::string& endpoint) {
+    struct stat st {};
+    if (!endpoint.empty() && ::lstat(endpoint.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) ::unlink(endpoint.c_str());
 }
 
 }  // namespace kalidrome::platform

@@ -9,8 +9,21 @@ namespace kalidrome::platform {
 inline constexpr int kRequestShow = 3024;             // show the main window
 inline constexpr int kRequestShowScreensaver = 3025;  // show it and open the preferences' screen-saver page
 
+// The folder that holds the hand-off sockets: $XDG_RUNTIME_DIR when it names a folder
+// (the session's private runtime folder). Without it (a sudo or su shell, a cron job, a
+// bare X session) it is "/tmp/kalidrome-<effective uid>", made on first use with mode 0700.
+// /tmp is there at every boot and sticky, so once that folder is ours (checked with lstat:
+// a folder, not a link, owned by us, closed to group and others) nobody else can replace
+// it, plant a socket in it or connect to ours. $XDG_CACHE_HOME or $HOME would not do: a
+// sudo shell sees another home, and homes on network file systems often cannot hold
+// sockets. Returns "" when the /tmp folder exists but is not safely ours; the hand-off is
+// then off for this user until it is removed.
+std::string InstanceFolder();
+
 // The local socket on which the instance with this System folder and Handle listens:
-// "$XDG_RUNTIME_DIR/kalidrome-<hash of the System folder>-<handle>.sock" (or /tmp).
+// "<InstanceFolder()>/kalidrome-<hash of the System folder>-<handle>.sock". A runtime
+// folder too long for a socket path gives way to the /tmp folder. "" when no safe folder
+// is there.
 std::string InstanceEndpoint(const std::string& systemPath, std::int64_t handle);
 
 // One request on the wire: "KALIDROME/1 <number>\n".
@@ -19,7 +32,21 @@ std::string EncodeInstanceRequest(int message);
 int DecodeInstanceRequest(const std::string& line);
 
 // Connects, sends the request and returns without waiting for the instance to act.
-// Returns false when nobody listens there (the request is then lost).
-bool SendInstanceRequest(const std::string& endpoint, int message);
+// Returns false when the request could not be delivered; failure then receives the errno
+// of the step that failed (ECONNREFUSED: nobody listens on the socket; ENOENT: there is
+// no socket; EACCES for an empty endpoint).
+bool SendInstanceRequest(const std::string& endpoint, int message, int* failure = nullptr);
+
+// True when a request that could not be delivered (failure as SendInstanceRequest gave
+// it) proves that the instance recorded under handle is gone, so that this start may
+// take its place: the socket refused the connection (its listener has ended), or there
+// is no socket and no process of this same executable runs under that process id (the
+// id may have been given to some other program since). Anything else (a full queue, a
+// socket we may not use, a live instance whose socket sits in another folder because it
+// was started with another environment) leaves the instance alive as far as we know.
+bool InstanceIsGone(int failure, std::int64_t handle);
+
+// Removes the socket file a gone instance left behind; anything but a socket stays.
+void RemoveDeadEndpoint(const std::string& endpoint);
 
 }  // namespace kalidrome::platform

@@ -14,7 +14,6 @@ constexpr qint64 kMaxRequestBytes = 64;
 
 InstanceServer::InstanceServer(QObject* parent) : QObject(parent), m_server(new QLocalServer(this)) {
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    connect(m_server, &QLocalServer::newConnection, this, &InstanceServer::acceptPending);
 }
 
 InstanceServer::~InstanceServer() { m_server->close(); }
@@ -25,6 +24,14 @@ bool InstanceServer::listen(const QString& endpoint) {
 }
 
 QString InstanceServer::endpoint() const { return m_server->fullServerName(); }
+
+void InstanceServer::serve() {
+    if (m_serving) return;
+    m_serving = true;
+    connect(m_server, &QLocalServer::newConnection, this, &InstanceServer::acceptPending);
+    // Queued: whoever calls serve() finishes what it is doing before the first request.
+    QMetaObject::invokeMethod(this, [this] { acceptPending(); }, Qt::QueuedConnection);
+}
 
 void InstanceServer::acceptPending() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
@@ -38,6 +45,9 @@ void InstanceServer::acceptPending() {
         };
         connect(socket, &QLocalSocket::readyRead, this, readRequests);
         readRequests();
+        // A connection that waited for serve() may have ended already; its request is
+        // read from what it left in the buffer.
+        if (socket->state() == QLocalSocket::UnconnectedState) socket->deleteLater();
     }
 }
 

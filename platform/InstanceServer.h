@@ -10,15 +10,22 @@ namespace kalidrome::platform {
 // Listens on this instance's hand-off endpoint and reports every request received.
 // Requests arrive through the event loop, so they are served also while a modal
 // dialog runs its own loop.
+//
+// Listening and serving are two steps: program entry listens before it records the
+// instance in Startup.ini, so that a later start that finds the record always finds the
+// socket too; the main window serves once it is ready to act. Connections made in
+// between wait in the socket's queue and are read when serving begins.
 class InstanceServer : public QObject {
     Q_OBJECT
 public:
     explicit InstanceServer(QObject* parent = nullptr);
-    ~InstanceServer() override;
+    ~InstanceServer() override;  // closes the endpoint and removes its socket file
 
     // Removes a stale endpoint of the same name first. Returns false when listening fails.
     bool listen(const QString& endpoint);
     QString endpoint() const;
+    // Starts reading requests, beginning (from the event loop) with the ones that waited.
+    void serve();
 
 signals:
     void requestReceived(int message);
@@ -26,6 +33,7 @@ signals:
 private:
     void acceptPending();
     QLocalServer* m_server;
+    bool m_serving = false;
 };
 
 }  // namespace kalidrome::platform

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -29,6 +30,17 @@ std::string SystemFolderPath() {
 }
 
 std::int64_t CurrentHandle() { return static_cast<std::int64_t>(::getpid()); }
+
+bool ProcessRunsThisProgram(std::int64_t pid) {
+    // Ids 0 and below (and above pid_t) would address process groups or nothing at all.
+    if (pid <= 0 || pid > INT_MAX) return false;
+    std::vector<char> buf(PATH_MAX + 1);
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    ssize_t n = ::readlink(link.c_str(), buf.data(), buf.size() - 1);
+    if (n <= 0) return false;  // no such process, or one we may not look into
+    const std::string exe = ExecutablePath();
+    return !exe.empty() && std::string(buf.data(), static_cast<std::size_t>(n)) == exe;
+}
 
 bool FileExists(const std::string& path) {
     struct stat st {};

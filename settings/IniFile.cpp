@@ -372,6 +372,7 @@ std::vector<std::string> IniFile::readSectionKeys(std::string_view section) cons
 }
 
 void IniFile::writeString(std::string_view section, std::string_view key, std::string_view value) {
+    platform::FileLock lock(m_path);
     Location loc = Locate(m_path, section, key);
     const std::string eol = loc.facts.crlf ? "\r\n" : "\n";
     // A key that is already there keeps the spelling the file gives it.
@@ -399,12 +400,14 @@ void IniFile::writeBool(std::string_view section, std::string_view key, bool val
 }
 
 void IniFile::deleteKey(std::string_view section, std::string_view key) {
+    platform::FileLock lock(m_path);
     Location loc = Locate(m_path, section, key);
     if (!loc.keyFound) return;
     Rewrite(m_path, {Range(0, loc.keyLine.start), Range(loc.keyLine.next, loc.facts.size)});
 }
 
 void IniFile::eraseSection(std::string_view section) {
+    platform::FileLock lock(m_path);
     Location loc = Locate(m_path, section, {});
     if (!loc.sectionFound) return;
     Rewrite(m_path, {Range(0, loc.sectionStart), Range(loc.sectionEnd, loc.facts.size)});

@@ -24,6 +24,11 @@ private:
 //    write of every other handle (in this process or another one);
 //  - every write reaches the file at once and replaces it atomically (temporary file
 //    in the same folder, then rename), keeping all other lines as they were;
+//  - every write reads and rewrites the file under an advisory lock on "<file>.lock"
+//    (platform::FileLock), so two processes that write different keys at the same moment
+//    both keep their key. A lock that cannot be had (a read-only folder, a holder stuck
+//    for seconds) does not stop the write: it goes ahead unlocked, and only a file that
+//    cannot be written itself gives IniWriteError;
 //  - booleans are written "1"/"0" and read as integers (non-zero is true);
 //  - integers are written in decimal and read as decimal, "0x"/"0X"/"$" hexadecimal;
 //    anything else yields the caller's default;

@@ -14,7 +14,10 @@
 #include <chrono>
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "Autostart.h"
+#include "CaseName.h"
 #include "FakeDesktop.h"
 #include "FakeRegistry.h"
 #include "FileDialogs.h"
@@ -49,6 +52,13 @@ bool ProcessEventsUntil(F condition, int timeoutMs = 5000) {
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     return condition();
 }
+
+// The two ways a close goes: the title-bar close hides, the Close command ends.
+struct CloseKind {
+    const char* name;
+    bool forGood;
+};
+constexpr CloseKind kCloses[] = {{"close that hides", false}, {"close that ends", true}};
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -97,6 +107,57 @@ protected:
 
     IniFile settings() const { return IniFile(system + "Settings.ini"); }
 
+    // A new System folder (and no window), as on a new computer.
+    void startOver() {
+        window.reset();
+        system = dir.file("run" + std::to_string(++runs) + "/System/");
+        std::filesystem::create_directories(system);
+    }
+
+    void closeWindow(const CloseKind& close) {
+        if (close.forGood) window->menus().actClose1->trigger();
+        else window->close();
+    }
+
+    static void writeList(const std::string& path, const std::vector<std::string>& pictures) {
+        WallpaperList list;
+        std::string current;
+        list.AddFiles(pictures, current);
+        WriteListFile(path, list, false, false);
+    }
+
+    // The bytes of a list of these pictures, cut inside the third record's first chunk
+    // header: the reader keeps the first two entries and refuses the rest.
+    static std::string cutList(const std::vector<std::string>& pictures) {
+        WallpaperList two, three;
+        std::string current;
+        two.AddFiles({pictures[0], pictures[1]}, current);
+        three.AddFiles(pictures, current);
+        const std::size_t thirdRecord = EncodeListFile(two, false, false).size();
+        return EncodeListFile(three, false, false).substr(0, thirdRecord + 4);
+    }
+
+    static std::vector<std::string> pathsIn(const WallpaperList& list) {
+        std::vector<std::string> paths;
+        for (const TListItemInfo* e = list.first(); e; e = list.next(*e)) paths.push_back(e->FilePath);
+        return paths;
+    }
+
+    static std::vector<std::string> pathsInFile(const std::string& path) {
+        WallpaperList list;
+        bool saveImage = false;
+        EXPECT_NO_THROW(ReadListFile(path, list, saveImage)) << path;
+        return pathsIn(list);
+    }
+
+    // The files set aside from "<stem>.kdl" in the System folder.
+    std::vector<std::string> asideFiles(const std::string& stem) const {
+        std::vector<std::string> found;
+        for (const auto& e : std::filesystem::directory_iterator(system))
+            if (e.path().filename().string().rfind(stem + ".damaged-", 0) == 0) found.push_back(e.path().string());
+        return found;
+    }
+
     TempDir dir;
     std::string system;
     FixedTicks ticks;
@@ -105,6 +166,7 @@ protected:
     platform::XdgAutostart autostart;
     SteppedClock localClock;
     std::unique_ptr<MainWindow> window;
+    int runs = 0;
 };
 
 TEST_F(MainWindowTest, FirstStartWritesTheLoadDefaultsAndPublishesTheSystemFolder) {
@@ -358,15 +420,215 @@ TEST_F(MainWindowTest, CloseButtonHidesAndSavesTheList) {
     EXPECT_EQ(saved.at(0).FilePath, a);
 }
 
-TEST_F(MainWindowTest, FreshInstallCloseWritesOnlyCurrIndex) {
-    WriteFile(system + "Settings.ini", "[Options]\nShowTray=1\n");  // not a first start, no list yet
+TEST_F(MainWindowTest, FreshInstallKeepsItsListAcrossARestart) {
+    for (const CloseKind& close : kCloses) {
+        SCOPED_TRACE(close.name);
+        startOver();
+        const std::string a = picture("a.png"), b = picture("b.png");
+        create();
+        addFiles({a, b});
+        closeWindow(close);
+        EXPECT_EQ(settings().readString("Options", "List", ""), system + "Files.kdl");
+
+        window.reset();
+        MainWindow& again = create();
+        EXPECT_EQ(pathsIn(again.list()), (std::vector<std::string>{a, b}));
+    }
+}
+
+TEST_F(MainWindowTest, AnEmptyListKeyNeverSavesOverAFilesKdlOfAnotherRun) {
+    // List is empty (an earlier run's save failed) and Files.kdl holds some other list.
+    const std::string other = picture("other.png"), mine = picture("mine.png");
+    writeList(system + "Files.kdl", {other});
+    const std::string before = ReadFile(system + "Files.kdl");
+    WriteFile(system + "Settings.ini", "[Options]\nList=\n");
     MainWindow& w = create();
-    addFiles({picture("a.png")});
+    ASSERT_TRUE(w.list().empty());
+    addFiles({mine});
     w.close();
-    EXPECT_FALSE(std::filesystem::exists(system + "Files.kdl"));
-    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/Files.kdl"));
-    EXPECT_EQ(settings().readString("Options", "CurrIndex", "?"), "0");
-    EXPECT_FALSE(settings().keyExists("Options", "List"));
+    const std::string beside = system + "Files (2).kdl";
+    EXPECT_EQ(settings().readString("Options", "List", ""), beside);
+    EXPECT_EQ(pathsInFile(beside), std::vector<std::string>{mine});
+    EXPECT_EQ(ReadFile(system + "Files.kdl"), before);
+
+    // Files.kdl written by this run is ours to save again.
+    ui::SetNextFileNames({QString::fromStdString(system + "Files.kdl")});
+    w.saveListCommand();
+    settings().writeString("Options", "List", "");
+    w.close();
+    EXPECT_EQ(settings().readString("Options", "List", ""), system + "Files.kdl");
+    EXPECT_EQ(pathsInFile(system + "Files.kdl"), std::vector<std::string>{mine});
+}
+
+TEST_F(MainWindowTest, LoadingARefusedListFileLosesNothing) {
+    struct Case {
+        const char* name;
+        bool cut;  // a list cut short in its third record; otherwise a text file
+    };
+    for (const Case& c : {Case{"text file", false}, Case{"cut list", true}}) {
+        for (const CloseKind& close : kCloses) {
+            SCOPED_TRACE(std::string(c.name) + ", " + close.name);
+            startOver();
+            const std::string a = picture("a.png"), b = picture("b.png"), d = picture("d.png");
+            const std::string listA = system + "A.kdl";
+            writeList(listA, {a, b, d});
+            const std::string bytesA = ReadFile(listA);
+            WriteFile(system + "Settings.ini", "[Options]\nList=" + listA + "\n");
+            const std::string chosen = system + (c.cut ? "C.kdl" : "B.kdl");
+            const std::string chosenBytes = c.cut ? cutList({b, d, a}) : std::string("just some notes, no list\n");
+            WriteFile(chosen, chosenBytes);
+
+            MainWindow& w = create();
+            ASSERT_EQ(w.list().count(), 3u);
+            ui::SetNextFileNames({QString::fromStdString(chosen)});
+            ui::SetNextAnswer(ui::Answer::Ok);  // the error box
+            testing::internal::CaptureStderr();
+            w.loadListCommand();
+            const std::string told = testing::internal::GetCapturedStderr();
+
+            if (!c.cut) {
+                EXPECT_NE(told.find("Unable to load tree structure, the format is wrong."), std::string::npos) << told;
+                EXPECT_EQ(pathsIn(w.list()), (std::vector<std::string>{a, b, d})) << "the list stays as it was";
+                EXPECT_EQ(settings().readString("Options", "List", ""), listA);
+                closeWindow(close);
+                EXPECT_EQ(pathsInFile(listA), (std::vector<std::string>{a, b, d}));
+                EXPECT_EQ(ReadFile(chosen), chosenBytes) << "a file that is not the list in use is left alone";
+                EXPECT_TRUE(asideFiles("B").empty());
+            } else {
+                EXPECT_NE(told.find("Stream read error"), std::string::npos) << told;
+                EXPECT_EQ(pathsIn(w.list()), (std::vector<std::string>{b, d})) << "the entries read are kept";
+                EXPECT_EQ(settings().readString("Options", "List", ""), chosen);
+                const auto aside = asideFiles("C");
+                ASSERT_EQ(aside.size(), 1u);
+                EXPECT_NE(told.find(aside.front()), std::string::npos) << "the message says where the file went";
+                closeWindow(close);
+                EXPECT_EQ(ReadFile(listA), bytesA) << "the previous list file is not touched";
+                EXPECT_EQ(pathsInFile(chosen), (std::vector<std::string>{b, d}));
+                EXPECT_EQ(ReadFile(aside.front()), chosenBytes) << "the damaged file is kept whole";
+            }
+        }
+    }
+}
+
+TEST_F(MainWindowTest, ADamagedListFileAtStartIsSetAsideNotSavedOver) {
+    struct Case {
+        const char* name;
+        bool listKey;  // List names Files.kdl (else the key is absent and Files.kdl is the default)
+        bool cut;      // a list cut short in its third record; otherwise bytes that are no list
+        std::size_t kept;
+    };
+    const Case cases[] = {{"garbage, default List", false, false, 0},
+                          {"garbage, List set", true, false, 0},
+                          {"cut list, List set", true, true, 2}};
+    for (const Case& c : cases) {
+        for (const CloseKind& close : kCloses) {
+            SCOPED_TRACE(std::string(c.name) + ", " + close.name);
+            startOver();
+            const std::string a = picture("a.png"), b = picture("b.png"), d = picture("d.png");
+            const std::string files = system + "Files.kdl";
+            const std::string damaged = c.cut ? cutList({a, b, d}) : std::string("not a list file at all\n");
+            WriteFile(files, damaged);
+            if (c.listKey) WriteFile(system + "Settings.ini", "[Options]\nList=" + files + "\n");
+
+            ui::SetNextAnswer(ui::Answer::Ok);  // the error box
+            testing::internal::CaptureStderr();
+            const std::size_t kept = create().list().count();
+            const std::string told = testing::internal::GetCapturedStderr();
+            EXPECT_EQ(kept, c.kept);
+            const auto aside = asideFiles("Files");
+            ASSERT_EQ(aside.size(), 1u);
+            EXPECT_NE(told.find(aside.front()), std::string::npos) << told;
+            EXPECT_EQ(ReadFile(aside.front()), damaged);
+
+            closeWindow(close);
+            EXPECT_EQ(ReadFile(aside.front()), damaged) << "the close leaves the damaged file alone";
+            const std::vector<std::string> expected =
+                c.cut ? std::vector<std::string>{a, b} : std::vector<std::string>{};
+            EXPECT_EQ(pathsInFile(files), expected);
+
+            // The next start reads what was saved, without an error.
+            window.reset();
+            testing::internal::CaptureStderr();
+            MainWindow& again = create();
+            const std::string toldAgain = testing::internal::GetCapturedStderr();
+            EXPECT_EQ(toldAgain.find("kalidrome: "), std::string::npos) << "no error box: " << toldAgain;
+            EXPECT_EQ(pathsIn(again.list()), expected);
+            EXPECT_EQ(asideFiles("Files").size(), 1u);
+        }
+    }
+}
+
+TEST_F(MainWindowTest, ARefusedListFileThatCannotBeSetAsideIsLeftAloneAndTheListGoesBeside) {
+    if (::geteuid() == 0) GTEST_SKIP() << "a read-only folder does not stop root";
+    const std::string a = picture("a.png"), b = picture("b.png"), d = picture("d.png");
+    const std::string folder = system + "Lists/", files = folder + "Files.kdl";
+    std::filesystem::create_directory(folder);
+    const std::string damaged = cutList({a, b, d});
+    WriteFile(files, damaged);
+    WriteFile(system + "Settings.ini", "[Options]\nList=" + files + "\n");
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+
+    ui::SetNextAnswer(ui::Answer::Ok);  // the error box
+    testing::internal::CaptureStderr();
+    MainWindow& w = create();
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(pathsIn(w.list()), (std::vector<std::string>{a, b}));
+    const std::string beside = folder + "Files (2).kdl";
+    EXPECT_NE(told.find(beside), std::string::npos) << told;
+    EXPECT_EQ(settings().readString("Options", "List", ""), beside);
+
+    // Saving beside it fails too (the folder is read-only); the next close then saves to
+    // the System folder. The damaged file stays as it was all along.
+    w.close();
+    EXPECT_EQ(ReadFile(files), damaged);
+    w.close();
+    EXPECT_EQ(ReadFile(files), damaged);
+    EXPECT_EQ(settings().readString("Options", "List", ""), system + "Files.kdl");
+    EXPECT_EQ(pathsInFile(system + "Files.kdl"), (std::vector<std::string>{a, b}));
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+}
+
+TEST(ListFileNames, FreeNameBesideSkipsEveryTakenName) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        const char* path;
+        std::vector<const char*> taken;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"first free", "Files.kdl", {}, "Files (2).kdl"},
+        {"taken names and a folder are skipped", "Files.kdl", {"Files (2).kdl", "Files (3).kdl/"}, "Files (4).kdl"},
+        {"no extension", "list", {}, "list (2)"},
+        {"a dot file has no extension", ".kdl", {}, ".kdl (2)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = dir.file(kalidrome::test::CaseName(c.name)) + "/";
+        std::filesystem::create_directory(folder);
+        for (const char* t : c.taken) {
+            const std::string name = t;
+            if (name.back() == '/') std::filesystem::create_directory(folder + name);
+            else WriteFile(folder + name, "x");
+        }
+        EXPECT_EQ(FreeListFileNameBeside(folder + c.path), folder + c.expected);
+    }
+}
+
+TEST(ListFileNames, SettingAsideNeverReplacesAFile) {
+    TempDir dir;
+    const std::string path = dir.file("Files.kdl");
+    std::vector<std::string> asides;
+    // Within one second the stamp repeats: each later file must get a name of its own.
+    for (int i = 0; i < 3; ++i) {
+        WriteFile(path, "damaged " + std::to_string(i));
+        asides.push_back(SetAsideDamagedListFile(path));
+        EXPECT_FALSE(std::filesystem::exists(path));
+        EXPECT_EQ(asides.back().rfind(dir.file("Files.damaged-"), 0), 0u) << asides.back();
+        EXPECT_EQ(asides.back().substr(asides.back().size() - 4), ".kdl");
+    }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(ReadFile(asides[static_cast<std::size_t>(i)]), "damaged " + std::to_string(i));
+    EXPECT_THROW(SetAsideDamagedListFile(dir.file("missing.kdl")), ListFileError);
 }
 
 TEST_F(MainWindowTest, FailedSaveAsksOnHideUntilSaved) {
@@ -465,6 +727,39 @@ TEST_F(MainWindowTest, TrayClicks) {
     w.trayIcon().pressed(QSystemTrayIcon::DoubleClick, Qt::NoModifier);
     EXPECT_NE(w.isVisible(), visible);
     EXPECT_EQ(w.menus().miShowHide1->text(), w.isVisible() ? "&Hide" : "S&how");
+}
+
+// A desktop that refuses is told once per reason; the timed cycle goes on, a change that
+// works clears the memory so that the same refusal later is told again.
+TEST_F(MainWindowTest, ARefusingDesktopIsToldOncePerReason) {
+    MainWindow& w = create();
+    addFiles({picture("a.png"), picture("b.png")});
+    w.optionState().SetRandom(false);
+    std::vector<QString> shown;
+    QObject::connect(&w, &MainWindow::desktopFailureShown, [&](const QString& reason) { shown.push_back(reason); });
+
+    struct Step {
+        bool failing;
+        const char* reason;
+        int shownAfter;
+    };
+    const Step steps[] = {
+        {true, "GNOME refused picture-uri", 1},
+        {true, "GNOME refused picture-uri", 1},  // the same reason again: not repeated
+        {true, "The key is locked", 2},          // a new reason is told
+        {false, "", 2},                          // it works again
+        {true, "The key is locked", 3},          // the old reason, after a success: told again
+    };
+    for (const Step& step : steps) {
+        desktop.setFailing(step.failing, step.reason);
+        const std::size_t before = desktop.calls().size();
+        w.trayIcon().pressed(QSystemTrayIcon::Trigger, Qt::ControlModifier);
+        EXPECT_EQ(shown.size(), std::size_t(step.shownAfter)) << step.reason;
+        EXPECT_EQ(desktop.calls().size(), before + (step.failing ? 0 : 1)) << step.reason;
+        EXPECT_TRUE(w.findChild<QPushButton*>("btnCycle1")->isEnabled()) << "cycling stays available";
+    }
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.back(), "The key is locked");
 }
 
 TEST_F(MainWindowTest, ThumbnailsAreMadeInTheBackgroundForPaintedRows) {

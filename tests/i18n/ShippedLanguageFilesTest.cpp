@@ -32,7 +32,7 @@ const std::vector<SectionKeys>& AllKeys() {
           "&Previous", "Start with &Windows", "Set &Language", "There are", "files listed:", "&Hide",
           "Kalidrome has to be restarted in order to change the Language.",
           "Could not read Icon. Please reinstall Kalidrome.", "Kalidrome - Cycling...", "sec",
-          "Saving FileList...", "To enable Kalidrome's Screensaver, go to Control Panel|Display",
+          "Saving FileList...", "The wallpaper could not be changed:", "To enable Kalidrome's Screensaver, go to Control Panel|Display",
           "and choose KDScreensaver from the list.",
           "Could not create the Screensaver. Please reinstall Kalidrome."}},
         {"PrefForm",

@@ -1,12 +1,15 @@
 #include "AtomicFile.h"
 
+#include "Process.h"
 #include "TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -21,6 +25,8 @@ namespace kalidrome {
 namespace {
 
 using platform::AtomicFile;
+using platform::FileLock;
+using namespace std::chrono_literals;
 
 // The names in a folder, sorted.
 std::vector<std::string> Entries(const std::string& folder) {
@@ -315,6 +321,87 @@ TEST_F(AtomicFileTest, FailedWriteReportsTheCauseAndKeepsTheOldFile) {
     EXPECT_EQ(error, EFBIG);
     EXPECT_EQ(test::ReadFile(path), "previous");
     EXPECT_EQ(folderEntries(), std::vector<std::string>{"WallPaper.bmp"});
+}
+
+// --- FileLock ---
+
+// One lock per file, whatever name it is reached by; a second taker gives up after its
+// wait, and gets the lock once the holder lets go.
+TEST_F(AtomicFileTest, FileLockIsExclusiveAndItsWaitIsBounded) {
+    const std::string path = m_dir.file("Settings.ini");
+    test::WriteFile(path, "[S]\n");
+    ASSERT_EQ(::symlink(path.c_str(), m_dir.file("link.ini").c_str()), 0);
+    {
+        FileLock holder(path);
+        ASSERT_TRUE(holder.held());
+        EXPECT_EQ(FileLock::LockPath(m_dir.file("link.ini")), path + ".lock");
+        for (const std::string& name : {path, m_dir.file("link.ini")}) {
+            FileLock other(name, 50ms);
+            EXPECT_FALSE(other.held()) << name;
+        }
+    }
+    FileLock after(m_dir.file("link.ini"), 50ms);
+    EXPECT_TRUE(after.held());
+    EXPECT_EQ(folderEntries(), (std::vector<std::string>{"Settings.ini", "Settings.ini.lock", "link.ini"}))
+        << "the lock file stays; the file itself is left alone";
+    EXPECT_EQ(test::ReadFile(path), "[S]\n");
+}
+
+// Whether a lock is held shows in /proc/locks: "-> FLOCK" marks a taker blocked on the
+// lock file's inode.
+bool SomeoneWaitsFor(const std::string& lockPath) {
+    struct stat st {};
+    if (::stat(lockPath.c_str(), &st) != 0) return false;
+    const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);)
+        if (line.find("-> FLOCK") != std::string::npos && line.find(inode) != std::string::npos) return true;
+    return false;
+}
+
+TEST_F(AtomicFileTest, FileLockWaiterGetsTheLockWhenTheHolderLetsGo) {
+    const std::string path = m_dir.file("Startup.ini");
+    std::optional<FileLock> holder(std::in_place, path);
+    ASSERT_TRUE(holder->held());
+    bool waiterHeld = false;
+    std::thread waiter([&] {
+        FileLock lock(path, 20s);
+        waiterHeld = lock.held();
+    });
+    const bool waiting = test::WaitFor([&] { return SomeoneWaitsFor(path + ".lock"); }, 5000);
+    EXPECT_TRUE(waiting) << "the waiter should block in the lock's queue";
+    holder.reset();
+    waiter.join();
+    EXPECT_TRUE(waiterHeld);
+}
+
+// Where no lock file can be had, a lock is not held, at once, and nothing is made.
+TEST_F(AtomicFileTest, FileLockWithoutALockFileIsNotHeld) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& lockPath)> prepare;  // empty: the folder is missing
+    };
+    const std::string target = m_dir.file("elsewhere");
+    const Case cases[] = {
+        {"the folder is missing", {}},
+        {"a folder under the lock file's name", [](const std::string& l) { std::filesystem::create_directory(l); }},
+        {"a link under the lock file's name",
+         [&](const std::string& l) { ASSERT_EQ(::symlink(target.c_str(), l.c_str()), 0); }},
+        {"a FIFO under the lock file's name", [](const std::string& l) { ASSERT_EQ(::mkfifo(l.c_str(), 0600), 0); }},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = m_dir.file("case" + std::to_string(n++));
+        std::filesystem::create_directory(folder);
+        const std::string path = folder + (c.prepare ? "/a.ini" : "/missing/a.ini");
+        if (c.prepare) c.prepare(path + ".lock");
+        const auto start = std::chrono::steady_clock::now();
+        FileLock lock(path, 20s);
+        EXPECT_FALSE(lock.held());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "no wait for a lock that cannot be";
+        EXPECT_FALSE(std::filesystem::exists(target)) << "nothing is made through a link";
+    }
 }
 
 }  // namespace

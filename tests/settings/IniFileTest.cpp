@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "AtomicFile.h"
 #include "IniFile.h"
 #include "Settings.h"
 #include "CaseName.h"
@@ -178,10 +181,12 @@ TEST(IniWrite, FailuresNameTheFile) {
     IniFile readOnly(dir.file("ro.ini"));
     EXPECT_THROW(readOnly.writeString("S", "A", "2"), IniWriteError);
     EXPECT_EQ(ReadFile(dir.file("ro.ini")), "[S]\nA=1\n");
-    // No temporary file is left behind.
+    // No temporary file is left behind; the lock file beside it stays, empty.
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename());
-    EXPECT_EQ(names, std::vector<std::string>{"ro.ini"});
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"ro.ini", "ro.ini.lock"}));
+    EXPECT_EQ(ReadFile(dir.file("ro.ini.lock")), "");
 }
 
 TEST(IniWrite, KeepsTheFileModeAndFollowsLinks) {
@@ -223,6 +228,65 @@ TEST(IniWrite, KilledWriterNeverLeavesATornFile) {
         ASSERT_GE(content.size(), expectedTail.size());
         ASSERT_EQ(content.substr(content.size() - expectedTail.size()), expectedTail) << "round " << round;
     }
+}
+
+// Two processes that write different keys of one file at the same moments (the heartbeat
+// of one instance and the start of another) both keep every key: each read-modify-write
+// holds the file's lock.
+TEST(IniWrite, ConcurrentWritersInTwoProcessesLoseNothing) {
+    TempDir dir;
+    const std::string path = dir.file("Startup.ini");
+    WriteFile(path, "[StartUp]\nValue=1\n");
+    constexpr int kKeysEach = 200;
+    pid_t writers[2];
+    for (int w = 0; w < 2; ++w) {
+        writers[w] = ::fork();
+        ASSERT_GE(writers[w], 0);
+        if (writers[w] == 0) {
+            IniFile ini(path);
+            const std::string prefix = w == 0 ? "First" : "Second";
+            try {
+                for (int i = 0; i < kKeysEach; ++i) ini.writeInteger("StartUp", prefix + std::to_string(i), i);
+            } catch (...) {
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+    }
+    for (pid_t pid : writers) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    IniFile ini(path);
+    std::vector<std::string> lost;
+    for (const char* prefix : {"First", "Second"})
+        for (int i = 0; i < kKeysEach; ++i)
+            if (ini.readInteger("StartUp", prefix + std::to_string(i), -1) != i) lost.push_back(prefix + std::to_string(i));
+    EXPECT_EQ(lost, std::vector<std::string>{});
+    EXPECT_EQ(ini.readInteger("StartUp", "Value", 0), 1);
+    EXPECT_EQ(ini.readSectionKeys("StartUp").size(), 1u + 2 * kKeysEach);
+}
+
+// The lock never stands in the way of a write the file itself allows: a holder stuck for
+// longer than the wait, or a lock file that cannot be made, leaves the write to go ahead.
+TEST(IniWrite, WritesGoAheadWhenTheLockCannotBeHad) {
+    TempDir dir;
+    const std::string path = dir.file("Settings.ini");
+    WriteFile(path, "[Options]\nShowTray=1\n");
+    IniFile ini(path);
+    {
+        kalidrome::platform::FileLock stuck(path);
+        ASSERT_TRUE(stuck.held());
+        const auto start = std::chrono::steady_clock::now();
+        ini.writeBool("Options", "Random", false);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, kalidrome::platform::FileLock::kDefaultWait)
+            << "the write waited for the holder first";
+    }
+    std::filesystem::remove(path + ".lock");
+    std::filesystem::create_directory(path + ".lock");
+    ini.writeString("Options", "Interval", "30");
+    EXPECT_EQ(ReadFile(path), "[Options]\nShowTray=1\nRandom=0\nInterval=30\n");
 }
 
 TEST(Settings, ResolutionRowsOutsideTheTableTakeRowOne) {

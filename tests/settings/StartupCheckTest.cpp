@@ -1,5 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "IniFile.h"
 #include "InstanceChannel.h"
 #include "StartupCheck.h"
@@ -144,6 +155,132 @@ TEST(InstanceChannel, EndpointDependsOnSystemFolderAndHandle) {
     EXPECT_NE(a, platform::InstanceEndpoint("/opt/a/System/", 11));
     EXPECT_EQ(a, platform::InstanceEndpoint("/opt/a/System/", 10));
     EXPECT_LT(a.size(), 108u);
+}
+
+// Sets XDG_RUNTIME_DIR for one scope (nullptr: unset) and puts it back after.
+class RuntimeDir {
+public:
+    explicit RuntimeDir(const char* value) {
+        if (const char* old = std::getenv("XDG_RUNTIME_DIR")) m_old = old;
+        if (value) ::setenv("XDG_RUNTIME_DIR", value, 1);
+        else ::unsetenv("XDG_RUNTIME_DIR");
+    }
+    ~RuntimeDir() {
+        if (m_old) ::setenv("XDG_RUNTIME_DIR", m_old->c_str(), 1);
+        else ::unsetenv("XDG_RUNTIME_DIR");
+    }
+
+private:
+    std::optional<std::string> m_old;
+};
+
+TEST(InstanceChannel, WithoutARuntimeFolderSocketsGoToAPrivateTmpFolder) {
+    const std::string tmpFolder = "/tmp/kalidrome-" + std::to_string(::geteuid());
+    TempDir dir;
+    const std::string tooLong = dir.path() + "/" + std::string(100, 'r');
+    ASSERT_EQ(::mkdir(tooLong.c_str(), 0700), 0);
+    struct Case {
+        const char* name;
+        const char* runtime;
+        std::string folder;
+    };
+    const Case cases[] = {
+        {"set", dir.path().c_str(), dir.path()},
+        {"unset", nullptr, tmpFolder},
+        {"empty", "", tmpFolder},
+        {"relative", ".", tmpFolder},
+        {"not a folder", "/nonexistent/run", tmpFolder},
+        {"too long for a socket path", tooLong.c_str(), tmpFolder},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RuntimeDir runtime(c.runtime);
+        const std::string endpoint = platform::InstanceEndpoint("/opt/a/System/", 10);
+        EXPECT_EQ(endpoint.substr(0, endpoint.rfind('/')), c.folder);
+        EXPECT_LT(endpoint.size(), sizeof(sockaddr_un::sun_path));
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(tmpFolder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    EXPECT_EQ(st.st_mode & 077, 0u) << "closed to group and others";
+}
+
+// A socket file that nobody listens on any more, as a killed instance leaves it.
+std::string DeadSocket(const TempDir& dir) {
+    const std::string path = dir.file("dead.sock");
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::close(fd);
+    return path;
+}
+
+TEST(InstanceChannel, FailedSendsSayWhy) {
+    TempDir dir;
+    const std::string dead = DeadSocket(dir);
+    struct Case {
+        const char* name;
+        std::string endpoint;
+        int failure;
+    };
+    const Case cases[] = {
+        {"no socket", dir.file("none.sock"), ENOENT},
+        {"a socket nobody listens on", dead, ECONNREFUSED},
+        {"no safe folder", "", EACCES},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        int failure = 0;
+        EXPECT_FALSE(platform::SendInstanceRequest(c.endpoint, platform::kRequestShow, &failure));
+        EXPECT_EQ(failure, c.failure) << std::strerror(failure);
+    }
+    platform::RemoveDeadEndpoint(dead);
+    EXPECT_NE(::access(dead.c_str(), F_OK), 0);
+    // Only sockets are removed.
+    WriteFile(dir.file("plain.sock"), "x");
+    platform::RemoveDeadEndpoint(dir.file("plain.sock"));
+    EXPECT_EQ(ReadFile(dir.file("plain.sock")), "x");
+}
+
+TEST(InstanceChannel, OnlyCertainDeathCountsAsGone) {
+    // A process of this same executable (a fork of the test) stands in for a live instance.
+    pid_t twin = ::fork();
+    ASSERT_GE(twin, 0);
+    if (twin == 0) {
+        ::pause();
+        ::_exit(0);
+    }
+    pid_t reaped = ::fork();
+    ASSERT_GE(reaped, 0);
+    if (reaped == 0) ::_exit(0);
+    ::waitpid(reaped, nullptr, 0);
+
+    struct Case {
+        const char* name;
+        int failure;
+        std::int64_t handle;
+        bool gone;
+    };
+    const Case cases[] = {
+        {"refused", ECONNREFUSED, twin, true},
+        {"no socket, no process", ENOENT, reaped, true},
+        {"no socket, the id names another program", ENOENT, ::getppid(), true},
+        {"no socket, the id is this very process", ENOENT, ::getpid(), true},
+        {"no socket, an id that is no process", ENOENT, 0, true},
+        {"no socket, a negative id", ENOENT, -1, true},
+        {"no socket, but the same program runs under the id", ENOENT, twin, false},
+        {"queue full", EAGAIN, reaped, false},
+        {"socket not ours to use", EACCES, reaped, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(platform::InstanceIsGone(c.failure, c.handle), c.gone);
+    }
+    ::kill(twin, SIGKILL);
+    ::waitpid(twin, nullptr, 0);
 }
 
 }  // namespace

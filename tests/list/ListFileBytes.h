@@ -87,6 +87,7 @@ struct RecordSpec {
     std::string chunksBefore;      // whole chunks placed before the payload chunk
     std::vector<std::string> children;  // nested records after the row state
     std::optional<std::string> payload;  // replaces the whole payload
+    std::optional<std::uint32_t> rowStateSize;  // replaces the RowStateChunk size field
 };
 
 inline std::string Record(const RecordSpec& r) {
@@ -119,7 +120,7 @@ inline std::string Record(const RecordSpec& r) {
 
     std::string body;
     PutU32(body, 2);
-    PutU32(body, static_cast<std::uint32_t>(rowState.size()));
+    PutU32(body, r.rowStateSize.value_or(static_cast<std::uint32_t>(rowState.size())));
     body += rowState;
     for (const std::string& child : r.children) body += child;
     body += r.chunksBefore;

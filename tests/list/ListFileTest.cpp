@@ -104,6 +104,33 @@ TEST(ListFileTest, ExampleReadsBack) {
     EXPECT_EQ(EncodeListFile(list, false, false), ExampleListFile());
 }
 
+// The row state bits the view sets while it runs are dropped on writing; the rest of the
+// word goes back as it was read.
+TEST(ListFileTest, TransientStateBitsAreClearedOnWriting) {
+    const struct {
+        std::uint16_t read, written;
+    } cases[] = {
+        {0x0297, 0x0081},  // every transient bit (1, 2, 4 and 9) set
+        {0x0397, 0x0181},  // the same, selected
+        {0x0083, 0x0081},  // bit 1 alone
+        {0x0085, 0x0081},  // bit 2 alone
+        {0x0091, 0x0081},  // bit 4 alone
+        {0x0281, 0x0081},  // bit 9 alone
+        {0x4C97, 0x4C81},  // bits the program never sets are kept
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.read);
+        RecordSpec r;
+        r.state = c.read;
+        WallpaperList list;
+        ASSERT_EQ(ReadBytes(Header(2, 1) + Record(r), list).error, "");
+        ASSERT_EQ(list.count(), 1u);
+        EXPECT_EQ(list.at(0).StateWord, c.read) << "kept whole in memory";
+        r.state = c.written;
+        EXPECT_EQ(EncodeListFile(list, false, true), Header(2, 1) + Record(r));
+    }
+}
+
 TEST(ListFileTest, EmptyListIsSixteenBytesAndLeavesSaveImage) {
     WallpaperList list;
     std::string bytes = EncodeListFile(list, true, true);
@@ -292,7 +319,22 @@ std::vector<AcceptedCase> AcceptedCases() {
     shortFile.resize(shortFile.size() - 4);
     RecordSpec emptyPayload;
     emptyPayload.flag = -1;
+    // The row state's size field is never used: its body is 17 bytes (12 in versions 0
+    // and 1) whatever the field says.
+    auto rowStateSized = [](std::uint32_t size, std::uint16_t version = 2) {
+        RecordSpec r;
+        r.filePath = "/P/sized" + std::to_string(size) + ".jpg";
+        r.version = version;
+        r.rowStateSize = size;
+        return Record(r);
+    };
     return {
+        {"RowStateSizeZero", Header(2, 2) + rowStateSized(0) + Example(1), {"/P/sized0.jpg", kB}},
+        {"RowStateSizeOfTheOldFormat", Header(2, 2) + rowStateSized(12) + Example(1), {"/P/sized12.jpg", kB}},
+        {"RowStateSizePastTheRecord", Header(2, 2) + rowStateSized(1000) + Example(1), {"/P/sized1000.jpg", kB}},
+        {"RowStateSizeAllOnes", Header(2, 2) + rowStateSized(0xFFFFFFFFu) + Example(1), {"/P/sized4294967295.jpg", kB}},
+        {"OldRowStateSizeOfTheNewFormat", Header(1, 0) + rowStateSized(17, 1) + rowStateSized(0, 1),
+         {"/P/sized17.jpg", "/P/sized0.jpg"}},
         {"SignatureUnit4NotABlank", unit4, {kA, kB}},
         {"PaddingAfterPayload", Header(2, 2) + Record(padded) + Example(1), {kA, kB}},
         {"UnknownChunkSkipped", Header(2, 2) + Record(unknownChunk) + Example(1), {"/P/a.jpg", kB}},

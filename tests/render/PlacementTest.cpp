@@ -43,6 +43,16 @@ INSTANTIATE_TEST_SUITE_P(
         // Larger than the screen but not than LargerThan: rule 1 does not hold.
         PlacementCase{"beyond_screen_within_limit", 900, 700, {800, 600}, true, false, k1024, k1024, Placement::Centred},
         PlacementCase{"at_least_smaller_than_without_stretch_larger", 2000, 1500, k1024, false, false, k1024, k1024,
+                      Placement::Stretched},
+        // Rule 1 wants "larger than" both the screen and LargerThan: equal is not larger.
+        // SmallerThan 1280 x 1024 keeps rule 3 out of the way.
+        PlacementCase{"equal_to_screen_and_limit", 1024, 768, k1024, true, false, k1024, {1280, 1024},
+                      Placement::Centred},
+        PlacementCase{"equal_to_screen_beyond_limit", 1024, 768, k1024, true, false, {800, 600}, {1280, 1024},
+                      Placement::Centred},
+        PlacementCase{"beyond_screen_equal_to_limit", 1024, 768, {800, 600}, true, false, k1024, {1280, 1024},
+                      Placement::Centred},
+        PlacementCase{"one_pixel_beyond_screen_and_limit", 1025, 768, k1024, true, false, k1024, {1280, 1024},
                       Placement::Stretched}),
     [](const auto& param) { return std::string(param.param.name); });
 

@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdio>
 #include <cstring>
 #include <thread>
+
+#include <jpeglib.h>
 
 namespace kalidrome::test {
 namespace {
@@ -87,6 +91,68 @@ TEST_F(ThumbnailFileTest, EveryKindInAnyLetterCaseGivesAJpegThumbnail) {
         ASSERT_EQ(back.height(), c.h);
         EXPECT_TRUE(Near(PixelAt(back, 2, c.h / 2), kRed, 12)) << Describe(PixelAt(back, 2, c.h / 2));
         EXPECT_TRUE(Near(PixelAt(back, c.w - 3, c.h / 2), kBlue, 12)) << Describe(PixelAt(back, c.w - 3, c.h / 2));
+    }
+}
+
+// The tables libjpeg builds for a quality, to compare a file's tables against.
+std::array<std::array<unsigned, DCTSIZE2>, 2> ReferenceTables(int quality) {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    c.in_color_space = JCS_RGB;
+    c.input_components = 3;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, quality, TRUE);
+    std::array<std::array<unsigned, DCTSIZE2>, 2> tables{};
+    for (std::size_t t = 0; t < 2; ++t)
+        for (std::size_t i = 0; i < DCTSIZE2; ++i) tables[t][i] = c.quant_tbl_ptrs[t]->quantval[i];
+    jpeg_destroy_compress(&c);
+    return tables;
+}
+
+// What a stored thumbnail's JPEG says about itself.
+struct JpegFacts {
+    bool progressive = true;
+    int components = 0;
+    J_COLOR_SPACE colourSpace = JCS_UNKNOWN;
+    std::array<std::array<unsigned, DCTSIZE2>, 2> tables{};
+};
+
+JpegFacts ReadJpegFacts(const std::vector<std::uint8_t>& bytes) {
+    jpeg_decompress_struct d{};
+    jpeg_error_mgr err{};
+    d.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&d);
+    jpeg_mem_src(&d, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&d, TRUE);
+    JpegFacts facts;
+    facts.progressive = d.progressive_mode;
+    facts.components = d.num_components;
+    facts.colourSpace = d.jpeg_color_space;
+    for (std::size_t t = 0; t < 2; ++t)
+        if (d.quant_tbl_ptrs[t])
+            for (std::size_t i = 0; i < DCTSIZE2; ++i) facts.tables[t][i] = d.quant_tbl_ptrs[t]->quantval[i];
+    jpeg_destroy_decompress(&d);
+    return facts;
+}
+
+// The thumbnails the list shows and saves come from MakeThumbnailFromFile (the list's
+// thumbnail maker calls it): baseline colour JPEG at quality 90, whatever the source.
+TEST_F(ThumbnailFileTest, ThumbnailsAreBaselineColourJpegAtQuality90) {
+    WriteColourJpeg(dir.file("big.jpg"), SolidImage(1200, 900, kRed), 50, /*progressive=*/true);
+    WriteGreyJpeg(dir.file("grey.jpg"), 300, 200, 128);
+    render::WriteBmpFile(dir.file("small.bmp"), SolidImage(40, 30, kBlue));
+    const auto quality90 = ReferenceTables(90);
+    ASSERT_NE(quality90, ReferenceTables(89));
+    ASSERT_NE(quality90, ReferenceTables(91));
+    for (const char* file : {"big.jpg", "grey.jpg", "small.bmp"}) {
+        SCOPED_TRACE(file);
+        const JpegFacts facts = ReadJpegFacts(render::MakeThumbnailFromFile(dir.file(file)).jpeg);
+        EXPECT_FALSE(facts.progressive);
+        EXPECT_EQ(facts.components, 3);
+        EXPECT_EQ(facts.colourSpace, JCS_YCbCr);
+        EXPECT_EQ(facts.tables, quality90);
     }
 }
 

@@ -1,6 +1,8 @@
 #include "AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,14 +14,51 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace kalidrome::platform {
 
 namespace {
 
 [[noreturn]] void ThrowErrno(int error) { throw std::system_error(error, std::generic_category()); }
+
+// A save that was killed between creating its new file and the rename leaves that file
+// behind, and every such crash would add one more. After a save of the same target, the
+// new files of processes that no longer run (".<name>.<pid>-<n>.tmp") are removed; those
+// of live processes, and names of any other shape, are left alone.
+void RemoveTemporariesOfDeadProcesses(const std::string& folder, const std::string& name) {
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return;
+    const std::string prefix = "." + name + ".";
+    const std::string suffix = ".tmp";
+    const pid_t self = ::getpid();
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view entryName(entry->d_name);
+        if (entryName.size() <= prefix.size() + suffix.size() || entryName.substr(0, prefix.size()) != prefix ||
+            entryName.substr(entryName.size() - suffix.size()) != suffix)
+            continue;
+        const std::string_view middle =
+            entryName.substr(prefix.size(), entryName.size() - prefix.size() - suffix.size());
+        const std::size_t dash = middle.find('-');
+        if (dash == 0 || dash == std::string_view::npos || dash > 9) continue;
+        pid_t pid = 0;
+        bool digits = true;
+        for (std::size_t i = 0; i < middle.size(); ++i) {
+            if (i == dash) continue;
+            if (middle[i] < '0' || middle[i] > '9') digits = false;
+            if (i < dash && digits) pid = pid * 10 + (middle[i] - '0');
+        }
+        if (!digits || pid <= 0 || pid == self) continue;
+        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to judge
+        stale.emplace_back(entryName);
+    }
+    ::closedir(dir);
+    for (const std::string& leftover : stale) ::unlink((folder + leftover).c_str());
+}
 
 }  // namespace
 
@@ -149,6 +188,9 @@ void AtomicFile::commit(Sync sync) {
     if (::close(fd) != 0) ThrowErrno(errno);
     if (::rename(m_temporary.c_str(), m_target.c_str()) != 0) ThrowErrno(errno);
     m_temporary.clear();
+    const std::size_t slash = m_target.rfind('/');
+    RemoveTemporariesOfDeadProcesses(slash == std::string::npos ? std::string() : m_target.substr(0, slash + 1),
+                                     slash == std::string::npos ? m_target : m_target.substr(slash + 1));
 }
 
 namespace {

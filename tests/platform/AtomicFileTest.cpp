@@ -16,6 +16,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -81,6 +82,37 @@ TEST_F(AtomicFileTest, CommitReplacesTheTargetAndLeavesNothingElse) {
         EXPECT_EQ(test::ReadFile(path), "new text");
         EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"target.ini"});
     }
+}
+
+// A save killed before its rename leaves its new file behind; the next save of the same
+// file clears those of processes that are gone, and only those.
+TEST_F(AtomicFileTest, CommitClearsNewFilesLeftByDeadProcesses) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) ::_exit(0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const std::string dead = std::to_string(child);
+    const std::string live = std::to_string(::getppid());
+
+    const std::string path = m_dir.file("Files.kdl");
+    const std::vector<std::string> leftovers = {
+        ".Files.kdl." + dead + "-0.tmp",    // a dead process's: removed
+        ".Files.kdl." + dead + "-17.tmp",   // removed
+        ".Files.kdl." + live + "-3.tmp",    // a live process's save in progress: kept
+        ".Other.kdl." + dead + "-0.tmp",    // another file's: kept
+        ".Files.kdl.notapid-0.tmp",         // another shape: kept
+        ".Files.kdl." + dead + "-0.tmp~",   // kept
+    };
+    for (const std::string& name : leftovers) test::WriteFile(m_dir.file(name), "partial");
+    {
+        AtomicFile file(path);
+        file.write("list", 4);
+        file.commit();
+    }
+    std::vector<std::string> expected = {"Files.kdl", leftovers[2], leftovers[3], leftovers[4], leftovers[5]};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(folderEntries(), expected);
 }
 
 TEST_F(AtomicFileTest, DroppedWithoutCommitLeavesTheOldFileAndNoTemporary) {

@@ -2,12 +2,11 @@
 
 #include "X11RootDesktop.h"
 
-#include <QSettings>
-#include <QString>
-
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <utility>
 
@@ -40,9 +39,91 @@ std::string PcmanfmDesktop::environmentValue(const std::string& name) const {
     return value ? value : "";
 }
 
+std::string PcmanfmDesktop::UnescapeQtIniValue(const std::string& raw) {
+    // QSettings writes a value in double quotes when it holds ',', ';' or '=' or starts or
+    // ends with a blank, escapes '\\' and '"' with a backslash and control characters as
+    // \xHHHH or the C letters; everything else (UTF-8 included) stands as it is.
+    std::size_t begin = raw.find_first_not_of(" \t");
+    std::size_t end = raw.find_last_not_of(" \t\r");
+    if (begin == std::string::npos) return {};
+    std::string out;
+    bool quoted = false;
+    for (std::size_t i = begin; i <= end; ++i) {
+        const char c = raw[i];
+        if (c == '"') {
+            quoted = !quoted;
+            continue;
+        }
+        if (c != '\\' || i == end) {
+            if (!quoted && (c == ';' || c == ',')) break;  // a list or a comment follows
+            out += c;
+            continue;
+        }
+        const char e = raw[++i];
+        switch (e) {
+        case 'a': out += '\a'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'v': out += '\v'; break;
+        case '0': out += '\0'; break;
+        case 'x': {
+            unsigned code = 0;
+            std::size_t digits = 0;
+            while (i + 1 <= end && digits < 4 && std::isxdigit(static_cast<unsigned char>(raw[i + 1]))) {
+                const char h = static_cast<char>(std::tolower(static_cast<unsigned char>(raw[++i])));
+                code = code * 16 + static_cast<unsigned>(h <= '9' ? h - '0' : h - 'a' + 10);
+                ++digits;
+            }
+            // Only control characters come this way; anything wider is kept as UTF-8.
+            if (code < 0x80) {
+                out += static_cast<char>(code);
+            } else if (code < 0x800) {
+                out += static_cast<char>(0xC0 | (code >> 6));
+                out += static_cast<char>(0x80 | (code & 0x3F));
+            } else {
+                out += static_cast<char>(0xE0 | (code >> 12));
+                out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+                out += static_cast<char>(0x80 | (code & 0x3F));
+            }
+            break;
+        }
+        default: out += e; break;  // '\\', '"' and anything unknown stand for themselves
+        }
+    }
+    return out;
+}
+
 std::string PcmanfmDesktop::SettingsWallpaper(const std::string& settingsFile) {
-    const QSettings settings(QString::fromStdString(settingsFile), QSettings::IniFormat);
-    return settings.value(QStringLiteral("Desktop/Wallpaper")).toString().toStdString();
+    // Read the file itself each time: QSettings keeps a parsed copy per path and reads the file
+    // again only when its size or time stamp changed, and the desktop rewrites it with a name
+    // of the same length, often within one tick of the file system's clock.
+    std::ifstream in(settingsFile, std::ios::binary);
+    if (!in) return {};
+    constexpr std::size_t kMaxLine = 64 * 1024;
+    constexpr int kMaxLines = 10000;
+    bool inDesktop = false;
+    std::string line;
+    for (int n = 0; n < kMaxLines && std::getline(in, line); ++n) {
+        if (line.size() > kMaxLine) continue;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;
+        if (line[first] == '[') {
+            const std::size_t close = line.find(']', first);
+            inDesktop = close != std::string::npos && line.substr(first + 1, close - first - 1) == "Desktop";
+            continue;
+        }
+        if (!inDesktop) continue;
+        const std::size_t eq = line.find('=', first);
+        if (eq == std::string::npos) continue;
+        std::string key = line.substr(first, eq - first);
+        key.erase(key.find_last_not_of(" \t") + 1);
+        if (key == "Wallpaper") return UnescapeQtIniValue(line.substr(eq + 1));
+    }
+    return {};
 }
 
 void PcmanfmDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels&) {

@@ -30,8 +30,10 @@ public:
     std::string name() const override { return m_flavour == Flavour::Lxqt ? "lxqt" : "lxde"; }
 
     // The Wallpaper value of the [Desktop] section of pcmanfm-qt's settings.conf (a QSettings
-    // file); empty when there is none.
+    // file), read from the file as it is now; empty when there is none.
     static std::string SettingsWallpaper(const std::string& settingsFile);
+    // One value as QSettings writes it in an INI file, unquoted and unescaped.
+    static std::string UnescapeQtIniValue(const std::string& raw);
 
 private:
     std::string environmentValue(const std::string& name) const;

@@ -112,6 +112,48 @@ TEST(PcmanfmDesktopTest, ToolFailureSaysWhy) {
     }
 }
 
+// The settings file is rewritten with a name of the same length, within the same tick of the
+// file system's clock: the read-back must see the new value, not a parsed copy of the old one.
+TEST(PcmanfmDesktopTest, ReadsTheSettingsAgainAfterASameSizeRewrite) {
+    TempDir dir;
+    const std::string settings = dir.file("settings.conf");
+    for (const char* name : {"/s/WallPaper-a.bmp", "/s/WallPaper-b.bmp", "/s/WallPaper-a.bmp"}) {
+        WriteFile(settings, std::string("[Desktop]\nWallpaper=") + name + "\n");
+        EXPECT_EQ(PcmanfmDesktop::SettingsWallpaper(settings), name);
+    }
+}
+
+struct IniValueCase {
+    const char* name;
+    const char* file;
+    const char* expected;
+};
+
+class PcmanfmSettingsTest : public ::testing::TestWithParam<IniValueCase> {};
+
+TEST_P(PcmanfmSettingsTest, ReadsTheWallpaperAsQSettingsWroteIt) {
+    TempDir dir;
+    WriteFile(dir.file("settings.conf"), GetParam().file);
+    EXPECT_EQ(PcmanfmDesktop::SettingsWallpaper(dir.file("settings.conf")), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PcmanfmSettingsTest,
+    ::testing::Values(
+        IniValueCase{"plain", "[Desktop]\nWallpaper=/a/b.bmp\n", "/a/b.bmp"},
+        IniValueCase{"quoted for a comma", "[Desktop]\nWallpaper=\"/a, b/c.bmp\"\n", "/a, b/c.bmp"},
+        IniValueCase{"escaped quote and backslash", "[Desktop]\nWallpaper=/a\\\"b\\\\c.bmp\n", "/a\"b\\c.bmp"},
+        IniValueCase{"control character as hex", "[Desktop]\nWallpaper=/a\\x1f.bmp\n", "/a\x1f.bmp"},
+        IniValueCase{"utf-8 as it stands", "[Desktop]\nWallpaper=/\xc3\xa4.bmp\r\n", "/\xc3\xa4.bmp"},
+        IniValueCase{"other section only", "[General]\nWallpaper=/x.bmp\n", ""},
+        IniValueCase{"key among others", "[Desktop]\nBgColor=#000000\nWallpaper = /a.bmp\nWallpaperMode=fit\n",
+                     "/a.bmp"},
+        IniValueCase{"section ends", "[Desktop]\nBgColor=#0\n[Other]\nWallpaper=/x.bmp\n", ""},
+        IniValueCase{"lone backslash at the end", "[Desktop]\nWallpaper=/a\\\n", "/a\\"},
+        IniValueCase{"unterminated quote", "[Desktop]\nWallpaper=\"/a\n", "/a"},
+        IniValueCase{"empty file", "", ""}),
+    [](const auto& p) { return CaseName(p.param.name); });
+
 // --- Real pcmanfm-qt desktop on Xvfb --------------------------------------------------------
 
 std::uint32_t RootPixel(Display* dpy, int x, int y) {
@@ -156,7 +198,9 @@ TEST(PcmanfmDesktopTest, RealLxqtDesktopShowsTheWallpaper) {
         15000))
         << ReadFile(dir.file("pcmanfm.log"));
 
-    const std::string system = dir.file("System");
+    // A comma makes QSettings quote the value, and "ä" is written as UTF-8: the read-back
+    // must undo both.
+    const std::string system = dir.file("System, \u00e4");
     fs::create_directory(system);
     const std::string bitmap = system + "/WallPaper.bmp";
     render::Image picture(32, 24);

@@ -18,12 +18,12 @@
 
 #include "AppIcon.h"
 #include "FileDialogs.h"
-#include "FindImages.h"
 #include "IniRegistry.h"
 #include "InstanceChannel.h"
 #include "InstanceServer.h"
 #include "MainMenus.h"
 #include "MessageBox.h"
+#include "PreferencesLink.h"
 #include "ProcessInfo.h"
 #include "Settings.h"
 #include "Shell.h"
@@ -110,7 +110,9 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
                        [this] { m_engine.CycleNow(); },
                        [this] { return m_optionState.options().Interval; },
                        [this](const std::string& title) { setWindowTitle(QString::fromStdString(title)); },
-                       {},
+                       [this](std::int32_t seconds) {
+                           if (m_preferences) m_preferences->showCountdown(seconds);
+                       },
                        [this](std::string_view text, std::string_view section) {
                            return m_translator.Translate(text, section);
                        },
@@ -132,6 +134,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
       m_thumbnails(new ThumbnailMaker(m_list, MakeThumbnail, 2, this)),
       m_instanceServer(context.instanceServer ? context.instanceServer : new platform::InstanceServer(this)) {
     setObjectName("frmMain1");
+    m_trayAvailable = context.trayAvailable;
     setWindowTitle("Kalidrome");
     setWindowFlags(windowFlags() & ~Qt::WindowMinimizeButtonHint);
     buildLayout();
@@ -151,6 +154,8 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
 
     wireCommands();
     wireList();
+    // The load writes Settings.ini: before it, no Settings.ini means the very first start.
+    const bool firstStart = !platform::FileExists(m_settingsIni.path());
     loadAtCreation();
 
     // Run-time texts follow the stored language when its file is there.
@@ -204,13 +209,17 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
         showMainWindow();
         if (m_firstArgument == "/c") QTimer::singleShot(0, this, [this] { openPreferences(1); });
     }
+    // Without a tray nothing else would show that the program runs.
+    if (!m_trayAvailable) showMainWindow();
     m_view->fitFirstColumn();
+    if (firstStart) m_tray->showWelcome([this](std::string_view text) { return m_translator.Translate(text, "MainForm"); });
 }
 
 MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
+    // The preview is a window of its own, not a child: it goes first, as its hooks reach in here.
+    delete m_preview;
     goAway();
-    if (m_folderSearch.joinable()) m_folderSearch.join();
     // The view and the thumbnail workers read the list, which goes with this object's
     // members, before QWidget's destructor would delete the children.
     delete m_thumbnails;
@@ -254,7 +263,9 @@ void MainWindow::buildLayout() {
     bold.setBold(true);
     m_btnAdd1->setFont(bold);
     QPalette navy = m_btnCycle1->palette();
-    navy.setColor(QPalette::ButtonText, QColor(0, 0, 128));
+    // Navy while enabled; disabled, the style's greyed caption shows that it is.
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        navy.setColor(group, QPalette::ButtonText, QColor(0, 0, 128));
     m_btnCycle1->setPalette(navy);
     m_btnAdd1->setFixedSize(69, 21);
     m_btnCycle1->setFixedSize(69, 21);
@@ -291,6 +302,7 @@ void MainWindow::wireCommands() {
     connect(m.actAdd1, &QAction::triggered, this, &MainWindow::addCommand);
     connect(m_btnAdd1, &QPushButton::clicked, this, &MainWindow::addCommand);
     connect(m.actAddFolder1, &QAction::triggered, this, &MainWindow::addFolderCommand);
+    connect(m.actPreview1, &QAction::triggered, this, &MainWindow::previewCommand);
     connect(m.actDeleteSelected1, &QAction::triggered, this, &MainWindow::deleteSelectedCommand);
     connect(m.actClearNonExisting1, &QAction::triggered, this, &MainWindow::clearNonExistingCommand);
     connect(m.actClearAll1, &QAction::triggered, this, &MainWindow::clearAllCommand);
@@ -343,6 +355,7 @@ void MainWindow::wireList() {
         const TListItemInfo* entry = m_list.find(id);
         if (!entry || !platform::FileExists(entry->FilePath)) return;
         m_listCommands.RefreshListCommands(ListOccasion::SelectionChanged);
+        if (m_preview) m_preview->ShowInPreview(entry->FilePath);
     });
     connect(m_view, &WallpaperListView::clicked, this,
             [this] { m_listCommands.RefreshListCommands(ListOccasion::Click); });
@@ -418,6 +431,12 @@ void MainWindow::HandleAppMessage(int message) {
         showMainWindow();
         // Opened from the event loop, not from inside the socket's notification.
         QTimer::singleShot(0, this, [this] { openPreferences(1); });
+    } else if (message == platform::kRequestNext) {
+        ui::TraceEvent("request 3026");
+        m_engine.CycleNow();
+    } else if (message == platform::kRequestPrevious) {
+        ui::TraceEvent("request 3027");
+        if (m_menus->actPrevious1->isEnabled()) m_engine.Previous();
     }
 }
 
@@ -430,13 +449,14 @@ void MainWindow::showMainWindow() {
 
 void MainWindow::showOrHide() {
     m_cycleTimer.StopStartupTimer();
-    if (isVisible()) hide();
+    // A minimised window is out of sight: the first double-click brings it back.
+    if (isVisible() && !isMinimized()) hide();
     else showMainWindow();
 }
 
 void MainWindow::openPreferences(int page) {
     if (m_preferences) m_preferences->reject();
-    auto* dialog = new PreferencesDialog(this);
+    auto* dialog = new PreferencesDialog(PreferencesHooksFor(*this), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->selectPage(page);
     m_preferences = dialog;
@@ -469,20 +489,13 @@ void MainWindow::loadListCommand() {
         reportError(e);
     }
     m_view->setShowImages(m_optionState.options().ShowImages);
+    m_view->scrollToOrigin();
 }
 
 void MainWindow::addCommand() {
     const std::string browsePath = m_settingsIni.readString(kSettings, kBrowsePath, "");
-    // Linux file names keep their letter case: offer both spellings of each extension.
-    const QStringList filters = {
-        QStringLiteral("All (*.jpg;*.jpeg;*.bmp;*.png) (*.jpg *.jpeg *.bmp *.png *.JPG *.JPEG *.BMP *.PNG)"),
-        QStringLiteral("JPEG Image File (*.jpg) (*.jpg *.JPG)"),
-        QStringLiteral("JPEG Image File (*.jpeg) (*.jpeg *.JPEG)"),
-        QStringLiteral("Bitmaps (*.bmp) (*.bmp *.BMP)"),
-        QStringLiteral("Portable Network Graphics (*.png) (*.png *.PNG)"),
-    };
     auto chosen = ui::AskOpenFileNames(this, QStringLiteral("Add an Image"), QString::fromStdString(browsePath),
-                                       filters);
+                                       ui::PictureFilters());
     if (!chosen) return;
     std::vector<std::string> batch;
     for (const QString& f : *chosen) batch.push_back(f.toStdString());
@@ -498,24 +511,54 @@ void MainWindow::addCommand() {
 }
 
 void MainWindow::addFolderCommand() {
-    if (m_folderSearch.joinable()) return;  // one search at a time
-    auto folder = ui::AskFolder(this, QStringLiteral("Add Folder"), QString());
-    if (!folder) return;
-    // A large tree takes a while: search it away from the user-interface thread. The
-    // destructor waits for the search; its result is posted to this window.
-    const std::string root = folder->toStdString();
-    setWindowTitle(QStringLiteral("Kalidrome - Searching..."));
-    m_folderSearch = std::thread([this, root] {
-        auto found = FindImagesMulti(root, {"*.jpg", "*.jpeg", "*.bmp", "*.png"}, true);
-        QMetaObject::invokeMethod(this, [this, found = std::move(found)]() mutable {
-            if (m_folderSearch.joinable()) m_folderSearch.join();
-            std::string current = m_engine.CurrentWallpaper();
-            m_list.AddFiles(std::move(found), current);
-            m_engine.SetCurrentWallpaper(current);
-            m_listCommands.RefreshListCommands(ListOccasion::Added);
-            setWindowTitle(QStringLiteral("Kalidrome"));
+    if (m_browser) {
+        m_browser->raise();
+        m_browser->activateWindow();
+        return;
+    }
+    auto* browser = new FolderBrowser(
+        this, FolderBrowser::Hooks{
+                  [this](std::string_view text) { return m_translator.Translate(text, "BrowseForm"); },
+                  [this](std::vector<std::string> batch) {
+                      std::string current = m_engine.CurrentWallpaper();
+                      m_list.AddFiles(std::move(batch), current);
+                      m_engine.SetCurrentWallpaper(current);
+                      m_listCommands.RefreshListCommands(ListOccasion::Added);
+                  },
+              });
+    browser->setAttribute(Qt::WA_DeleteOnClose);
+    m_browser = browser;
+    // Modal to this window, without a nested event loop: the command returns at once.
+    browser->open();
+}
+
+void MainWindow::previewCommand() {
+    if (m_preview) {
+        m_preview->close();
+    } else {
+        auto* preview = new PreviewWindow(
+            this, PreviewWindow::Hooks{
+                      [this](std::string_view text) { return m_translator.Translate(text, "PreviewForm"); },
+                      [this] {
+                          if (m_list.selectedCount() == 1) deleteSelectedCommand();
+                      },
+                      [this] { m_engine.SetAsWallpaper(); },
+                      [this](const QString& message) {
+                          ui::ShowError(m_preview ? static_cast<QWidget*>(m_preview) : this, message);
+                      },
+                  });
+        m_preview = preview;
+        connect(preview, &PreviewWindow::closed, this, [this] {
+            m_preview = nullptr;
+            m_menus->actPreview1->setChecked(false);
         });
-    });
+        preview->show();
+        QCoreApplication::processEvents();
+        auto selected = m_list.selectedEntries();
+        if (m_preview && selected.size() == 1) m_preview->ShowInPreview(selected.front()->FilePath);
+        m_view->focusList();
+    }
+    m_menus->actPreview1->setChecked(!m_preview.isNull());
 }
 
 void MainWindow::deleteSelectedCommand() {
@@ -554,7 +597,8 @@ void MainWindow::startWithWindowsCommand() {
 }
 
 void MainWindow::prepareContextMenu() {
-    m_listCommands.prepareContextMenu(m_view->hasFocus(), platform::FileExists(m_engine.CurrentWallpaper()), false);
+    m_listCommands.prepareContextMenu(m_view->hasFocus(), platform::FileExists(m_engine.CurrentWallpaper()),
+                                      !m_preview.isNull());
     m_menus->actDisableCycling1->setChecked(m_optionState.options().DisableCycling);
     if (m_autostart.available()) m_menus->actStartWithWindows1->setChecked(m_autostart.isEnabled());
 }
@@ -575,6 +619,7 @@ void MainWindow::askToSaveAfterFailedSave() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (m_preview) m_preview->close();
     // A new install's list goes to Files.kdl in the System folder from the first close on.
     const std::string listPath = m_optionState.ListFileForSave(m_saveDialogFileName.toStdString());
     try {
@@ -592,6 +637,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
+    if (!m_trayAvailable) {
+        // A hidden window could not be found again without a tray: it goes to the task bar.
+        showMinimized();
+        ui::TraceEvent("minimised");
+        return;
+    }
     hide();
 }
 

@@ -19,6 +19,8 @@
 #include "Registry.h"
 #include "StartupCheck.h"
 #include "DesktopNotice.h"
+#include "FolderBrowser.h"
+#include "PreviewWindow.h"
 #include "PreferencesDialog.h"
 #include "TickCount.h"
 #include "Translator.h"
@@ -51,6 +53,9 @@ struct StartContext {
     // Already listening on this instance's endpoint (program entry listens before it
     // records the instance); outlives the window. Left empty, the window listens itself.
     platform::InstanceServer* instanceServer = nullptr;
+    // Whether the session has a tray (program entry asks Qt). Without one the window shows
+    // at start and its close button minimises it, so that the program can always be found.
+    bool trayAvailable = true;
 };
 
 // The program's main window: the hub that owns the list, the options, the timers, the
@@ -77,7 +82,8 @@ public:
     ListCommands& listCommands() { return m_listCommands; }
     Translator& translator() { return m_translator; }
 
-    // Serves the hand-off requests 3024 and 3025 of later starts.
+    // Serves the requests of later starts: 3024 (show), 3025 (show with the screen-saver
+    // preferences), 3026 (--next) and 3027 (--previous).
     void HandleAppMessage(int message);
 
     void showMainWindow();
@@ -92,6 +98,10 @@ public:
     void loadListCommand();
     void addCommand();
     void addFolderCommand();
+    // "&Preview": opens the preview window, or closes it when it is open.
+    void previewCommand();
+    // The open preview window, or nullptr.
+    PreviewWindow* previewWindow() const { return m_preview; }
     void deleteSelectedCommand();
     void clearNonExistingCommand();
     void clearAllCommand();
@@ -177,7 +187,8 @@ private:
     ThumbnailMaker* m_thumbnails;
     platform::InstanceServer* m_instanceServer;
     QPointer<PreferencesDialog> m_preferences;
-    std::thread m_folderSearch;
+    QPointer<FolderBrowser> m_browser;
+    QPointer<PreviewWindow> m_preview;
 
     // The save dialog's current file name: "Files.kdl" until the first save.
     QString m_saveDialogFileName = QStringLiteral("Files.kdl");
@@ -185,6 +196,7 @@ private:
     bool m_exitRequested = false;
     bool m_closingForGood = false;
     bool m_goneAway = false;
+    bool m_trayAvailable = true;
 };
 
 }  // namespace kalidrome

@@ -1,11 +1,14 @@
 #include "ProgramEntry.h"
 
 #include <QApplication>
+#include <QSystemTrayIcon>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <thread>
 
 #include "IniFile.h"
 #include "InstanceChannel.h"
@@ -14,6 +17,7 @@
 #include "ProcessInfo.h"
 #include "Settings.h"
 #include "StartupCheck.h"
+#include "SystemFolder.h"
 #include "TerminationWatcher.h"
 #include "MainWindow.h"
 #include "TickCount.h"
@@ -25,6 +29,53 @@ using namespace settings;
 
 namespace {
 
+// What the command line asks for; only the first argument is looked at.
+enum class Command { Start, Show, Next, Previous, Help, Unknown };
+
+Command ParseCommand(const std::string& first) {
+    if (first == "--show") return Command::Show;
+    if (first == "--next") return Command::Next;
+    if (first == "--previous") return Command::Previous;
+    if (first == "--help" || first == "-h") return Command::Help;
+    // Anything else, "/c" included, is a start as it always was; only a misspelt option
+    // of the new kind is refused, so that "--nxet" does not start a second window.
+    if (first.size() > 1 && first[0] == '-') return Command::Unknown;
+    return Command::Start;
+}
+
+void PrintUsage(std::FILE* to, const std::string& systemPath) {
+    std::fprintf(to,
+                 "Usage: kalidrome [OPTION]\n"
+                 "Changes the desktop wallpaper from a list of pictures.\n"
+                 "\n"
+                 "With no option, starts Kalidrome, or shows the window of the one that runs.\n"
+                 "  --show       show the running Kalidrome's window\n"
+                 "  --next       change the wallpaper now\n"
+                 "  --previous   go back to the previous wallpaper\n"
+                 "  /c           start or show Kalidrome with the screen-saver preferences open\n"
+                 "  -h, --help   show this help\n"
+                 "\n"
+                 "--show, --next and --previous are served by the running Kalidrome and end at\n"
+                 "once; when none runs they say so and end with status 1.\n"
+                 "\n"
+                 "System folder: %s\n",
+                 systemPath.c_str());
+}
+
+// On X11, asking Qt now and then for a bounded while: a tray host that starts with the
+// session (a panel) is often a moment later than a program started at login. Elsewhere
+// Qt's first answer is final (the D-Bus tray is looked up once; offscreen has none).
+bool TrayAvailableSoon() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return QSystemTrayIcon::isSystemTrayAvailable();
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(2000);
+    while (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
 bool HaveDisplay() {
     auto set = [](const char* name) {
         const char* v = std::getenv(name);
@@ -33,20 +84,34 @@ bool HaveDisplay() {
     return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
-// A later start: hand the request over and end without waiting for it to be served.
-// Returns false when the recorded instance is certainly gone (it was killed or crashed
-// before its exit bookkeeping): this start then takes its place, and its socket goes.
-bool HandOff(const std::string& systemPath, const StartDecision& decision) {
-    const std::string endpoint = platform::InstanceEndpoint(systemPath, decision.handle);
+// Hands a request to the recorded instance without waiting for it to be served. An
+// instance that is certainly gone (killed or crashed before its exit bookkeeping) has its
+// socket removed; one that is alive but did not take the request is told on stderr.
+enum class Delivery { Delivered, InstanceGone, NotTaken };
+
+Delivery Deliver(const std::string& systemPath, std::int64_t handle, int message) {
+    const std::string endpoint = platform::InstanceEndpoint(systemPath, handle);
     int failure = 0;
-    if (platform::SendInstanceRequest(endpoint, decision.message, &failure)) return true;
-    if (platform::InstanceIsGone(failure, decision.handle)) {
+    if (platform::SendInstanceRequest(endpoint, message, &failure)) return Delivery::Delivered;
+    if (platform::InstanceIsGone(failure, handle)) {
         platform::RemoveDeadEndpoint(endpoint);
-        return false;
+        return Delivery::InstanceGone;
     }
     std::fprintf(stderr, "kalidrome: the running instance (process %lld) did not take the request at %s: %s\n",
-                 static_cast<long long>(decision.handle), endpoint.c_str(), std::strerror(failure));
-    return true;
+                 static_cast<long long>(handle), endpoint.c_str(), std::strerror(failure));
+    return Delivery::NotTaken;
+}
+
+// "--show", "--next", "--previous": only the running instance can serve them.
+int SendRequest(const std::string& systemPath, const IniFile& startupIni, const std::string& option, int message) {
+    const StartDecision decision = CheckForRunningInstance(startupIni, platform::TickCountNow(), option);
+    if (decision.handOff) {
+        const Delivery delivery = Deliver(systemPath, decision.handle, message);
+        if (delivery != Delivery::InstanceGone) return delivery == Delivery::Delivered ? 0 : 1;
+    }
+    std::fprintf(stderr, "kalidrome: Kalidrome is not running (System folder %s); %s needs it running.\n",
+                 systemPath.c_str(), option.c_str());
+    return 1;
 }
 
 int RunInstance(int argc, char** argv, const std::string& systemPath, const std::string& firstArgument,
@@ -59,6 +124,8 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName("Kalidrome");
+    // Wayland compositors and task bars match the window to the installed launcher by this.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kalidrome.Kalidrome"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     // Listen before the record in Startup.ini tells later starts where to go: a start
@@ -80,6 +147,9 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
     try {
         StartContext context{systemPath, firstArgument, &clock};
         context.instanceServer = &instanceServer;
+        // The one-shot run shows no window whatever the tray; nobody waits for one there.
+        if (!settingsIni.readBool(kCloseImmediately.section, kCloseImmediately.key, kCloseImmediately.atLoad))
+            context.trayAvailable = TrayAvailableSoon();
         MainWindow mainWindow(context);
         platform::TerminationWatcher termination;
         QObject::connect(&termination, &platform::TerminationWatcher::terminationRequested, &mainWindow, [&] {
@@ -111,14 +181,36 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
 
 int RunProgram(int argc, char** argv) {
     const std::string firstArgument = argc > 1 ? argv[1] : "";
-    const std::string systemPath = platform::SystemFolderPath();
-    platform::MakeFolder(systemPath.substr(0, systemPath.size() - 1));  // a failure shows at the first write
+    const Command command = ParseCommand(firstArgument);
+    const platform::SystemFolderChoice choice = platform::ChooseSystemFolder(platform::ExecutableFolder());
+    const std::string& systemPath = choice.path;
+    switch (command) {
+        case Command::Help:
+            PrintUsage(stdout, systemPath);
+            return 0;
+        case Command::Unknown:
+            std::fprintf(stderr, "kalidrome: unknown option %s\n\n", firstArgument.c_str());
+            PrintUsage(stderr, systemPath);
+            return 2;
+        case Command::Show:
+        case Command::Next:
+        case Command::Previous: {
+            const int message = command == Command::Show   ? platform::kRequestShow
+                                : command == Command::Next ? platform::kRequestNext
+                                                           : platform::kRequestPrevious;
+            return SendRequest(systemPath, IniFile(systemPath + std::string(kStartupFile)), firstArgument, message);
+        }
+        case Command::Start: break;
+    }
+    platform::PrepareSystemFolder(choice);  // a failure shows at the first write
 
     IniFile settingsIni(systemPath + std::string(kSettingsFile));
     IniFile startupIni(systemPath + std::string(kStartupFile));
 
     StartDecision decision = CheckForRunningInstance(startupIni, platform::TickCountNow(), firstArgument);
-    if (decision.handOff && HandOff(systemPath, decision)) return 0;
+    // A later start hands its request over and ends; when the recorded instance is gone,
+    // this start takes its place.
+    if (decision.handOff && Deliver(systemPath, decision.handle, decision.message) != Delivery::InstanceGone) return 0;
     return RunInstance(argc, argv, systemPath, firstArgument, settingsIni, startupIni);
 }
 

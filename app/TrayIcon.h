@@ -2,6 +2,9 @@
 
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <functional>
+#include <string>
+#include <string_view>
 
 class QMenu;
 
@@ -22,10 +25,23 @@ public:
     // One press on the icon with these modifiers (public so that tests can press it).
     void pressed(QSystemTrayIcon::ActivationReason reason, Qt::KeyboardModifiers modifiers);
 
+    // A message from the icon; messageShown tells of it.
+    void showMessage(const QString& title, const QString& text,
+                     QSystemTrayIcon::MessageIcon kind = QSystemTrayIcon::Information);
+    // The very first start's message: where the program is and how to open it. The
+    // texts pass through translate (section "MainForm").
+    void showWelcome(const std::function<std::string(std::string_view)>& translate);
+
+    static constexpr std::string_view kWelcomeTitle = "Kalidrome is running";
+    static constexpr std::string_view kWelcomeText =
+        "Kalidrome lives here, in the tray. Double-click this icon to show or hide its window, "
+        "right-click it for the menu.";
+
 signals:
     void cycleRequested();
     void previousRequested();
     void showHideRequested();
+    void messageShown(const QString& title, const QString& text);
 
 private:
     QSystemTrayIcon m_icon;

@@ -1,6 +1,7 @@
 #include "DefiniteDate.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "IniFile.h"
 
@@ -142,6 +143,80 @@ void WriteRuleLines(IniFile& settings, const std::vector<RuleLine>& lines) {
         settings.writeInteger(kSection, DayKey(i), lines[k].info.Day);
         settings.writeInteger(kSection, MonthKey(i), lines[k].info.Month);
         settings.writeInteger(kSection, HourKey(i), lines[k].info.Hour);
+    }
+}
+
+namespace {
+
+// The marker keys of one rule index, in a fixed order.
+std::array<std::string, 5> MarkerKeys(std::int32_t i) {
+    using namespace definite_date;
+    return {LastChangeDayOfMonthKey(i), LastChangeDayKey(i), LastChangeMonthKey(i), LastChangeMonthFirstDayKey(i),
+            LastChangeHourFirstMinKey(i)};
+}
+
+using Markers = std::array<std::optional<std::string>, 5>;
+
+Markers ReadMarkers(const IniFile& settings, std::int32_t index) {
+    Markers markers;
+    const auto keys = MarkerKeys(index);
+    for (std::size_t k = 0; k < keys.size(); ++k)
+        if (settings.keyExists(definite_date::kSection, keys[k]))
+            markers[k] = settings.readString(definite_date::kSection, keys[k], "");
+    return markers;
+}
+
+}  // namespace
+
+void RuleList::Load(const IniFile& settings) {
+    m_lines = ReadRuleLines(settings);
+    m_loadedSize = m_lines.size();
+    m_loadedFrom.resize(m_lines.size());
+    for (std::size_t k = 0; k < m_lines.size(); ++k) m_loadedFrom[k] = static_cast<std::int32_t>(k);
+}
+
+void RuleList::Add(RuleLine line) {
+    m_lines.push_back(std::move(line));
+    m_loadedFrom.push_back(kAdded);
+}
+
+void RuleList::Delete(std::size_t index) {
+    if (index >= m_lines.size()) return;
+    m_lines.erase(m_lines.begin() + static_cast<std::ptrdiff_t>(index));
+    m_loadedFrom.erase(m_loadedFrom.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void RuleList::Clear() {
+    m_lines.clear();
+    m_loadedFrom.clear();
+}
+
+bool RuleList::Changed() const {
+    for (std::size_t k = 0; k < m_loadedFrom.size(); ++k)
+        if (m_loadedFrom[k] != static_cast<std::int32_t>(k)) return true;
+    // Same order and no line added: only a deletion at the end is left to tell.
+    return m_loadedFrom.size() != m_loadedSize;
+}
+
+void RuleList::Save(IniFile& settings) const {
+    if (!Changed()) return;
+    // The markers are read before anything is written: a line may move to an index whose
+    // markers another line still needs. They are read now, not at Load, so that a rule
+    // that fired while the dialog was open keeps that firing.
+    std::vector<Markers> markers(m_lines.size());
+    for (std::size_t k = 0; k < m_lines.size(); ++k)
+        if (m_loadedFrom[k] != kAdded) markers[k] = ReadMarkers(settings, m_loadedFrom[k]);
+
+    WriteRuleLines(settings, m_lines);
+    for (std::size_t k = 0; k < m_lines.size(); ++k) {
+        const auto index = static_cast<std::int32_t>(k);
+        const auto keys = MarkerKeys(index);
+        const Markers present = ReadMarkers(settings, index);
+        for (std::size_t m = 0; m < keys.size(); ++m) {
+            if (present[m] == markers[k][m]) continue;
+            if (markers[k][m]) settings.writeString(definite_date::kSection, keys[m], *markers[k][m]);
+            else settings.deleteKey(definite_date::kSection, keys[m]);
+        }
     }
 }
 

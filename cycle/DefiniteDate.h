@@ -102,9 +102,49 @@ RuleLine BuildRule(std::string_view number, int kindIndex, std::string_view item
 // empty) with Day<i>, Month<i>, Hour<i> (default -2 each).
 std::vector<RuleLine> ReadRuleLines(const IniFile& settings);
 
-// The editor's save: Count, then Cmd<i>, Day<i>, Month<i>, Hour<i> for each line. No
-// other key is touched: markers and keys of indices at or beyond Count stay. Throws
-// IniWriteError when the file cannot be written.
+// Count, then Cmd<i>, Day<i>, Month<i>, Hour<i> for each line. No other key is touched:
+// markers and keys of indices at or beyond Count stay. Throws IniWriteError when the file
+// cannot be written.
 void WriteRuleLines(IniFile& settings, const std::vector<RuleLine>& lines);
+
+// The rule editor's list: loaded from section DefiniteDate when the dialog opens, changed
+// by Add, Delete and Clear, saved when it closes.
+//
+// The scheduler's markers (LastChange...<i>) are kept by rule index, so each line
+// remembers the index it was loaded from, and the save moves the markers with their rule:
+// after a rule above is deleted, the rules below keep their own markers instead of taking
+// over their neighbours', and a rule added in the editor starts without any, so that it
+// fires at its first matching check. Keys of indices at or beyond the new Count stay as
+// they were.
+class RuleList {
+public:
+    // Reads the rules as ReadRuleLines does.
+    void Load(const IniFile& settings);
+
+    const std::vector<RuleLine>& lines() const { return m_lines; }
+    std::size_t size() const { return m_lines.size(); }
+    bool empty() const { return m_lines.empty(); }
+
+    // Appends a rule that has never fired.
+    void Add(RuleLine line);
+    // Removes the line at index; the lines below move up. Out of range: nothing happens.
+    void Delete(std::size_t index);
+    void Clear();
+
+    // Whether the lines differ from what Load read (texts, values or order).
+    bool Changed() const;
+
+    // When Changed: WriteRuleLines, then each line's markers at its new index (those its
+    // old index holds in the file at the moment of the save; none for an added line).
+    // Otherwise writes nothing. Throws IniWriteError when the file cannot be written.
+    void Save(IniFile& settings) const;
+
+private:
+    static constexpr std::int32_t kAdded = -1;
+
+    std::vector<RuleLine> m_lines;
+    std::vector<std::int32_t> m_loadedFrom;  // per line: its index at Load, or kAdded
+    std::size_t m_loadedSize = 0;
+};
 
 }  // namespace kalidrome

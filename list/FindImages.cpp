@@ -97,8 +97,10 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
 }
 
 std::vector<std::string> FindImagesMulti(const std::string& folder,
-                                         const std::vector<std::string>& masks, bool recurse) {
+                                         const std::vector<std::string>& masks, bool recurse,
+                                         FindProgress* progress) {
     std::vector<std::string> result;
+    auto cancelled = [progress] { return progress && progress->cancelled.load(std::memory_order_relaxed); };
     if (folder.empty() || masks.empty()) return result;
 
     std::vector<CompiledMask> compiled(masks.begin(), masks.end());
@@ -108,7 +110,11 @@ std::vector<std::string> FindImagesMulti(const std::string& folder,
     std::vector<std::string> subFolders;
     std::vector<bool> matched(masks.size());
 
+    // A folder of a million entries must not hold up a cancel: look every few hundred.
+    constexpr unsigned kCancelCheckEvery = 256;
+    unsigned sinceCheck = 0;
     while (!pending.empty()) {
+        if (cancelled()) return result;
         const std::string dir = std::move(pending.back());
         pending.pop_back();
         DirHandle handle(dir);
@@ -120,6 +126,10 @@ std::vector<std::string> FindImagesMulti(const std::string& folder,
 
         subFolders.clear();
         while (const dirent* ent = ::readdir(handle.get())) {
+            if (++sinceCheck == kCancelCheckEvery) {
+                sinceCheck = 0;
+                if (cancelled()) return result;
+            }
             std::string_view name(ent->d_name);
             bool anyMatch = false;
             for (std::size_t i = 0; i < masks.size(); ++i) {
@@ -140,8 +150,13 @@ std::vector<std::string> FindImagesMulti(const std::string& folder,
                 }
             }
             if (isFile && anyMatch) {
+                std::size_t count = 0;
                 for (std::size_t i = 0; i < masks.size(); ++i)
-                    if (matched[i]) perMask[i].push_back(dir + ent->d_name);
+                    if (matched[i]) {
+                        perMask[i].push_back(dir + ent->d_name);
+                        ++count;
+                    }
+                if (progress) progress->found.fetch_add(count, std::memory_order_relaxed);
             } else if (isFolder && folderCandidate) {
                 subFolders.push_back(dir + ent->d_name + "/");
             }
@@ -151,6 +166,7 @@ std::vector<std::string> FindImagesMulti(const std::string& folder,
             pending.push_back(std::move(*it));
     }
 
+    if (cancelled()) return result;
     std::size_t total = 0;
     for (const auto& part : perMask) total += part.size();
     result.reserve(total);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,10 +17,19 @@ namespace kalidrome {
 // Only regular files (or links to them) match: pipes, sockets and devices do not.
 std::vector<std::string> FindImages(const std::string& folder, std::string_view mask, bool recurse);
 
+// Shared with a search running on another thread: the number of matches so far (one per
+// mask a file matches), and a request to stop.
+struct FindProgress {
+    std::atomic<std::size_t> found{0};
+    std::atomic<bool> cancelled{false};
+};
+
 // One walk for several masks: exactly the concatenation of FindImages for each mask in
-// turn.
+// turn. With progress, the count of matches grows as the walk goes, and a walk that sees
+// cancelled set stops soon after and yields nothing.
 std::vector<std::string> FindImagesMulti(const std::string& folder,
-                                         const std::vector<std::string>& masks, bool recurse);
+                                         const std::vector<std::string>& masks, bool recurse,
+                                         FindProgress* progress = nullptr);
 
 // File-name wildcards: "*" matches any run of characters, "?" exactly one; letters
 // match without regard to ASCII case.

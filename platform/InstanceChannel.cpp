@@ -68,9 +68,9 @@ int DecodeInstanceRequest(const std::string& line) {
     std::string l = line;
     while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
     if (l.rfind(kPrefix, 0) != 0) return 0;
-    std::string number = l.substr(std::strlen(kPrefix));
-    if (number == "3024") return kRequestShow;
-    if (number == "3025") return kRequestShowScreensaver;
+    const std::string number = l.substr(std::strlen(kPrefix));
+    for (int known : {kRequestShow, kRequestShowScreensaver, kRequestNext, kRequestPrevious})
+        if (number == std::to_string(known)) return known;
     return 0;
 }
 

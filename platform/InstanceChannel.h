@@ -8,6 +8,8 @@ namespace kalidrome::platform {
 // Hand-off requests a later start sends to the running instance.
 inline constexpr int kRequestShow = 3024;             // show the main window
 inline constexpr int kRequestShowScreensaver = 3025;  // show it and open the preferences' screen-saver page
+inline constexpr int kRequestNext = 3026;             // change the wallpaper now ("kalidrome --next")
+inline constexpr int kRequestPrevious = 3027;         // go back to the previous one ("kalidrome --previous")
 
 // The folder that holds the hand-off sockets: $XDG_RUNTIME_DIR when it names a folder
 // (the session's private runtime folder). Without it (a sudo or su shell, a cron job, a
@@ -28,7 +30,8 @@ std::string InstanceEndpoint(const std::string& systemPath, std::int64_t handle)
 
 // One request on the wire: "KALIDROME/1 <number>\n".
 std::string EncodeInstanceRequest(int message);
-// Returns the number, or 0 when the line is not a request of this protocol.
+// Returns the number, or 0 when the line is not a request of this protocol (or names a
+// request this program does not know).
 int DecodeInstanceRequest(const std::string& line);
 
 // Connects, sends the request and returns without waiting for the instance to act.

@@ -1,23 +1,138 @@
 #pragma once
 
 #include <QDialog>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
 
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
 class QTabWidget;
 
 namespace kalidrome {
 
-// The options dialog. Its pages are filled by the preferences work; for now it carries
-// the four pages so that callers can open it on a given page.
+class RuleEditor;
+
+// What OK hands to the main window, in the order it takes them: the setters
+// SetDisableCycling, SetShowTray, SetRandom, SetGreyScale, SetStretchLarger and
+// SetStretchSmaller; Res1 and Res2 (rows of the resolution table, 0 ... 3); Interval
+// (which restarts the countdown); ShowImages and SaveImage (the list is laid out again).
+struct PreferencesValues {
+    bool DisableCycling = false;
+    bool ShowTray = true;
+    bool Random = true;
+    bool GreyScale = false;
+    bool StretchLarger = true;
+    bool StretchSmaller = false;
+    std::int32_t Res1 = 1;
+    std::int32_t Res2 = 1;
+    std::int32_t Interval = 600;
+    bool ShowImages = true;
+    bool SaveImage = true;
+};
+
+// An interval field's text as the program converts it (decimal, or "$"/"0x" hexadecimal,
+// within 32 bits, no blanks); nothing for an empty or overflowing text.
+std::optional<std::int32_t> ParseIntervalText(std::string_view text);
+
+// The options dialog ("frmOptions1"): every option of section Options on the pages
+// "Basic Options", "Screensaver" and "Advanced Options", and the calendar rules on
+// "Time Based Cycling" (RuleEditor). Made anew at every opening, it shows what
+// Settings.ini holds at that moment; a key that is missing shows the value the main window
+// uses when it is missing, so OK without a change changes nothing.
+//
+// The check boxes of the Basic page read the key named after them ("chkShowTray1" reads
+// ShowTray); the Don't-stretch-smaller box shows the opposite of StretchSmaller.
+//
+// At once, without OK: the Disable box hands its state to the main window (timer, check
+// mark, key); the Immediately-close box, after the user confirms the warning, stores
+// CloseImmediately and writes the marker file DontStartup.kdf (a refused warning unticks
+// the box again). Loading the boxes runs neither.
+//
+// OK refuses an interval that is empty or does not fit a whole number ("'<text>' is not a
+// valid integer value") and writes nothing; otherwise it writes the Basic page and both
+// intervals, hands the values over and closes. Cancel and the close box write nothing of
+// the first three pages. The rules are stored at every close.
 class PreferencesDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit PreferencesDialog(QWidget* parent = nullptr);
+    enum Page { kBasicPage = 0, kScreensaverPage = 1, kAdvancedPage = 2, kTimeBasedPage = 3 };
+
+    struct Hooks {
+        // The System folder, ending with "/": Settings.ini and DontStartup.kdf are there.
+        std::string systemPath;
+        // The translate operation with section "PrefForm"; empty means English.
+        std::function<std::string(std::string_view)> translate;
+        // The main window's SetDisableCycling, at once.
+        std::function<void(bool)> setDisableCycling;
+        // OK's hand-over to the main window.
+        std::function<void(const PreferencesValues&)> apply;
+        // A warning with OK and Cancel; true when the user chose OK.
+        std::function<bool(const QString&)> confirm;
+        // The application's error box.
+        std::function<void(const QString&)> showError;
+    };
+
+    explicit PreferencesDialog(Hooks hooks, QWidget* parent = nullptr);
 
     void selectPage(int index);
     int currentPage() const;
 
+    // The cycle timer's tick, while the dialog is open: the seconds left.
+    void showCountdown(std::int32_t seconds);
+
+    RuleEditor& ruleEditor() const { return *m_rules; }
+
+    // OK: check, store, hand over, close.
+    void okClicked();
+
+    // Every close (OK, Cancel, the close box, a newer opening) stores the rules.
+    void done(int result) override;
+
 private:
+    void buildBasicPage(QWidget* page);
+    void buildScreensaverPage(QWidget* page);
+    void buildAdvancedPage(QWidget* page);
+    void load();
+    void translateCaptions();
+    std::string translate(std::string_view text) const;
+    void showError(const QString& text);
+    void applyCyclingEnabled();
+    void disableCyclingClicked(bool checked);
+    void closeImmediatelyClicked(bool checked);
+    void lowProfileClicked(bool checked);
+    // The first interval field that does not convert (its page in front), or nothing.
+    bool intervalsValid();
+
+    Hooks m_hooks;
     QTabWidget* m_pages;
+    QWidget* m_basic;
+    QCheckBox* m_disableCycling = nullptr;
+    QLabel* m_cycleLabel = nullptr;
+    QLineEdit* m_interval = nullptr;
+    QLabel* m_timer = nullptr;
+    QCheckBox* m_random = nullptr;
+    QCheckBox* m_greyscale = nullptr;
+    QCheckBox* m_stretchLarger = nullptr;
+    QComboBox* m_res1 = nullptr;
+    QCheckBox* m_stretchSmaller = nullptr;
+    QComboBox* m_res2 = nullptr;
+    QCheckBox* m_showTray = nullptr;
+    QCheckBox* m_showImages = nullptr;
+    QCheckBox* m_saveImage = nullptr;
+    QLineEdit* m_ssInterval = nullptr;
+    QCheckBox* m_closeImmediately = nullptr;
+    QCheckBox* m_lowProfile = nullptr;
+    QLabel* m_systemPath = nullptr;
+    RuleEditor* m_rules = nullptr;
+    QPushButton* m_ok = nullptr;
+    QPushButton* m_cancel = nullptr;
+    bool m_rulesStored = false;
 };
 
 }  // namespace kalidrome

@@ -4,7 +4,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-60}
-"$here/scripts/install-deps.sh"
+"$here/scripts/install-deps.sh" --test
 dir="$here/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKALIDROME_FUZZ=ON -DKALIDROME_TESTS=OFF -DKALIDROME_BENCH=OFF >/dev/null

@@ -3,9 +3,10 @@
 # Usage: scripts/test.sh [--sanitize]   (--sanitize: AddressSanitizer and UBSan build in build-asan/)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
-"$here/scripts/install-deps.sh"
+"$here/scripts/install-deps.sh" --test
 dir="$here/build"
-args=(-DKALIDROME_WERROR=ON)
+# Tests and benchmarks on again, should scripts/run.sh have built the same folder without them.
+args=(-DKALIDROME_WERROR=ON -DKALIDROME_TESTS=ON -DKALIDROME_BENCH=ON)
 if [[ "${1:-}" == "--sanitize" ]]; then
   dir="$here/build-asan"
   args+=(-DKALIDROME_SANITIZE=ON)

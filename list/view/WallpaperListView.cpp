@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QPainter>
 
 namespace kalidrome {
@@ -121,8 +122,10 @@ void WallpaperItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         painter->drawText(TextRect(cell), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                           QString::fromStdString(entry->FileName));
     } else {
+        // Silver, except on a selected row, where silver on the selection colour cannot be read.
         painter->setFont(CellFont(7));
-        painter->setPen(QColor(192, 192, 192));
+        painter->setPen(option.state & QStyle::State_Selected ? option.palette.highlightedText().color()
+                                                              : QColor(192, 192, 192));
         painter->drawText(TextRect(cell), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                           QString::fromStdString(entry->FilePath));
     }
@@ -167,6 +170,8 @@ WallpaperListView::WallpaperListView(WallpaperList& list, QWidget* parent)
     // Scrolling by rows: the view never needs the height of every row of a long list.
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     header()->setSectionsMovable(true);
+    // A tree keeps its first column in place; this list has no tree, so both columns move.
+    header()->setFirstSectionMovable(true);
     header()->setSectionsClickable(false);
     header()->setStretchLastSection(false);
     QFont headerFont(QStringLiteral("MS Sans Serif"));
@@ -205,6 +210,42 @@ void WallpaperListView::listChanged() {
     m_delegate.forgetAll();
     m_model.reload();
     restoreSelectionFromEntries();
+    if (m_model.rowCount() == 0) scrollToOrigin();
+}
+
+void WallpaperListView::scrollToOrigin() {
+    horizontalScrollBar()->setValue(horizontalScrollBar()->minimum());
+    verticalScrollBar()->setValue(verticalScrollBar()->minimum());
+}
+
+void WallpaperListView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    // Rows scroll into sight; the columns stay where the user put them, so a click on a
+    // long path does not push the thumbnails off the left edge.
+    const int horizontal = horizontalScrollBar()->value();
+    QTreeView::scrollTo(index, hint);
+    horizontalScrollBar()->setValue(horizontal);
+}
+
+void WallpaperListView::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QTreeView::drawRow(painter, option, index);
+    // The row goes on right of the last column to the view's edge: its selection and its
+    // grid line too.
+    const QHeaderView* h = header();
+    const int end = h->sectionViewportPosition(h->logicalIndex(h->count() - 1)) +
+                    h->sectionSize(h->logicalIndex(h->count() - 1));
+    if (end >= viewport()->width()) return;
+    QStyleOptionViewItem rest = option;
+    rest.rect = QRect(end, option.rect.top(), viewport()->width() - end, option.rect.height());
+    rest.index = index;
+    rest.viewItemPosition = QStyleOptionViewItem::End;
+    if (selectionModel()->isSelected(index)) rest.state |= QStyle::State_Selected;
+    else rest.state &= ~QStyle::State_Selected;
+    rest.state &= ~QStyle::State_HasFocus;
+    style()->drawPrimitive(QStyle::PE_PanelItemViewItem, &rest, painter, this);
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::Mid));
+    painter->drawLine(rest.rect.bottomLeft(), rest.rect.bottomRight());
+    painter->restore();
 }
 
 void WallpaperListView::repaintRow(EntryId id) {

@@ -95,6 +95,11 @@ public:
     // Makes a row's new height take effect.
     void rowHeightChanged();
 
+    // Back to the first row and the first column (a new or emptied list).
+    void scrollToOrigin();
+    // Scrolls rows into sight, never sideways.
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+
     int selectedCount() const;
     bool focusList();
 
@@ -112,6 +117,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:
     void syncSelectionToEntries(const QItemSelection& selected, const QItemSelection& deselected);

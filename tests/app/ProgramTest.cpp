@@ -17,6 +17,7 @@
 #include "Process.h"
 #include "TempDir.h"
 #include "TickCount.h"
+#include "XvfbServer.h"
 
 namespace {
 
@@ -47,8 +48,10 @@ protected:
     std::string file(const std::string& name) const { return m_dir.file(name); }
 
     // runtimeFolder: what XDG_RUNTIME_DIR is set to ("" counts as unset).
+    // extra: variables added to (or replacing) the test's own.
     std::unique_ptr<Process> start(std::vector<std::string> args = {}, const std::string& log = "log",
-                                   std::optional<std::string> runtimeFolder = std::nullopt) {
+                                   std::optional<std::string> runtimeFolder = std::nullopt,
+                                   const std::map<std::string, std::string>& extra = {}) {
         std::map<std::string, std::string> env{
             {"QT_QPA_PLATFORM", "offscreen"},
             {"XDG_RUNTIME_DIR", runtimeFolder.value_or(m_dir.path())},
@@ -56,6 +59,7 @@ protected:
             {"KALIDROME_TRACE", m_dir.file("trace")},
             {"KALIDROME_NONINTERACTIVE", "1"},
         };
+        for (const auto& [name, value] : extra) env[name] = value;
         auto p = std::make_unique<Process>(exe(), args, env, m_dir.file(log));
         EXPECT_TRUE(p->started());
         return p;
@@ -361,6 +365,248 @@ TEST_F(ProgramTest, OneShotMarkerAndOption) {
         EXPECT_EQ(IniFile(system + "Settings.ini").readBool("Options", "CloseImmediately", false), c.optionAfter);
         EXPECT_EQ(startupIni().readInteger("Startup", "ClosedCorrectly", -1), 1);
     }
+}
+
+// The command line: each request is served by the running instance, and the start that
+// sent it ends at once with status 0.
+TEST_F(ProgramTest, CommandLineRequestsAreServedByTheRunningInstance) {
+    std::filesystem::create_directory(system);
+    const std::string listPath = system + "Files.kdl";
+    {
+        WallpaperList list;
+        std::string current;
+        list.AddFiles({file("first.bmp"), file("second.bmp")}, current);
+        WriteListFile(listPath, list, false, false);
+    }
+    WriteFile(file("first.bmp"), "not really a picture");
+    WriteFile(file("second.bmp"), "not really a picture");
+    WriteFile(system + "Settings.ini", "[Options]\nDisableCycling=1\nRandom=0\nShowImages=0\nList=" + listPath + "\n");
+    auto first = startRunning();
+
+    struct Case {
+        const char* option;
+        std::vector<std::string> expected;  // trace lines of the running instance
+    };
+    // The list starts at its first entry: next goes on (and round), previous goes back.
+    // (Offscreen there is no tray, so the window shows at start already.)
+    const Case cases[] = {
+        {"--show", {"request 3024"}},
+        {"--next", {"request 3026", "wallpaper unchanged " + file("second.bmp")}},
+        {"--next", {"request 3026", "wallpaper unchanged " + file("first.bmp")}},
+        {"--previous", {"request 3027", "wallpaper unchanged " + file("second.bmp")}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option);
+        std::remove(file("trace").c_str());
+        auto request = start({c.option}, "request.log");
+        ASSERT_TRUE(request->waitFinished(5000));
+        EXPECT_EQ(request->exitCode(), 0) << ReadFile(file("request.log"));
+        EXPECT_TRUE(WaitFor(
+            [&] { return std::all_of(c.expected.begin(), c.expected.end(), [&](auto& l) { return traced(l); }); },
+            5000))
+            << trace();
+        EXPECT_FALSE(traced("running")) << "no second instance ran";
+        EXPECT_TRUE(first->running());
+    }
+}
+
+// With no instance to serve it, a request says so and fails; it never starts one itself.
+TEST_F(ProgramTest, CommandLineRequestWithoutARunningInstanceFails) {
+    std::filesystem::create_directory(system);
+    struct Case {
+        const char* name;
+        std::string startup;  // Startup.ini before the request ("" for none)
+    };
+    const std::string now = std::to_string(static_cast<std::int32_t>(platform::TickCountNow()));
+    const Case cases[] = {
+        {"never started", ""},
+        {"ended cleanly", "[StartUp]\nValue=0\nTickCount=" + now + "\nHandle=1\n"},
+        {"heartbeat too old", "[StartUp]\nValue=1\nTickCount=" +
+                                  std::to_string(static_cast<std::int32_t>(platform::TickCountNow() - 20000)) +
+                                  "\nHandle=1\n"},
+        // A fresh record of a process that is not this program (the test itself).
+        {"recorded instance is gone", "[StartUp]\nValue=1\nTickCount=" + now + "\nHandle=" +
+                                          std::to_string(::getpid()) + "\n"},
+    };
+    for (const Case& c : cases) {
+        for (const char* option : {"--show", "--next", "--previous"}) {
+            SCOPED_TRACE(std::string(c.name) + " " + option);
+            std::remove((system + "Startup.ini").c_str());
+            if (!c.startup.empty()) WriteFile(system + "Startup.ini", c.startup);
+            std::remove(file("trace").c_str());
+            auto request = start({option}, "request.log");
+            ASSERT_TRUE(request->waitFinished(5000));
+            EXPECT_EQ(request->exitCode(), 1);
+            EXPECT_NE(ReadFile(file("request.log")).find("Kalidrome is not running"), std::string::npos)
+                << ReadFile(file("request.log"));
+            EXPECT_FALSE(traced("running")) << "a request never starts the program";
+            const bool kept = std::filesystem::exists(system + "Startup.ini");
+            EXPECT_EQ(kept ? ReadFile(system + "Startup.ini") : std::string(), c.startup) << "a request writes nothing";
+        }
+    }
+}
+
+TEST_F(ProgramTest, HelpAndUnknownOptions) {
+    struct Case {
+        const char* option;
+        int exitCode;
+        const char* log;      // where the usage goes
+        const char* expected;  // a line it holds
+    };
+    const Case cases[] = {
+        {"--help", 0, "stdout", "  --next       change the wallpaper now"},
+        {"-h", 0, "stdout", "  --previous   go back to the previous wallpaper"},
+        {"--nxet", 2, "stderr", "kalidrome: unknown option --nxet"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option);
+        auto p = start({c.option}, "help.log");
+        ASSERT_TRUE(p->waitFinished(5000));
+        EXPECT_EQ(p->exitCode(), c.exitCode);
+        const std::string out = ReadFile(file("help.log"));
+        EXPECT_NE(out.find(c.expected), std::string::npos) << out;
+        EXPECT_NE(out.find("System folder: " + system), std::string::npos) << out;
+        EXPECT_FALSE(std::filesystem::exists(system + "Startup.ini")) << "help starts nothing";
+    }
+}
+
+// On a real X server: without a tray the window shows at start, so the program can be
+// found; with a tray host (trayer) it starts hidden in the tray as before.
+TEST_F(ProgramTest, WithoutATrayTheWindowShowsAtStart) {
+    for (const char* tool : {"/usr/bin/trayer", "/usr/bin/xdotool"})
+        if (::access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh --test)";
+    struct Case {
+        const char* name;
+        bool trayHost;
+        bool shown;
+    };
+    const Case cases[] = {{"no tray host", false, true}, {"trayer", true, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::XvfbServer xvfb;
+        ASSERT_TRUE(xvfb.ok()) << xvfb.reason();
+        const std::map<std::string, std::string> x11{
+            {"DISPLAY", xvfb.display()},
+            {"QT_QPA_PLATFORM", "xcb"},
+            // No StatusNotifierItem host from the test's own session either.
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + file("no-bus")},
+        };
+        std::unique_ptr<Process> trayer;
+        if (c.trayHost) {
+            trayer = std::make_unique<Process>("/usr/bin/trayer", std::vector<std::string>{"--SetDockType", "true"},
+                                               x11, file("trayer.log"));
+            ASSERT_TRUE(WaitFor(
+                [&] {
+                    Process search("/usr/bin/xdotool", {"search", "--classname", "trayer"}, x11, file("xdotool.log"));
+                    return search.waitFinished(5000) && search.exitCode() == 0;
+                },
+                10000))
+                << "trayer did not come up: " << ReadFile(file("trayer.log"));
+        }
+        std::remove(file("trace").c_str());
+        auto p = start({}, "log", std::nullopt, x11);
+        ASSERT_TRUE(WaitFor([&] { return traced("running"); }, 15000)) << trace() << ReadFile(file("log"));
+        EXPECT_EQ(traced("shown"), c.shown) << trace();
+        p->signal(SIGTERM);
+        ASSERT_TRUE(p->waitFinished(5000));
+        EXPECT_EQ(p->exitCode(), 0);
+    }
+}
+
+// Where the session has a StatusNotifierItem host, the tray icon registers there over
+// D-Bus. The host is swaybar (package sway) in a headless sway, on a private session bus;
+// the program runs on a private X server. As root, the session runs as nobody, since sway
+// refuses root.
+TEST(TrayHostProgram, TrayIconRegistersWithAStatusNotifierHost) {
+    for (const char* tool : {"/usr/bin/sway", "/usr/bin/swaybar", "/usr/bin/dbus-daemon", "/usr/bin/dbus-send"})
+        if (::access(tool, X_OK) != 0) GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh --test)";
+    const bool root = ::geteuid() == 0;
+    if (root && ::access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root, and setpriv is missing";
+    test::XvfbServer xvfb;
+    ASSERT_TRUE(xvfb.ok()) << xvfb.reason();
+
+    TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string run = dir.file("run");
+    const std::string program = dir.file("program");
+    for (const std::string& folder : {run, program}) {
+        fs::create_directory(folder);
+        if (root) {
+            ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        }
+    }
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    fs::permissions(run, fs::perms::owner_all);
+    fs::copy_file(std::string(std::getenv("KALIDROME_BIN_DIR")) + "/kalidrome", program + "/kalidrome");
+    fs::permissions(program + "/kalidrome", fs::perms(0755));
+    WriteFile(dir.file("sway.config"), "output HEADLESS-1 mode 320x240\nbar {\n  status_command true\n  tray_output *\n}\n");
+    fs::permissions(dir.file("sway.config"), fs::perms(0644));
+
+    // Runs a program as the session's user.
+    auto session = [&](const std::string& path, std::vector<std::string> args, std::map<std::string, std::string> env,
+                       const std::string& log) {
+        const std::string bus = "unix:path=" + run + "/bus";
+        env.insert({{"DBUS_SESSION_BUS_ADDRESS", bus}, {"XDG_RUNTIME_DIR", run}, {"HOME", run}});
+        std::string exe = path;
+        if (root) {
+            args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", path});
+            exe = "/usr/bin/setpriv";
+        }
+        return std::make_unique<Process>(exe, args, env, dir.file(log));
+    };
+    auto busReply = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--session", "--print-reply"});
+        auto p = session("/usr/bin/dbus-send", args, {}, "dbus-send.log");
+        return p->waitFinished(5000) && p->exitCode() == 0 ? ReadFile(dir.file("dbus-send.log")) : std::string();
+    };
+
+    // A bus that starts no services of its own (a notification daemon the tray's messages
+    // would wake up, say), so that nothing outlives the test.
+    WriteFile(dir.file("bus.conf"),
+              "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+              " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+              "<busconfig><type>session</type><listen>unix:path=" + run + "/bus</listen><auth>EXTERNAL</auth>"
+              "<policy context=\"default\"><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+              "<allow own=\"*\"/></policy>"
+              "</busconfig>\n");
+    fs::permissions(dir.file("bus.conf"), fs::perms(0644));
+    auto bus = session("/usr/bin/dbus-daemon",
+                       {"--config-file=" + dir.file("bus.conf"), "--nofork"}, {}, "dbus.log");
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(run + "/bus"); }, 10000)) << ReadFile(dir.file("dbus.log"));
+    auto sway = session("/usr/bin/sway", {"-c", dir.file("sway.config")},
+                        {{"WLR_BACKENDS", "headless"}, {"WLR_RENDERER", "pixman"}, {"WLR_LIBINPUT_NO_DEVICES", "1"}},
+                        "sway.log");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return busReply({"--dest=org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
+                             "string:org.kde.StatusNotifierWatcher"})
+                       .find("boolean true") != std::string::npos;
+        },
+        15000))
+        << "swaybar did not offer a StatusNotifierWatcher: " << ReadFile(dir.file("sway.log"));
+
+    auto kalidrome = session(program + "/kalidrome", {},
+                             {{"DISPLAY", xvfb.display()},
+                              {"QT_QPA_PLATFORM", "xcb"},
+                              {"KALIDROME_TRACE", program + "/trace"},
+                              {"KALIDROME_NONINTERACTIVE", "1"}},
+                             "kalidrome.log");
+    auto trace = [&] { return ReadFile(program + "/trace"); };
+    ASSERT_TRUE(WaitFor([&] { return trace().find("running\n") != std::string::npos; }, 15000))
+        << trace() << ReadFile(dir.file("kalidrome.log"));
+    std::string items;
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            items = busReply({"--dest=org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                              "org.freedesktop.DBus.Properties.Get", "string:org.kde.StatusNotifierWatcher",
+                              "string:RegisteredStatusNotifierItems"});
+            return items.find("/StatusNotifierItem") != std::string::npos;
+        },
+        10000))
+        << items << ReadFile(dir.file("sway.log"));
+    EXPECT_EQ(trace().find("shown\n"), std::string::npos) << "with a tray the program starts hidden";
+    kalidrome->signal(SIGTERM);
+    EXPECT_TRUE(kalidrome->waitFinished(5000));
 }
 
 }  // namespace

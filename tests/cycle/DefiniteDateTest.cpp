@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <climits>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -433,5 +434,154 @@ TEST(RuleStorage, LoadTakesDefaultsAndBoundsCount) {
     WriteFile(dir.file("Settings.ini"), "[DefiniteDate]\nCount=2147483647\n");
     EXPECT_EQ(ReadRuleLines(settings).size(), static_cast<std::size_t>(dd::kMaxRules));
 }
+
+
+// ---- the editor's list keeps each rule's markers with the rule ---------------------------
+
+namespace list_markers {
+
+// Three stored rules, each of which has fired once.
+void StoreThreeFiredRules(IniFile& settings) {
+    WriteRuleLines(settings, {{"6th of each month", {6, U, U}},
+                              {"3rd of March", {3, 3, U}},
+                              {"First minute of each 6th Hour", {U, U, 6}}});
+    settings.writeInteger(dd::kSection, dd::LastChangeDayOfMonthKey(0), 6);
+    settings.writeInteger(dd::kSection, dd::LastChangeDayKey(1), 3);
+    settings.writeInteger(dd::kSection, dd::LastChangeMonthKey(1), 3);
+    settings.writeInteger(dd::kSection, dd::LastChangeHourFirstMinKey(2), 6);
+}
+
+// Every marker of the given indices, "key=value", absent ones left out.
+std::vector<std::string> MarkersAt(const IniFile& settings, std::initializer_list<std::int32_t> indices) {
+    std::vector<std::string> out;
+    for (std::int32_t i : indices)
+        for (const std::string& key : {dd::LastChangeDayOfMonthKey(i), dd::LastChangeDayKey(i), dd::LastChangeMonthKey(i),
+                                       dd::LastChangeMonthFirstDayKey(i), dd::LastChangeHourFirstMinKey(i)})
+            if (settings.keyExists(dd::kSection, key))
+                out.push_back(key + "=" + std::to_string(settings.readInteger(dd::kSection, key, -99)));
+    return out;
+}
+
+struct EditCase {
+    const char* name;
+    std::function<void(RuleList&)> edit;
+    std::vector<std::string> texts;          // Cmd0 ... Cmd<Count-1> afterwards
+    std::vector<std::string> markers;        // of indices 0 ... 2 afterwards
+};
+
+TEST(RuleListMarkers, MoveWithTheirRuleAndANewRuleHasNone) {
+    const EditCase cases[] = {
+        {"deleting the first moves the others' markers up",
+         [](RuleList& l) { l.Delete(0); },
+         {"3rd of March", "First minute of each 6th Hour"},
+         // Index 2 keeps its keys (beyond Count, ignored).
+         {"LastChangeDay0=3", "LastChangeMonth0=3", "LastChangeHourFirstMin1=6", "LastChangeHourFirstMin2=6"}},
+        {"deleting the middle one",
+         [](RuleList& l) { l.Delete(1); },
+         {"6th of each month", "First minute of each 6th Hour"},
+         {"LastChangeDayOfMonth0=6", "LastChangeHourFirstMin1=6", "LastChangeHourFirstMin2=6"}},
+        {"a rule added in place of a deleted one starts without markers",
+         [](RuleList& l) {
+             l.Delete(0);
+             l.Delete(0);
+             l.Add({"7th of March", {7, 3, U}});
+         },
+         {"First minute of each 6th Hour", "7th of March"},
+         {"LastChangeHourFirstMin0=6", "LastChangeHourFirstMin2=6"}},
+        {"clear, then add",
+         [](RuleList& l) {
+             l.Clear();
+             l.Add({"6th of each month", {6, U, U}});
+         },
+         {"6th of each month"},
+         // Indices 1 and 2 are beyond Count: their keys stay, ignored.
+         {"LastChangeDay1=3", "LastChangeMonth1=3", "LastChangeHourFirstMin2=6"}},
+        {"deleting the last touches no marker",
+         [](RuleList& l) { l.Delete(2); },
+         {"6th of each month", "3rd of March"},
+         {"LastChangeDayOfMonth0=6", "LastChangeDay1=3", "LastChangeMonth1=3", "LastChangeHourFirstMin2=6"}},
+        {"a delete out of range changes nothing",
+         [](RuleList& l) { l.Delete(3); },
+         {"6th of each month", "3rd of March", "First minute of each 6th Hour"},
+         {"LastChangeDayOfMonth0=6", "LastChangeDay1=3", "LastChangeMonth1=3", "LastChangeHourFirstMin2=6"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        IniFile settings(dir.file("Settings.ini"));
+        StoreThreeFiredRules(settings);
+        RuleList list;
+        list.Load(settings);
+        c.edit(list);
+        list.Save(settings);
+        std::vector<std::string> texts;
+        for (const RuleLine& line : ReadRuleLines(settings)) texts.push_back(line.text);
+        EXPECT_EQ(texts, c.texts);
+        EXPECT_EQ(MarkersAt(settings, {0, 1, 2}), c.markers);
+    }
+}
+
+TEST(RuleListMarkers, AnUnchangedListWritesNothing) {
+    TempDir dir;
+    IniFile settings(dir.file("Settings.ini"));
+    StoreThreeFiredRules(settings);
+    const std::string before = ReadFile(settings.path());
+    RuleList list;
+    list.Load(settings);
+    list.Save(settings);
+    EXPECT_EQ(ReadFile(settings.path()), before);
+
+    // A fresh file stays without a DefiniteDate section.
+    TempDir fresh;
+    IniFile empty(fresh.file("Settings.ini"));
+    RuleList none;
+    none.Load(empty);
+    none.Save(empty);
+    EXPECT_FALSE(empty.sectionExists(dd::kSection));
+}
+
+// A firing while the editor is open belongs to the rule that fired.
+TEST(RuleListMarkers, AMarkerWrittenWhileTheEditorIsOpenMovesToo) {
+    TempDir dir;
+    IniFile settings(dir.file("Settings.ini"));
+    WriteRuleLines(settings, {{"6th of each month", {6, U, U}}, {"First minute of each 6th Hour", {U, U, 6}}});
+    RuleList list;
+    list.Load(settings);
+    settings.writeInteger(dd::kSection, dd::LastChangeHourFirstMinKey(1), 6);  // the scheduler fires rule 1
+    list.Delete(0);
+    list.Save(settings);
+    EXPECT_EQ(MarkersAt(settings, {0, 1}), (std::vector<std::string>{"LastChangeHourFirstMin0=6",
+                                                                     "LastChangeHourFirstMin1=6"}));
+}
+
+// The fault as a user meets it: "6th of March" has fired; the user deletes it and adds
+// "7th of March", which used to take over the old markers at index 0 and never fire.
+TEST(RuleListMarkers, ARuleThatReplacesAFiredOneFiresThroughTheScheduler) {
+    TempDir dir;
+    IniFile settings(dir.file("Settings.ini"));
+    SteppedClock clock(At(2023, 3, 6, 9));
+    std::vector<std::string> cycles;
+    DefiniteDateScheduler scheduler(settings, clock, [&] { cycles.push_back(Show(clock.now())); });
+
+    RuleList list;
+    list.Load(settings);
+    list.Add(BuildRule("6", 4, "March", English));
+    list.Save(settings);
+    scheduler.CheckDefiniteDates();
+    ASSERT_EQ(cycles, std::vector<std::string>{"2023-03-06 09:00:00"});
+
+    RuleList next;
+    next.Load(settings);
+    next.Delete(0);
+    next.Add(BuildRule("7", 4, "March", English));
+    next.Save(settings);
+    for (int i = 0; i < 48; ++i) {
+        clock.advance(std::chrono::hours(1));
+        scheduler.CheckDefiniteDates();
+    }
+    EXPECT_EQ(cycles, (std::vector<std::string>{"2023-03-06 09:00:00", "2023-03-07 00:00:00"}));
+}
+
+}  // namespace list_markers
 
 }  // namespace

@@ -32,7 +32,9 @@ const std::vector<SectionKeys>& AllKeys() {
           "&Previous", "Start with &Windows", "Set &Language", "There are", "files listed:", "&Hide",
           "Kalidrome has to be restarted in order to change the Language.",
           "Could not read Icon. Please reinstall Kalidrome.", "Kalidrome - Cycling...", "sec",
-          "Saving FileList...", "The wallpaper could not be changed:", "To enable Kalidrome's Screensaver, go to Control Panel|Display",
+          "Saving FileList...", "The wallpaper could not be changed:", "Kalidrome is running",
+          "Kalidrome lives here, in the tray. Double-click this icon to show or hide its window, right-click it for the menu.",
+          "To enable Kalidrome's Screensaver, go to Control Panel|Display",
           "and choose KDScreensaver from the list.",
           "Could not create the Screensaver. Please reinstall Kalidrome."}},
         {"PrefForm",
@@ -61,7 +63,7 @@ const std::vector<SectionKeys>& AllKeys() {
           "To enable Kalidrome's Screensaver, go to Control Panel|Display",
           "and choose KDScreensaver from the list.", "of", "First minute of each", "First day of the"}},
         {"PreviewForm", {"Preview", "&Delete", "C&lose", "&Set as wallpaper"}},
-        {"BrowseForm", {"&Add", "C&lose", "Path:", "Browse for a folder"}},
+        {"BrowseForm", {"&Add", "C&lose", "Path:", "Browse for a folder", "&Cancel", "Pictures found:"}},
     };
     return keys;
 }

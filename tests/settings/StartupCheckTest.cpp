@@ -142,9 +142,10 @@ TEST(Heartbeat, DisableStartupCheckStopsIt) {
 }
 
 TEST(InstanceChannel, RequestsRoundTripAndForeignLinesAreIgnored) {
-    EXPECT_EQ(platform::DecodeInstanceRequest(platform::EncodeInstanceRequest(3024)), 3024);
-    EXPECT_EQ(platform::DecodeInstanceRequest(platform::EncodeInstanceRequest(3025)), 3025);
-    for (const char* foreign : {"", "3024\n", "KALIDROME/1 3026\n", "KALIDROME/2 3024\n", "KALIDROME/1 30245\n"})
+    for (int request : {3024, 3025, 3026, 3027})
+        EXPECT_EQ(platform::DecodeInstanceRequest(platform::EncodeInstanceRequest(request)), request);
+    for (const char* foreign :
+         {"", "3024\n", "KALIDROME/1 3023\n", "KALIDROME/1 3028\n", "KALIDROME/2 3024\n", "KALIDROME/1 30245\n"})
         EXPECT_EQ(platform::DecodeInstanceRequest(foreign), 0) << foreign;
     EXPECT_FALSE(platform::SendInstanceRequest("/nonexistent/kalidrome.sock", 3024));
 }

@@ -1,0 +1,63 @@
+#include "PreferencesLink.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <optional>
+
+#include "MainWindow.h"
+#include "MessageBox.h"
+#include "Settings.h"
+#include "WallpaperListView.h"
+
+namespace kalidrome {
+
+PreferencesDialog::Hooks PreferencesHooksFor(MainWindow& window) {
+    PreferencesDialog::Hooks hooks;
+    hooks.systemPath = window.systemPath();
+    hooks.translate = [&window](std::string_view text) { return window.translator().Translate(text, "PrefForm"); };
+    hooks.setDisableCycling = [&window](bool value) { window.optionState().SetDisableCycling(value); };
+    hooks.apply = [&window](const PreferencesValues& v) {
+        OptionState& state = window.optionState();
+        // Settings.ini refusing a write must not keep the later values from taking effect;
+        // the first such error is told once at the end.
+        std::optional<std::string> firstError;
+        auto step = [&firstError](auto&& run) {
+            try {
+                run();
+            } catch (const std::exception& e) {
+                if (!firstError) firstError = e.what();
+            }
+        };
+        step([&] { state.SetDisableCycling(v.DisableCycling); });
+        step([&] { state.SetShowTray(v.ShowTray); });
+        state.SetRandom(v.Random);
+        step([&] { state.SetGreyScale(v.GreyScale); });
+        state.SetStretchLarger(v.StretchLarger);
+        state.SetStretchSmaller(v.StretchSmaller);
+        Options& options = state.options();
+        options.Res1 = settings::ResolutionRow(v.Res1);
+        options.Res2 = settings::ResolutionRow(v.Res2);
+        state.AssignInterval(v.Interval);  // the countdown starts again from the full interval
+        options.ShowImages = v.ShowImages;
+        options.SaveImage = v.SaveImage;
+        // Every row takes the height, and the first column the width, that ShowImages calls for.
+        WallpaperListView& view = window.listView();
+        view.setShowImages(v.ShowImages);
+        for (std::size_t i = 0; i < window.list().count(); ++i) view.LayOutRow(window.list().at(i));
+        view.fitFirstColumn();
+        if (firstError) ui::ShowError(&window, QString::fromStdString(*firstError));
+    };
+    hooks.confirm = [&window](const QString& text) {
+        if (ui::NonInteractive()) return false;
+        QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : &window;
+        return QMessageBox::warning(parent, QApplication::applicationName(), text,
+                                    QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+    };
+    hooks.showError = [&window](const QString& text) {
+        QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : &window;
+        ui::ShowError(parent, text);
+    };
+    return hooks;
+}
+
+}  // namespace kalidrome

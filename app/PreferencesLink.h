@@ -1,0 +1,14 @@
+#pragma once
+
+#include "PreferencesDialog.h"
+
+namespace kalidrome {
+
+class MainWindow;
+
+// What the preferences dialog needs of the main window: the System folder, the translate
+// operation (section "PrefForm"), the option setters in the order OK hands the values
+// over, and the message boxes.
+PreferencesDialog::Hooks PreferencesHooksFor(MainWindow& window);
+
+}  // namespace kalidrome

@@ -1,0 +1,167 @@
+// The preferences dialog opened by the main window: the countdown, OK's hand-over, the
+// screen-saver page for "/c", and a calendar rule made in the dialog firing in the running
+// program. Qt's offscreen platform, an in-memory desktop and registry.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+
+#include "Autostart.h"
+#include "FakeDesktop.h"
+#include "FakeRegistry.h"
+#include "FileDialogs.h"
+#include "IniFile.h"
+#include "LocalClock.h"
+#include "MainWindow.h"
+#include "QtWait.h"
+#include "RuleEditor.h"
+#include "TempDir.h"
+
+namespace {
+
+using namespace kalidrome;
+using kalidrome::test::ProcessEventsUntil;
+using kalidrome::test::TempDir;
+using kalidrome::test::WriteFile;
+
+class FixedTicks : public platform::TickSource {
+public:
+    std::uint32_t now() const override { return 1000; }
+};
+
+class PreferencesWindowTest : public ::testing::Test {
+protected:
+    PreferencesWindowTest()
+        : system(dir.file("System/")),
+          autostart(dir.file("config/autostart/kalidrome.desktop")),
+          localClock(LocalDateTime{2026, 12, 10, 11, 59, 0}) {
+        std::filesystem::create_directory(system);
+        ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    }
+
+    MainWindow& create(const std::string& firstArgument = "") {
+        window = std::make_unique<MainWindow>(
+            StartContext{system, firstArgument, &ticks, &desktop, &registry, &autostart, &localClock});
+        return *window;
+    }
+
+    // Opens the preferences dialog on page and runs inside while it is open (the dialog
+    // is modal); inside closes it.
+    void withPreferences(int page, const std::function<void(PreferencesDialog&)>& inside) {
+        bool ran = false;
+        QTimer::singleShot(0, [&] {
+            PreferencesDialog* d = window->preferencesDialog();
+            ASSERT_NE(d, nullptr);
+            ran = true;
+            inside(*d);
+            if (d->isVisible()) d->reject();
+        });
+        window->openPreferences(page);
+        EXPECT_TRUE(ran);
+    }
+
+    IniFile settings() const { return IniFile(system + "Settings.ini"); }
+
+    TempDir dir;
+    std::string system;
+    FixedTicks ticks;
+    platform::FakeDesktop desktop;
+    platform::FakeRegistry registry;
+    platform::XdgAutostart autostart;
+    SteppedClock localClock;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(PreferencesWindowTest, TheCountdownLabelFollowsTheTimerAndOkRestartsIt) {
+    WriteFile(system + "Settings.ini", "[Options]\nInterval=600\n");
+    MainWindow& w = create();
+    withPreferences(PreferencesDialog::kBasicPage, [&](PreferencesDialog& d) {
+        auto* label = d.findChild<QLabel*>("lblTimer1");
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), "---");
+        w.cycleTimer().SetCountdown(42);
+        for (int expected : {41, 40, 39}) {
+            w.cycleTimer().Tick();
+            EXPECT_EQ(label->text(), QString::number(expected));
+        }
+        auto* interval = d.findChild<QLineEdit*>("edtInterval1");
+        interval->setText("90");
+        d.findChild<QComboBox*>("cbxResolutions1")->setCurrentIndex(3);
+        d.findChild<QPushButton*>("btnOK1")->click();
+    });
+    EXPECT_EQ(w.optionState().options().Interval, 90);
+    EXPECT_EQ(w.cycleTimer().Countdown(), 90);
+    EXPECT_EQ(w.optionState().options().Res1, settings::kResolutionTable[3]);
+    EXPECT_EQ(settings().readString("Options", "Interval", "?"), "90");
+    // Once the dialog is gone a tick only reaches the title.
+    ProcessEventsUntil([&] { return w.preferencesDialog() == nullptr; });
+    EXPECT_EQ(w.preferencesDialog(), nullptr);
+    w.cycleTimer().Tick();
+    EXPECT_EQ(w.windowTitle(), "Kalidrome - 89 sec");
+}
+
+TEST_F(PreferencesWindowTest, DisableCyclingInTheDialogActsAtOnceAndCancelKeepsIt) {
+    MainWindow& w = create();
+    ASSERT_TRUE(w.cycleTimer().running());
+    withPreferences(PreferencesDialog::kBasicPage, [&](PreferencesDialog& d) {
+        d.findChild<QCheckBox*>("chkDisableCycling1")->click();
+        EXPECT_FALSE(w.cycleTimer().running());
+    });
+    EXPECT_TRUE(w.optionState().options().DisableCycling);
+    EXPECT_EQ(settings().readString("Options", "DisableCycling", "?"), "1");
+}
+
+TEST_F(PreferencesWindowTest, SlashCOpensTheScreensaverPage) {
+    MainWindow& w = create("/c");
+    // The dialog runs its own modal loop: it is looked for from a timer that runs there.
+    int page = -1;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (PreferencesDialog* d = w.preferencesDialog(); d && d->isVisible()) {
+            page = d->currentPage();
+            d->reject();
+        }
+    });
+    poll.start();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return page >= 0; }));
+    EXPECT_EQ(page, PreferencesDialog::kScreensaverPage);
+}
+
+// A rule made in the dialog fires in the running program: the main window's own
+// five-second check finds it at its hour and changes the wallpaper.
+TEST_F(PreferencesWindowTest, ARuleMadeInTheDialogFiresInTheRunningProgram) {
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(QColor(20, 200, 40));
+    const std::string picture = dir.file("green.png");
+    ASSERT_TRUE(image.save(QString::fromStdString(picture)));
+    WriteFile(system + "Settings.ini", "[Options]\nDisableCycling=1\n");  // no timed cycles in the way
+    MainWindow& w = create();
+    ui::SetNextFileNames({QString::fromStdString(picture)});
+    w.addCommand();
+    ASSERT_EQ(w.list().count(), 1u);
+
+    withPreferences(PreferencesDialog::kTimeBasedPage, [&](PreferencesDialog& d) {
+        d.findChild<QComboBox*>("cbNr1")->setEditText("12");
+        d.findChild<QComboBox*>("cbList1")->setCurrentIndex(15);  // Hour
+        d.findChild<QPushButton*>("btnAdd1")->click();
+        d.findChild<QPushButton*>("btnOK1")->click();
+    });
+    EXPECT_EQ(settings().readString("DefiniteDate", "Cmd0", ""), "First minute of each 12th Hour");
+
+    const std::size_t before = desktop.calls().size();
+    localClock.set({2026, 12, 10, 12, 0, 1});
+    ASSERT_TRUE(ProcessEventsUntil([&] { return desktop.calls().size() > before; }, 15000));
+    EXPECT_EQ(desktop.calls().size(), before + 1);
+    EXPECT_EQ(settings().readInteger("DefiniteDate", "LastChangeHourFirstMin0", -9), 12);
+}
+
+}  // namespace

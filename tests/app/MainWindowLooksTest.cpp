@@ -32,6 +32,7 @@
 #include "ListFile.h"
 #include "LocalClock.h"
 #include "MainWindow.h"
+#include "MainWindowFixture.h"
 #include "QtWait.h"
 #include "TempDir.h"
 #include "TrayIcon.h"
@@ -181,53 +182,16 @@ TEST_F(ListViewLooksTest, ClickingAPathKeepsTheColumnsInPlace) {
 
 // --- the main window -----------------------------------------------------------------
 
-class FixedTicks : public platform::TickSource {
-public:
-    std::uint32_t now() const override { return 1000; }
-};
-
-class MainWindowLooksTest : public ::testing::Test {
+class MainWindowLooksTest : public MainWindowFixture {
 protected:
-    MainWindowLooksTest()
-        : system(dir.file("System/")),
-          autostart(dir.file("config/autostart/kalidrome.desktop")),
-          localClock(LocalDateTime{2026, 12, 10, 12, 0, 0}) {
-        std::filesystem::create_directory(system);
-        ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-    }
-
     MainWindow& create() {
-        window.reset();
         welcomes.clear();
-        window = std::make_unique<MainWindow>(StartContext{system, "", &ticks, &desktop, &registry, &autostart, &localClock});
+        MainWindowFixture::create();
         QObject::connect(&window->trayIcon(), &TrayIcon::messageShown,
                          [this](const QString& title, const QString& text) { welcomes.push_back(title + "|" + text); });
         return *window;
     }
 
-    std::string picture(const std::string& name) {
-        QImage image(40, 30, QImage::Format_RGB32);
-        image.fill(Qt::red);
-        const std::string path = dir.file(name);
-        EXPECT_TRUE(image.save(QString::fromStdString(path)));
-        return path;
-    }
-
-    void addFiles(const std::vector<std::string>& paths) {
-        QStringList names;
-        for (const auto& p : paths) names << QString::fromStdString(p);
-        ui::SetNextFileNames(names);
-        window->addCommand();
-    }
-
-    TempDir dir;
-    std::string system;
-    FixedTicks ticks;
-    platform::FakeDesktop desktop;
-    platform::FakeRegistry registry;
-    platform::XdgAutostart autostart;
-    SteppedClock localClock;
-    std::unique_ptr<MainWindow> window;
     std::vector<QString> welcomes;
 };
 

@@ -29,6 +29,8 @@
 #include "MessageBox.h"
 #include "TempDir.h"
 #include "MainWindow.h"
+#include "MainWindowFixture.h"
+#include "QtWait.h"
 #include "ThumbnailMaker.h"
 #include "TrayIcon.h"
 #include "WallpaperListView.h"
@@ -36,22 +38,10 @@
 namespace {
 
 using namespace kalidrome;
+using kalidrome::test::ProcessEventsUntil;
 using kalidrome::test::ReadFile;
 using kalidrome::test::TempDir;
 using kalidrome::test::WriteFile;
-
-class FixedTicks : public platform::TickSource {
-public:
-    std::uint32_t now() const override { return 1000; }
-};
-
-template <typename F>
-bool ProcessEventsUntil(F condition, int timeoutMs = 5000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition() && std::chrono::steady_clock::now() < deadline)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return condition();
-}
 
 // The two ways a close goes: the title-bar close hides, the Close command ends.
 struct CloseKind {
@@ -60,53 +50,8 @@ struct CloseKind {
 };
 constexpr CloseKind kCloses[] = {{"close that hides", false}, {"close that ends", true}};
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public kalidrome::test::MainWindowFixture {
 protected:
-    MainWindowTest()
-        : system(dir.file("System/")),
-          autostart(dir.file("config/autostart/kalidrome.desktop")),
-          localClock(LocalDateTime{2026, 12, 10, 12, 0, 0}) {
-        std::filesystem::create_directory(system);
-        ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-    }
-
-    // A picture file of the given size in the temporary folder.
-    std::string picture(const std::string& name, int w = 40, int h = 30) {
-        QImage image(w, h, QImage::Format_RGB32);
-        image.fill(QColor(200, 40, 40));
-        const std::string path = dir.file(name);
-        EXPECT_TRUE(image.save(QString::fromStdString(path)));
-        return path;
-    }
-
-    MainWindow& create(const std::string& firstArgument = "") {
-        window = std::make_unique<MainWindow>(
-            StartContext{system, firstArgument, &ticks, &desktop, &registry, &autostart, &localClock});
-        return *window;
-    }
-
-    void press(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QKeyEvent event(QEvent::KeyPress, key, modifiers);
-        QApplication::sendEvent(target, &event);
-    }
-
-    void addFiles(const std::vector<std::string>& paths) {
-        QStringList names;
-        for (const auto& p : paths) names << QString::fromStdString(p);
-        ui::SetNextFileNames(names);
-        window->addCommand();
-    }
-
-    void select(const std::vector<int>& rows) {
-        auto& view = window->listView();
-        view.clearSelection();
-        for (int r : rows)
-            view.selectionModel()->select(view.model()->index(r, 0),
-                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
-
-    IniFile settings() const { return IniFile(system + "Settings.ini"); }
-
     // A new System folder (and no window), as on a new computer.
     void startOver() {
         window.reset();
@@ -158,14 +103,6 @@ protected:
         return found;
     }
 
-    TempDir dir;
-    std::string system;
-    FixedTicks ticks;
-    platform::FakeDesktop desktop;
-    platform::FakeRegistry registry;
-    platform::XdgAutostart autostart;
-    SteppedClock localClock;
-    std::unique_ptr<MainWindow> window;
     int runs = 0;
 };
 

@@ -195,7 +195,10 @@ TEST_F(FolderBrowserTest, EscClosesTheIdleDialog) {
     EXPECT_EQ(addCalls, 0);
 }
 
-class AddFolderCommandTest : public kalidrome::test::MainWindowFixture {};
+class AddFolderCommandTest : public kalidrome::test::MainWindowFixture {
+protected:
+    AddFolderCommandTest() { create(); }
+};
 
 TEST_F(AddFolderCommandTest, OpensAModalBrowserThatAddsToTheListAndCountLine) {
     fs::create_directories(dir.file("Trip/Day2"));

@@ -52,6 +52,7 @@ INSTANTIATE_TEST_SUITE_P(Table, PreviewPositionTest, ::testing::ValuesIn(kPlaces
 class PreviewWindowTest : public kalidrome::test::MainWindowFixture {
 protected:
     PreviewWindowTest() {
+        create();
         // One picture of each kind, each of its own colour.
         test::WriteColourJpeg(red, test::SolidImage(40, 30, {200, 0, 0}));
         EXPECT_TRUE(QImage(QSize(40, 30), QImage::Format_RGB32).save(QString::fromStdString(png)));

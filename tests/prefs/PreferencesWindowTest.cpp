@@ -21,6 +21,7 @@
 #include "IniFile.h"
 #include "LocalClock.h"
 #include "MainWindow.h"
+#include "MainWindowFixture.h"
 #include "QtWait.h"
 #include "RuleEditor.h"
 #include "TempDir.h"
@@ -32,26 +33,9 @@ using kalidrome::test::ProcessEventsUntil;
 using kalidrome::test::TempDir;
 using kalidrome::test::WriteFile;
 
-class FixedTicks : public platform::TickSource {
-public:
-    std::uint32_t now() const override { return 1000; }
-};
-
-class PreferencesWindowTest : public ::testing::Test {
+class PreferencesWindowTest : public kalidrome::test::MainWindowFixture {
 protected:
-    PreferencesWindowTest()
-        : system(dir.file("System/")),
-          autostart(dir.file("config/autostart/kalidrome.desktop")),
-          localClock(LocalDateTime{2026, 12, 10, 11, 59, 0}) {
-        std::filesystem::create_directory(system);
-        ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-    }
-
-    MainWindow& create(const std::string& firstArgument = "") {
-        window = std::make_unique<MainWindow>(
-            StartContext{system, firstArgument, &ticks, &desktop, &registry, &autostart, &localClock});
-        return *window;
-    }
+    PreferencesWindowTest() : MainWindowFixture(LocalDateTime{2026, 12, 10, 11, 59, 0}) {}
 
     // Opens the preferences dialog on page and runs inside while it is open (the dialog
     // is modal); inside closes it.
@@ -68,16 +52,6 @@ protected:
         EXPECT_TRUE(ran);
     }
 
-    IniFile settings() const { return IniFile(system + "Settings.ini"); }
-
-    TempDir dir;
-    std::string system;
-    FixedTicks ticks;
-    platform::FakeDesktop desktop;
-    platform::FakeRegistry registry;
-    platform::XdgAutostart autostart;
-    SteppedClock localClock;
-    std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(PreferencesWindowTest, TheCountdownLabelFollowsTheTimerAndOkRestartsIt) {

@@ -1,13 +1,18 @@
 #pragma once
 
 // A main window on Qt's offscreen platform with an in-memory desktop and registry, its
-// System folder and autostart entry in a temporary folder.
+// System folder and autostart entry in a temporary folder, and a local clock that only
+// moves when the test moves it. create() makes (or remakes) the window.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QImage>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
+#include <QStringList>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <tuple>
 #include <type_traits>
 #include <vector>
@@ -15,6 +20,8 @@
 #include "Autostart.h"
 #include "FakeDesktop.h"
 #include "FakeRegistry.h"
+#include "FileDialogs.h"
+#include "IniFile.h"
 #include "LocalClock.h"
 #include "MainWindow.h"
 #include "TempDir.h"
@@ -40,24 +47,46 @@ public:
 
 class MainWindowFixture : public ::testing::Test {
 protected:
-    MainWindowFixture()
-        : system(dir.file("System/")),
-          autostart(dir.file("config/autostart/kalidrome.desktop")),
-          localClock(LocalDateTime{2026, 12, 10, 12, 0, 0}) {
+    explicit MainWindowFixture(LocalDateTime start = LocalDateTime{2026, 12, 10, 12, 0, 0})
+        : system(dir.file("System/")), autostart(dir.file("config/autostart/kalidrome.desktop")), localClock(start) {
         std::filesystem::create_directory(system);
         ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
-        window = std::make_unique<MainWindow>(StartContext{system, "", &ticks, &desktop, &registry, &autostart, &localClock});
+    }
+
+    MainWindow& create(const std::string& firstArgument = "") {
+        window.reset();
+        window = std::make_unique<MainWindow>(
+            StartContext{system, firstArgument, &ticks, &desktop, &registry, &autostart, &localClock});
+        return *window;
+    }
+
+    // A picture file of one colour in the temporary folder.
+    std::string picture(const std::string& name, int w = 40, int h = 30, QColor colour = QColor(200, 40, 40)) {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(colour);
+        const std::string path = dir.file(name);
+        EXPECT_TRUE(image.save(QString::fromStdString(path)));
+        return path;
+    }
+
+    // Adds files through the Add command, its dialog answered in advance.
+    void addFiles(const std::vector<std::string>& paths) {
+        QStringList names;
+        for (const auto& p : paths) names << QString::fromStdString(p);
+        ui::SetNextFileNames(names);
+        window->addCommand();
     }
 
     void select(const std::vector<int>& rows) {
         auto& view = window->listView();
         view.clearSelection();
         for (int r : rows)
-            view.selectionModel()->select(view.model()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            view.selectionModel()->select(view.model()->index(r, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
 
-    static void press(QWidget* target, int key) {
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    static void press(QWidget* target, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers);
         QCoreApplication::sendEvent(target, &event);
     }
 
@@ -66,6 +95,8 @@ protected:
         for (const TListItemInfo* e = window->list().first(); e; e = window->list().next(*e)) paths.push_back(e->FilePath);
         return paths;
     }
+
+    IniFile settings() const { return IniFile(system + "Settings.ini"); }
 
     TempDir dir;
     std::string system;

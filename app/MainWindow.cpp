@@ -16,11 +16,14 @@
 #include <cstdio>
 #include <thread>
 
+#include "AboutDialog.h"
 #include "AppIcon.h"
+#include "ApplyLanguage.h"
 #include "FileDialogs.h"
 #include "IniRegistry.h"
 #include "InstanceChannel.h"
 #include "InstanceServer.h"
+#include "LanguageMenu.h"
 #include "MainMenus.h"
 #include "MessageBox.h"
 #include "PreferencesLink.h"
@@ -158,9 +161,20 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     const bool firstStart = !platform::FileExists(m_settingsIni.path());
     loadAtCreation();
 
-    // Run-time texts follow the stored language when its file is there.
-    const std::string language = m_settingsIni.readString(kLanguages, kCurrLanguage, kCurrLanguageDefault);
-    if (m_translator.LanguageFileExists(language)) m_translator.SetCurrentLanguage(language);
+    // The language menu ticks the stored language and applies its file to this window.
+    m_languageMenu = new LanguageMenu(
+        m_menus->languageMenu(), m_settingsIni, m_systemPath,
+        LanguageMenu::Hooks{
+            [this](const std::string& language) { return ApplyLanguage(language, kMainFormWindow, this); },
+            [this](std::string_view text) { return m_translator.Translate(text, "MainForm"); },
+            [this](const QString& text) { ui::ShowInformation(isVisible() ? this : nullptr, text); },
+            [this] {
+                m_restartRequested = true;
+                m_exitRequested = true;
+                close();
+            },
+        });
+    m_languageMenu->BuildLanguageMenu();
 
     m_engine.SetCurrentWallpaper({});
     m_cycleTimer.SetCountdown(1);
@@ -177,6 +191,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
 
     m_engine.SetPreviousEntry(CycleEngine::kNone);
     m_engine.ResetCurrentEntryFromIndex();
+    m_fileVersion = ReadFileVersionInfo(platform::ExecutablePath()).FileVersion;
 
     // The marker exists exactly when the option is on.
     const std::string marker = m_systemPath + std::string(kOneShotMarker);
@@ -334,11 +349,7 @@ void MainWindow::wireCommands() {
     connect(m.miShowHide1, &QAction::triggered, this, &MainWindow::showOrHide);
     connect(m.actVisitWebsite1, &QAction::triggered, this,
             [] { platform::OpenWithDefaultHandler(QString::fromLatin1(kHomePage)); });
-    connect(m.actAbout1, &QAction::triggered, this, [this] {
-        QMessageBox::about(this, QStringLiteral("About Kalidrome"),
-                           QStringLiteral("Kalidrome %1\nA wallpaper cycler for the Linux desktop.")
-                               .arg(QStringLiteral(KALIDROME_VERSION)));
-    });
+    connect(m.actAbout1, &QAction::triggered, this, &MainWindow::aboutCommand);
 
     connect(m_tray, &TrayIcon::cycleRequested, this, [this] { m_engine.CycleNow(); });
     connect(m_tray, &TrayIcon::previousRequested, this, [this] {
@@ -382,6 +393,20 @@ void MainWindow::loadAtCreation() {
         reportError(e);
     }
     m_view->setShowImages(m_optionState.options().ShowImages);
+}
+
+bool MainWindow::ApplyLanguage(const std::string& language, std::string_view windowName, QWidget* window) {
+    return kalidrome::ApplyLanguage(m_translator, language, windowName, window, [this](CaptionWalk& walk) {
+        WallpaperTableModel& model = m_view->tableModel();
+        model.setHeaderCaptions(walk.translated(model.headerData(0, Qt::Horizontal, Qt::DisplayRole).toString()),
+                                walk.translated(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString()));
+    });
+}
+
+void MainWindow::aboutCommand() {
+    auto* about = new AboutDialog(QString::fromStdString(m_fileVersion), ApplicationIcon().pixmap(96, 96), this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->exec();
 }
 
 void MainWindow::reportError(const std::exception& error) { ui::ShowError(this, QString::fromStdString(error.what())); }
@@ -457,6 +482,7 @@ void MainWindow::showOrHide() {
 void MainWindow::openPreferences(int page) {
     if (m_preferences) m_preferences->reject();
     auto* dialog = new PreferencesDialog(PreferencesHooksFor(*this), this);
+    ApplyLanguageToPreferences(*this, *dialog);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->selectPage(page);
     m_preferences = dialog;

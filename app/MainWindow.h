@@ -32,6 +32,7 @@ class QTimer;
 
 namespace kalidrome {
 
+class LanguageMenu;
 class MainMenus;
 class ThumbnailMaker;
 class TrayIcon;
@@ -81,6 +82,19 @@ public:
     ThumbnailMaker& thumbnailMaker() { return *m_thumbnails; }
     ListCommands& listCommands() { return m_listCommands; }
     Translator& translator() { return m_translator; }
+    LanguageMenu& languageMenu() { return *m_languageMenu; }
+
+    // Translates a window's fixed captions from a language file and makes the language
+    // current: "MainForm" (this window) or "PreferencesForm" (the dialog given). False
+    // when the language has no file.
+    bool ApplyLanguage(const std::string& language, std::string_view windowName, QWidget* window);
+    // The FileVersion of this program's own version record, read once at creation.
+    const std::string& fileVersion() const { return m_fileVersion; }
+    // "&About": the About box, modal.
+    void aboutCommand();
+    // A language was chosen: this instance closes for good, and program entry starts a
+    // new one once the close and the exit bookkeeping are done.
+    bool restartRequested() const { return m_restartRequested; }
 
     // Serves the requests of later starts: 3024 (show), 3025 (show with the screen-saver
     // preferences), 3026 (--next) and 3027 (--previous).
@@ -189,6 +203,9 @@ private:
     QPointer<PreferencesDialog> m_preferences;
     QPointer<FolderBrowser> m_browser;
     QPointer<PreviewWindow> m_preview;
+    LanguageMenu* m_languageMenu = nullptr;
+    std::string m_fileVersion;
+    bool m_restartRequested = false;
 
     // The save dialog's current file name: "Files.kdl" until the first save.
     QString m_saveDialogFileName = QStringLiteral("Files.kdl");

@@ -28,6 +28,16 @@ void ShowError(QWidget* parent, const QString& text) {
     QMessageBox::critical(parent, QApplication::applicationName(), text, QMessageBox::Ok);
 }
 
+void ShowInformation(QWidget* parent, const QString& text) {
+    if (TakeNextAnswer()) return;
+    if (NonInteractive()) {
+        std::fprintf(stderr, "kalidrome: %s\n", text.toLocal8Bit().constData());
+        std::fflush(stderr);
+        return;
+    }
+    QMessageBox::information(parent, QApplication::applicationName(), text, QMessageBox::Ok);
+}
+
 Answer AskYesNo(QWidget* parent, const QString& text) {
     if (auto a = TakeNextAnswer()) return *a;
     if (NonInteractive()) return Answer::No;

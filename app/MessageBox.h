@@ -12,6 +12,9 @@ enum class Answer { Ok, Yes, No };
 // The text is also written to standard error.
 void ShowError(QWidget* parent, const QString& text);
 
+// An information box with an OK button (a line on standard error when non-interactive).
+void ShowInformation(QWidget* parent, const QString& text);
+
 // A confirmation box with Yes and No.
 Answer AskYesNo(QWidget* parent, const QString& text);
 

@@ -4,12 +4,18 @@
 #include <QMessageBox>
 #include <optional>
 
+#include "ApplyLanguage.h"
 #include "MainWindow.h"
 #include "MessageBox.h"
 #include "Settings.h"
 #include "WallpaperListView.h"
 
 namespace kalidrome {
+
+void ApplyLanguageToPreferences(MainWindow& window, PreferencesDialog& dialog) {
+    const std::string language = window.translator().CurrentLanguage();
+    if (!language.empty()) window.ApplyLanguage(language, kPreferencesFormWindow, &dialog);
+}
 
 PreferencesDialog::Hooks PreferencesHooksFor(MainWindow& window) {
     PreferencesDialog::Hooks hooks;

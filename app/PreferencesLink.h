@@ -11,4 +11,8 @@ class MainWindow;
 // over, and the message boxes.
 PreferencesDialog::Hooks PreferencesHooksFor(MainWindow& window);
 
+// Translates a newly made dialog's fixed captions into the current language (nothing
+// while no language is current).
+void ApplyLanguageToPreferences(MainWindow& window, PreferencesDialog& dialog);
+
 }  // namespace kalidrome

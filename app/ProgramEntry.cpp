@@ -1,12 +1,14 @@
 #include "ProgramEntry.h"
 
 #include <QApplication>
+#include <QProcess>
 #include <QSystemTrayIcon>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -131,9 +133,9 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
     // Listen before the record in Startup.ini tells later starts where to go: a start
     // that comes while this one is still loading waits in the socket's queue and is
     // served once the event loop runs, instead of knocking at a socket not yet there.
-    platform::InstanceServer instanceServer;
+    std::optional<platform::InstanceServer> instanceServer(std::in_place);
     const std::string endpoint = platform::InstanceEndpoint(systemPath, platform::CurrentHandle());
-    if (!instanceServer.listen(QString::fromStdString(endpoint)))
+    if (!instanceServer->listen(QString::fromStdString(endpoint)))
         std::fprintf(stderr, "kalidrome: cannot listen for later starts at %s\n", endpoint.c_str());
 
     try {
@@ -144,9 +146,11 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
     }
 
     platform::SystemTickSource clock;
+    bool restart = false;
+    int rc = 0;
     try {
         StartContext context{systemPath, firstArgument, &clock};
-        context.instanceServer = &instanceServer;
+        context.instanceServer = &*instanceServer;
         // The one-shot run shows no window whatever the tray; nobody waits for one there.
         if (!settingsIni.readBool(kCloseImmediately.section, kCloseImmediately.key, kCloseImmediately.atLoad))
             context.trayAvailable = TrayAvailableSoon();
@@ -168,13 +172,24 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
 
         QObject::connect(&mainWindow, &MainWindow::closedForGood, &app, &QApplication::quit);
         ui::TraceEvent("running");
-        int rc = QApplication::exec();
+        rc = QApplication::exec();
         mainWindow.goAway();
-        return rc;
+        restart = mainWindow.restartRequested();
     } catch (const std::exception& e) {
         ui::ShowError(nullptr, QString::fromStdString(e.what()));
         return 1;
     }
+    if (restart) {
+        // A new language takes effect in a new instance. This one has saved its list and
+        // marked Startup.ini as ended (the window is gone); closing the hand-off socket
+        // now leaves the new start nothing to hand itself over to, and nothing of this
+        // instance runs after the new one has begun.
+        instanceServer.reset();
+        const QString program = QString::fromStdString(platform::ExecutablePath());
+        if (QProcess::startDetached(program, {})) ui::TraceEvent("restarted");
+        else std::fprintf(stderr, "kalidrome: could not start %s again\n", program.toLocal8Bit().constData());
+    }
+    return rc;
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 #include "LanguageFile.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 #include <sys/stat.h>
 #include <time.h>
 
 #include "IniFile.h"
+#include "TextEncoding.h"
 
 namespace kalidrome {
 
@@ -23,6 +26,17 @@ std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
+}
+
+// A file that is not UTF-8 was written in the Windows code page the language files
+// have always used.
+bool ReadsAsWindows1252(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string bytes;
+    bytes.reserve(4096);
+    std::istreambuf_iterator<char> it(in), end;
+    for (std::uint64_t n = 0; it != end && n <= LanguageFile::kMaxBytes; ++it, ++n) bytes.push_back(*it);
+    return !IsValidUtf8(bytes);
 }
 
 void AppendLower(std::string& out, std::string_view s) {
@@ -63,6 +77,7 @@ std::string LanguageFile::lookup(std::string_view key, std::string_view section)
         m_cache.clear();
         m_stamp = stamp;
         m_haveStamp = true;
+        m_windows1252 = ReadsAsWindows1252(m_path);
     }
 
     std::string cacheKey;
@@ -78,6 +93,7 @@ std::string LanguageFile::lookup(std::string_view key, std::string_view section)
     std::string fullSection(lang::kSectionPrefix);
     fullSection += section;
     std::string value = IniFile(m_path).readString(fullSection, key, "");
+    if (m_windows1252) value = Windows1252ToUtf8(value);
     // Stamped before reading: if the file changed in between, the next stat differs and
     // the answer is dropped then.
     if (!racy) m_cache.emplace(std::move(cacheKey), value);

@@ -13,8 +13,11 @@ namespace kalidrome {
 // "WordList#BrowseForm"), the English text as key and its translation as value.
 //
 // The file is read with the INI store (IniFile), whose rules are the language file's:
-//  - UTF-8 text; a UTF-8 byte-order mark at the very start is skipped; other bytes pass
-//    through unconverted. LF and CRLF line ends both work.
+//  - UTF-8 text; a UTF-8 byte-order mark at the very start is skipped. A file that is
+//    not valid UTF-8 throughout is Windows-1252 text (how language files were written for
+//    years): its values are converted to UTF-8 (keys are compared as bytes, so a key
+//    with letters beyond ASCII only matches in a UTF-8 file). LF and CRLF line ends
+//    both work.
 //  - Section names and keys compare without regard to ASCII letter case. Blanks at both
 //    ends of a key do not count, neither in the file nor in the text looked up, so
 //    "C&lose      " is found under "C&lose".
@@ -80,6 +83,8 @@ private:
     WallClock m_now;
     mutable Stamp m_stamp;
     mutable bool m_haveStamp = false;
+    // The file as last stamped is not valid UTF-8: its values are Windows-1252.
+    mutable bool m_windows1252 = false;
     mutable std::unordered_map<std::string, std::string> m_cache;
     mutable std::size_t m_fileReads = 0;
 };

@@ -1,9 +1,6 @@
 #include "ByteSource.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace kalidrome {
@@ -25,22 +22,10 @@ bool MemoryByteSource::readAt(std::uint64_t position, void* out, std::size_t n) 
     return true;
 }
 
-FileByteSource::FileByteSource(int fd, std::uint64_t size) : ByteSource(size), m_fd(fd) {}
-
-FileByteSource::~FileByteSource() {
-    if (m_fd >= 0) ::close(m_fd);
-}
+FileByteSource::FileByteSource(int fd, std::uint64_t size) : ByteSource(size), m_file(KeepListFileOpen(fd)) {}
 
 bool FileByteSource::readFully(std::uint64_t position, std::uint8_t* out, std::size_t n) {
-    while (n > 0) {
-        ssize_t got = ::pread(m_fd, out, n, static_cast<off_t>(position));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        out += got;
-        n -= static_cast<std::size_t>(got);
-        position += static_cast<std::uint64_t>(got);
-    }
-    return true;
+    return m_file->readUpTo(position, out, n) == n;
 }
 
 bool FileByteSource::readAt(std::uint64_t position, void* out, std::size_t n) {

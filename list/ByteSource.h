@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "StoredThumbnail.h"
 
 namespace kalidrome {
 
@@ -21,6 +24,10 @@ public:
     // Reads exactly n bytes and moves on; false, with the position unchanged, when fewer
     // than n bytes are left or the input fails.
     bool read(void* out, std::size_t n);
+
+    // The file being read, when its thumbnails can stay in it and be read again later;
+    // null when the bytes must be copied out.
+    virtual std::shared_ptr<const ThumbnailStore> keptFile() const { return nullptr; }
 
 protected:
     explicit ByteSource(std::uint64_t size) : m_size(size) {}
@@ -44,14 +51,14 @@ private:
     const std::uint8_t* m_data;
 };
 
-// An open file descriptor (owned and closed by the source), read through a buffer. The
-// size is taken when the source is made; a file cut short meanwhile makes reads fail.
+// An open file descriptor (taken over: it stays open as long as the source or a
+// thumbnail read from it lives), read through a buffer. The size is taken when the
+// source is made; a file cut short meanwhile makes reads fail.
 class FileByteSource : public ByteSource {
 public:
     FileByteSource(int fd, std::uint64_t size);
-    ~FileByteSource() override;
-    FileByteSource(const FileByteSource&) = delete;
-    FileByteSource& operator=(const FileByteSource&) = delete;
+
+    std::shared_ptr<const ThumbnailStore> keptFile() const override { return m_file; }
 
 protected:
     bool readAt(std::uint64_t position, void* out, std::size_t n) override;
@@ -59,7 +66,7 @@ protected:
 private:
     bool readFully(std::uint64_t position, std::uint8_t* out, std::size_t n);
 
-    int m_fd;
+    std::shared_ptr<const ThumbnailStore> m_file;
     std::vector<std::uint8_t> m_buffer;
     std::uint64_t m_bufferStart = 0;
     std::size_t m_bufferLength = 0;

@@ -92,7 +92,20 @@ std::uint32_t Read32(ByteSource& in) {
     return Get32(b.data());
 }
 
-void AppendRecord(std::string& out, const TListItemInfo& entry, bool saveImage) {
+// Reading back the stored thumbnails while a list is written.
+struct ThumbnailWriting {
+    ThumbnailReadBuffer reader;
+    std::vector<std::uint8_t> bytes;
+    // Where each thumbnail went in the new file, when the caller wants to know.
+    struct Written {
+        TListItemInfo* entry;
+        std::uint64_t offset;
+    };
+    std::vector<Written>* written = nullptr;
+};
+
+void AppendRecord(std::string& out, std::uint64_t outStart, TListItemInfo& entry, bool saveImage,
+                  ThumbnailWriting& thumbnails) {
     const std::size_t start = out.size();
     Put32(out, kEntryChunk);
     Put32(out, 0);  // size, known once the payload is written
@@ -113,11 +126,16 @@ void AppendRecord(std::string& out, const TListItemInfo& entry, bool saveImage) 
         WriteSizedString(out, entry.FilePath);
         Put8(out, saveImage ? 1 : 0);
         if (saveImage) {
-            const std::vector<std::uint8_t>* bytes = entry.Thumbnail ? &entry.Thumbnail->Bytes : nullptr;
-            if (bytes && bytes->size() > std::numeric_limits<std::uint32_t>::max())
-                throw ListFileError(kWriteError);
-            Put32(out, bytes ? static_cast<std::uint32_t>(bytes->size()) : 0);
-            if (bytes) out.append(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+            // A thumbnail whose bytes cannot be read back whole and unchanged (its list
+            // file was cut or rewritten by another program) is written as none, and the
+            // entry loses it, so that the view has it made again from the picture.
+            const bool have = entry.Thumbnail && thumbnails.reader.read(*entry.Thumbnail, thumbnails.bytes);
+            if (entry.Thumbnail && !have) entry.Thumbnail.reset();
+            Put32(out, have ? static_cast<std::uint32_t>(thumbnails.bytes.size()) : 0);
+            if (have) {
+                if (thumbnails.written) thumbnails.written->push_back({&entry, outStart + out.size()});
+                out.append(reinterpret_cast<const char*>(thumbnails.bytes.data()), thumbnails.bytes.size());
+            }
         }
     } catch (const ListFileError&) {
         // A payload that cannot be stored costs only itself: the sizes count what was
@@ -130,7 +148,8 @@ void AppendRecord(std::string& out, const TListItemInfo& entry, bool saveImage) 
 
 // The payload of one entry: names, thumbnail flag, thumbnail. Whatever fails in here is
 // the entry's loss only; the caller goes on at the chunk's stated end.
-void ReadPayload(ByteSource& in, TListItemInfo& entry, bool& saveImage, JpegHeaderReader& jpeg) {
+void ReadPayload(ByteSource& in, TListItemInfo& entry, bool& saveImage, JpegHeaderReader& jpeg,
+                 std::vector<std::uint8_t>& scratch) {
     try {
         entry.FileName = ReadSizedString(in);
         entry.FilePath = ReadSizedString(in);
@@ -142,11 +161,16 @@ void ReadPayload(ByteSource& in, TListItemInfo& entry, bool& saveImage, JpegHead
         // No length beyond the file's end is ever believed, so the allocation below is
         // bounded by the file's size.
         if (length == 0 || length > in.remaining()) return;
-        JpegImage image;
-        image.Bytes.resize(length);
-        if (!in.read(image.Bytes.data(), length)) return;
-        if (jpeg.readSize(image.Bytes.data(), image.Bytes.size(), image.Width, image.Height))
-            entry.Thumbnail = std::move(image);
+        const std::uint64_t offset = in.position();
+        scratch.resize(length);
+        if (!in.read(scratch.data(), length)) return;
+        int width = 0, height = 0;
+        if (!jpeg.readSize(scratch.data(), length, width, height)) return;
+        // Read from a file, the thumbnail stays there until it is drawn or saved.
+        if (std::shared_ptr<const ThumbnailStore> file = in.keptFile())
+            entry.Thumbnail.emplace(std::move(file), offset, scratch.data(), length, width, height);
+        else
+            entry.Thumbnail.emplace(JpegImage{scratch, width, height});
     } catch (const ListFileError&) {
     }
 }
@@ -182,7 +206,7 @@ struct OpenRecord {
 // costs heap, not call stack. Chunk sizes are taken as unsigned, so no chunk can move the
 // reading backwards and every turn consumes at least one 8-byte header.
 void ReadRecord(ByteSource& in, unsigned version, WallpaperList& list, bool& saveImage,
-                JpegHeaderReader& jpeg, std::vector<OpenRecord>& open) {
+                JpegHeaderReader& jpeg, std::vector<std::uint8_t>& scratch, std::vector<OpenRecord>& open) {
     auto startRecord = [&] {
         std::array<std::uint8_t, 8> header{};
         ReadExact(in, header);
@@ -210,7 +234,7 @@ void ReadRecord(ByteSource& in, unsigned version, WallpaperList& list, bool& sav
             } else if (type == kPayloadChunk) {
                 if (size > 0) {
                     const std::uint64_t payload = in.position();
-                    ReadPayload(in, *record.entry, saveImage, jpeg);
+                    ReadPayload(in, *record.entry, saveImage, jpeg, scratch);
                     in.seek(payload + size);
                 }
             } else {
@@ -226,20 +250,25 @@ void ReadRecord(ByteSource& in, unsigned version, WallpaperList& list, bool& sav
 // Hands the list file's bytes to flush in blocks. Rows never laid out are laid out
 // first; that changes their heights, which the view learns of through one bulk update.
 template <typename Flush>
-void EncodeList(WallpaperList& list, bool saveImage, bool showImages, Flush&& flush) {
+void EncodeList(WallpaperList& list, bool saveImage, bool showImages, Flush&& flush,
+                std::vector<ThumbnailWriting::Written>* written = nullptr) {
     std::optional<ListUpdate> update;
     for (TListItemInfo* e = list.first(); e && !update; e = list.next(*e))
         if (!e->laidOut()) update.emplace(list);
 
+    ThumbnailWriting thumbnails;
+    thumbnails.written = written;
+    std::uint64_t flushed = 0;
     std::string block;
     block.reserve(kWriteBlock + 64 * 1024);
     block.append(reinterpret_cast<const char*>(kSignature.data()), kSignature.size());
     Put32(block, static_cast<std::uint32_t>(list.count()));
     for (TListItemInfo* e = list.first(); e; e = list.next(*e)) {
         if (!e->laidOut()) WallpaperList::LayOutRow(*e, showImages);
-        AppendRecord(block, *e, saveImage);
+        AppendRecord(block, flushed, *e, saveImage, thumbnails);
         if (block.size() >= kWriteBlock) {
             flush(block);
+            flushed += block.size();
             block.clear();
         }
     }
@@ -270,14 +299,34 @@ void WriteListFile(const std::string& path, WallpaperList& list, bool saveImage,
     } catch (const std::system_error& e) {
         throw ListFileError(FileMessage("Cannot create file", path, e.code().value()));
     }
+    std::vector<ThumbnailWriting::Written> written;
+    std::uint64_t size = 0;
     try {
-        EncodeList(list, saveImage, showImages,
-                   [&](const std::string& block) { file->write(block.data(), block.size()); });
+        EncodeList(
+            list, saveImage, showImages,
+            [&](const std::string& block) {
+                file->write(block.data(), block.size());
+                size += block.size();
+            },
+            &written);
         // A lost list is hard to make again: worth the wait for the disk.
         file->commit(platform::AtomicFile::Sync::Yes);
     } catch (const std::system_error&) {
         throw ListFileError(kWriteError);
     }
+    // The thumbnails now read from the new file: the old one (and the memory of those made
+    // since it was read) is let go. Should another program have put a different file in
+    // its place meanwhile, the check of each thumbnail's bytes finds it out when they are
+    // read, and the thumbnail is made again.
+    const int fd = ::open(file->targetPath().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) != size) {
+        ::close(fd);
+        return;
+    }
+    const std::shared_ptr<const ThumbnailStore> saved = KeepListFileOpen(fd);
+    for (const ThumbnailWriting::Written& w : written) w.entry->Thumbnail->moveTo(saved, w.offset);
 }
 
 std::string EncodeListFile(WallpaperList& list, bool saveImage, bool showImages) {
@@ -300,10 +349,11 @@ void ReadListFrom(ByteSource& in, WallpaperList& list, bool& saveImage) {
 
     ListUpdate update(list);
     JpegHeaderReader jpeg;
+    std::vector<std::uint8_t> scratch;
     std::vector<OpenRecord> open;
     while (count > 0 && in.position() < in.size()) {
         --count;
-        ReadRecord(in, version, list, saveImage, jpeg, open);
+        ReadRecord(in, version, list, saveImage, jpeg, scratch, open);
     }
 }
 

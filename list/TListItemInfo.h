@@ -6,11 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "StoredThumbnail.h"
+
 namespace kalidrome {
 
 // Identifies one entry for as long as the process runs; 0 means none. Ids are never
 // reused, so whoever keeps an id (the current entry, a pending thumbnail job) finds a
-// removed entry simply missing instead of finding another one in its place.
+// removed entry simply missing instead of finding another one in its place. Ids grow in
+// the order entries are made, and a list only ever appends, so every list holds its
+// entries in the order of their ids.
 using EntryId = std::uint64_t;
 
 // Bits of an entry's row state word, as the list file stores them.
@@ -27,16 +31,10 @@ inline constexpr int kNewRowHeight = 18;        // before the view has laid the 
 inline constexpr int kImageRowHeight = 85;      // laid out with thumbnails shown
 inline constexpr int kTextRowHeight = 17;       // laid out without thumbnails
 
-// A thumbnail as stored: a complete JPEG stream, kept as opaque bytes so that it is
-// written back exactly as it was read or encoded, with the size from its header.
-struct JpegImage {
-    std::vector<std::uint8_t> Bytes;
-    int Width = 0;
-    int Height = 0;
-};
-
 // One picture of the wallpaper list, and the state of its row in the list view.
-// Only WallpaperList makes and destroys entries.
+// Only WallpaperList makes and destroys entries. A list of a whole photo collection holds
+// hundreds of thousands of these, so an entry keeps its thumbnail's bytes where they are
+// (StoredThumbnail) and its fields are no wider than they need to be.
 class TListItemInfo {
 public:
     TListItemInfo(const TListItemInfo&) = delete;
@@ -46,9 +44,10 @@ public:
     std::string FileName;
     // The path exactly as it was added or read; never normalised.
     std::string FilePath;
-    std::optional<JpegImage> Thumbnail;
+    // Kept as opaque JPEG bytes, written back exactly as they were read or encoded.
+    std::optional<StoredThumbnail> Thumbnail;
     // Low 16 bits of the stored height; kNewRowHeight until laid out.
-    int RowHeight = kNewRowHeight;
+    std::uint16_t RowHeight = kNewRowHeight;
     std::uint16_t StateWord = StateBits::Shown;
 
     EntryId id() const { return m_id; }
@@ -63,8 +62,8 @@ private:
     friend class WallpaperList;
     TListItemInfo() = default;
 
+    std::uint32_t m_index = 0;  // current position, kept up to date by the list
     EntryId m_id = 0;
-    std::size_t m_index = 0;  // current position, kept up to date by the list
 };
 
 }  // namespace kalidrome

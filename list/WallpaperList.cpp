@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace kalidrome {
@@ -53,16 +55,9 @@ TListItemInfo& WallpaperList::AddEntry(std::string path) {
     entry->FileName = LastComponent(path);
     entry->FilePath = std::move(path);
     entry->m_id = NextEntryId();
-    entry->m_index = m_entries.size();
-    TListItemInfo& added = *entry;
-    m_byId.emplace(added.m_id, &added);
-    try {
-        m_entries.push_back(std::move(entry));
-    } catch (...) {
-        m_byId.erase(added.m_id);
-        throw;
-    }
-    return added;
+    entry->m_index = static_cast<std::uint32_t>(m_entries.size());
+    m_entries.push_back(std::move(entry));
+    return *m_entries.back();
 }
 
 void WallpaperList::AddFiles(std::vector<std::string> batch, std::string& currentWallpaper) {
@@ -94,7 +89,6 @@ void WallpaperList::AddFiles(std::vector<std::string> batch, std::string& curren
     std::size_t left = 0;
     for (bool t : taken) left += t ? 0 : 1;
     m_entries.reserve(m_entries.size() + left);
-    m_byId.reserve(m_entries.size() + left);
     for (std::size_t i = 0; i < batch.size(); ++i) {
         if (taken[i]) continue;
         TListItemInfo& added = AddEntry(std::move(batch[i]));
@@ -116,10 +110,9 @@ std::size_t WallpaperList::removeIf(Predicate shouldGo) {
     std::size_t kept = 0;
     for (std::size_t i = 0; i < m_entries.size(); ++i) {
         if (goes[i]) {
-            m_byId.erase(m_entries[i]->m_id);
             m_entries[i].reset();
         } else {
-            m_entries[i]->m_index = kept;
+            m_entries[i]->m_index = static_cast<std::uint32_t>(kept);
             if (kept != i) m_entries[kept] = std::move(m_entries[i]);
             ++kept;
         }
@@ -130,12 +123,10 @@ std::size_t WallpaperList::removeIf(Predicate shouldGo) {
 
 bool WallpaperList::RemoveEntry(EntryId id) {
     ListUpdate update(*this);
-    auto it = m_byId.find(id);
-    if (it == m_byId.end()) return false;
-    std::size_t index = it->second->m_index;
-    m_byId.erase(it);
+    const std::size_t index = positionOf(id);
+    if (index == m_entries.size()) return false;
     m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(index));
-    for (std::size_t i = index; i < m_entries.size(); ++i) m_entries[i]->m_index = i;
+    for (std::size_t i = index; i < m_entries.size(); ++i) m_entries[i]->m_index = static_cast<std::uint32_t>(i);
     return true;
 }
 
@@ -149,7 +140,6 @@ std::size_t WallpaperList::RemoveNonExisting() {
 
 void WallpaperList::Clear() {
     ListUpdate update(*this);
-    m_byId.clear();
     m_entries.clear();
 }
 
@@ -158,9 +148,7 @@ void WallpaperList::ReplaceWith(WallpaperList& source) {
     ListUpdate update(*this);
     // Entry ids are unique across lists, so they stay valid in their new list.
     m_entries = std::move(source.m_entries);
-    m_byId = std::move(source.m_byId);
     source.m_entries.clear();
-    source.m_byId.clear();
 }
 
 TListItemInfo* WallpaperList::first() { return m_entries.empty() ? nullptr : m_entries.front().get(); }
@@ -179,14 +167,21 @@ const TListItemInfo* WallpaperList::next(const TListItemInfo& entry) const {
     return index < m_entries.size() ? m_entries[index].get() : nullptr;
 }
 
+std::size_t WallpaperList::positionOf(EntryId id) const {
+    const auto it = std::lower_bound(m_entries.begin(), m_entries.end(), id,
+                                     [](const std::unique_ptr<TListItemInfo>& e, EntryId v) { return e->m_id < v; });
+    return it != m_entries.end() && (*it)->m_id == id ? static_cast<std::size_t>(it - m_entries.begin())
+                                                      : m_entries.size();
+}
+
 TListItemInfo* WallpaperList::find(EntryId id) {
-    auto it = m_byId.find(id);
-    return it == m_byId.end() ? nullptr : it->second;
+    const std::size_t at = positionOf(id);
+    return at == m_entries.size() ? nullptr : m_entries[at].get();
 }
 
 const TListItemInfo* WallpaperList::find(EntryId id) const {
-    auto it = m_byId.find(id);
-    return it == m_byId.end() ? nullptr : it->second;
+    const std::size_t at = positionOf(id);
+    return at == m_entries.size() ? nullptr : m_entries[at].get();
 }
 
 std::optional<std::size_t> WallpaperList::indexOf(EntryId id) const {
@@ -211,13 +206,13 @@ std::size_t WallpaperList::selectedCount() const {
 bool WallpaperList::SetThumbnail(EntryId id, JpegImage image) {
     TListItemInfo* entry = find(id);
     if (!entry) return false;
-    entry->Thumbnail = std::move(image);
+    entry->Thumbnail.emplace(std::move(image));
     if (m_updateCount == 0 && m_rowChangedListener) m_rowChangedListener(id);
     return true;
 }
 
 void WallpaperList::LayOutRow(TListItemInfo& entry, bool showImages) {
-    entry.RowHeight = showImages ? kImageRowHeight : kTextRowHeight;
+    entry.RowHeight = static_cast<std::uint16_t>(showImages ? kImageRowHeight : kTextRowHeight);
     entry.StateWord |= StateBits::LaidOut;
 }
 

@@ -5,7 +5,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "TListItemInfo.h"
@@ -15,6 +14,9 @@ namespace kalidrome {
 // The ordered list of pictures the program cycles through. Entries keep the order in
 // which they were added or read; nothing sorts them. Every entry carries its row state
 // (height, shown, laid out, selected), so the selection of the list view lives here too.
+//
+// Entries are held in the order of their ids (see EntryId), so an id is found by a
+// binary search and the list needs no index of its own beside the entries.
 //
 // Change notification: the change listener runs once when the outermost EndUpdate closes
 // and once after each change made outside any update, so a view refreshes once per bulk
@@ -83,10 +85,11 @@ public:
 private:
     template <typename Predicate>
     std::size_t removeIf(Predicate shouldGo);
+    // The position of the entry with id, or count() when there is none.
+    std::size_t positionOf(EntryId id) const;
     void changed();
 
     std::vector<std::unique_ptr<TListItemInfo>> m_entries;
-    std::unordered_map<EntryId, TListItemInfo*> m_byId;
     int m_updateCount = 0;
     std::function<void()> m_changeListener;
     std::function<void(EntryId)> m_rowChangedListener;

@@ -1,11 +1,15 @@
-// Start-up and scrolling with a list of 100 000 pictures that carry stored thumbnails.
+// Start-up, memory and scrolling with a list of 100 000 pictures that carry stored
+// thumbnails of about 3 KB.
 //
 //  1. Whole process (Qt offscreen platform): from exec to an idle tray icon (the event loop
 //     runs), then from a hand-off request to the first paint of the shown list; against
 //     the same program with an empty list, measured in the same run.
-//  2. In process: paint the list page by page at 1000 places spread over the list, with
+//  2. Resident memory of the started program (VmRSS and VmHWM of /proc/PID/status) with
+//     0, 10 000 and the full count of entries: at the idle tray icon, after the first paint
+//     of the shown list, and its peak by then.
+//  3. In process: paint the list page by page at 1000 places spread over the list, with
 //     thumbnails shown; against the same with file names only.
-//  3. With --idle SECONDS: the CPU time the started program uses while it sits idle.
+//  4. With --idle SECONDS: the CPU time the started program uses while it sits idle.
 //
 // Usage: bench_startup [--entries N] [--runs N] [--idle SECONDS]
 #include <QApplication>
@@ -13,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -66,9 +71,9 @@ void WriteList(const std::string& path, int entries, bool thumbnails) {
     std::string current;
     list.AddFiles(std::move(paths), current);
     if (thumbnails) {
-        JpegImage sample = SampleThumbnail();
+        const JpegImage sample = SampleThumbnail();
         for (std::size_t i = 0; i < list.count(); ++i) {
-            list.at(i).Thumbnail = sample;
+            list.SetThumbnail(list.at(i).id(), sample);
             WallpaperList::LayOutRow(list.at(i), true);
         }
     }
@@ -102,9 +107,20 @@ double CpuSeconds(pid_t pid) {
     return (std::stod(fields.at(11)) + std::stod(fields.at(12))) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// A "VmRSS:" or "VmHWM:" line of /proc/PID/status, in megabytes; -1 when it is not there.
+double StatusMegabytes(pid_t pid, const std::string& key) {
+    const std::string status = ReadAll("/proc/" + std::to_string(pid) + "/status");
+    const std::size_t at = status.find("\n" + key + ":");
+    if (at == std::string::npos) return -1;
+    return std::strtod(status.c_str() + at + key.size() + 2, nullptr) / 1024.0;
+}
+
 struct ProcessTimes {
     double toTray = 0;
     double toFirstPaint = 0;
+    double residentAtTray = 0;   // MB
+    double residentAtPaint = 0;  // MB
+    double peak = 0;             // MB, the high-water mark after the first paint
 };
 
 // One start of the program in its own folder: exec to "running", then show it and wait
@@ -122,11 +138,14 @@ ProcessTimes StartOnce(const std::string& folder, pid_t* keep = nullptr) {
     pid_t pid = Spawn(folder + "/kalidrome", env);
     if (!WaitForLine(trace, "running", 60000)) std::fprintf(stderr, "no start in %s\n", folder.c_str());
     t.toTray = Ms(Clock::now() - start);
+    t.residentAtTray = StatusMegabytes(pid, "VmRSS");
     auto show = Clock::now();
     kalidrome::platform::SendInstanceRequest(kalidrome::platform::InstanceEndpoint(folder + "/System/", pid),
                                              kalidrome::platform::kRequestShow);
     if (!WaitForLine(trace, "first paint", 60000)) std::fprintf(stderr, "no paint in %s\n", folder.c_str());
     t.toFirstPaint = Ms(Clock::now() - show);
+    t.residentAtPaint = StatusMegabytes(pid, "VmRSS");
+    t.peak = StatusMegabytes(pid, "VmHWM");
     if (keep) {
         *keep = pid;
     } else {
@@ -188,22 +207,42 @@ int main(int argc, char** argv) {
     const std::string exe = std::string(KALIDROME_BIN_DIR) + "/kalidrome";
     const std::string big = MakeFolder(base, "big", entries, true, exe);
     const std::string empty = MakeFolder(base, "empty", 0, false, exe);
+    const int middleEntries = std::min(entries, 10000);
+    const std::string middle = MakeFolder(base, "middle", middleEntries, true, exe);
     std::printf("list: %d entries with stored thumbnails, %.1f MB\n", entries,
                 static_cast<double>(std::filesystem::file_size(big + "/System/Files.kdl")) / 1e6);
 
-    std::vector<double> bigTray, bigPaint, emptyTray, emptyPaint;
+    struct Series {
+        const char* name;
+        int entries;
+        const std::string* folder;
+        std::vector<double> tray, paint, residentAtTray, residentAtPaint, peak;
+    };
+    std::vector<Series> series = {{"empty", 0, &empty, {}, {}, {}, {}, {}},
+                                  {"middle", middleEntries, &middle, {}, {}, {}, {}, {}},
+                                  {"big", entries, &big, {}, {}, {}, {}, {}}};
     for (int r = 0; r < runs; ++r) {
-        ProcessTimes e = StartOnce(empty);
-        ProcessTimes b = StartOnce(big);
-        emptyTray.push_back(e.toTray);
-        emptyPaint.push_back(e.toFirstPaint);
-        bigTray.push_back(b.toTray);
-        bigPaint.push_back(b.toFirstPaint);
+        for (Series& s : series) {
+            const ProcessTimes t = StartOnce(*s.folder);
+            s.tray.push_back(t.toTray);
+            s.paint.push_back(t.toFirstPaint);
+            s.residentAtTray.push_back(t.residentAtTray);
+            s.residentAtPaint.push_back(t.residentAtPaint);
+            s.peak.push_back(t.peak);
+        }
     }
+    const Series& e = series.front();
+    const Series& b = series.back();
     std::printf("exec to idle tray icon:   %8.1f ms (reference, empty list: %.1f ms, ratio %.2f)\n",
-                Median(bigTray), Median(emptyTray), Median(bigTray) / Median(emptyTray));
+                Median(b.tray), Median(e.tray), Median(b.tray) / Median(e.tray));
     std::printf("show to first list paint: %8.1f ms (reference, empty list: %.1f ms, ratio %.2f)\n",
-                Median(bigPaint), Median(emptyPaint), Median(bigPaint) / Median(emptyPaint));
+                Median(b.paint), Median(e.paint), Median(b.paint) / Median(e.paint));
+    std::printf("resident memory, MB (medians), thumbnails of %zu bytes:  at tray icon   after first paint   peak   "
+                "peak vs empty\n",
+                SampleThumbnail().Bytes.size());
+    for (const Series& s : series)
+        std::printf("  %7d entries %43.1f %19.1f %7.1f %10.2f\n", s.entries, Median(s.residentAtTray),
+                    Median(s.residentAtPaint), Median(s.peak), Median(s.peak) / Median(e.peak));
 
     {
         QApplication app(argc, argv);

@@ -7,6 +7,7 @@
 //   Read list       the same file                               vs   read() of the whole file
 //   Scan            4 masks over a tree of 20 000 files          vs   find DIR ( -iname ... -o ... )
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -98,6 +99,12 @@ std::vector<std::uint8_t> NoiseJpeg(std::size_t target) {
         std::free(out);
         if (bytes.size() >= target) return bytes;
     }
+}
+
+// Bytes the allocator has handed out, large blocks included.
+std::size_t HeapInUse() {
+    const struct mallinfo2 info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
 }
 
 void WriteRaw(const std::string& path, const std::string& bytes) {
@@ -211,7 +218,7 @@ int main() {
         std::string current;
         list.AddFiles(MakePaths("/pictures", kEntries), current);
         JpegImage image{thumbnail, 0, 0};
-        for (std::size_t i = 0; i < list.count(); ++i) list.at(i).Thumbnail = image;
+        for (std::size_t i = 0; i < list.count(); ++i) list.SetThumbnail(list.at(i).id(), image);
         double write = Median(kRuns, [] {}, [&] { WriteListFile(path, list, true, true); });
         const auto size = static_cast<std::size_t>(std::filesystem::file_size(path));
         const std::string raw(size, 'x');
@@ -229,6 +236,26 @@ int main() {
         if (back->count() != kEntries || !back->at(kEntries - 1).Thumbnail) std::printf("READ BACK WRONG\n");
         double rawRead = Median(kRuns, [] {}, [&] { ReadRaw(path); });
         Report("ReadListFile 100k, 3 KB thumbs", read, "read() of the whole file", rawRead);
+
+        // What an entry costs in memory once read: the record, its strings and the list's
+        // indexes, with and without stored thumbnails.
+        back.reset();
+        ::malloc_trim(0);
+        std::size_t before = HeapInUse();
+        back = std::make_unique<WallpaperList>();
+        bool saveImage = false;
+        ReadListFile(path, *back, saveImage);
+        const double withThumbs = static_cast<double>(HeapInUse() - before) / kEntries;
+        back.reset();
+        ::malloc_trim(0);
+        before = HeapInUse();
+        back = std::make_unique<WallpaperList>();
+        std::string none;
+        back->AddFiles(MakePaths("/pictures", kEntries), none);
+        const double plain = static_cast<double>(HeapInUse() - before) / kEntries;
+        std::printf("entry record %zu bytes; heap an entry: %.0f bytes read with a 3 KB thumbnail, "
+                    "%.0f bytes added without\n",
+                    sizeof(TListItemInfo), withThumbs, plain);
     }
 
     // Scan

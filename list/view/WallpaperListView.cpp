@@ -79,15 +79,19 @@ void WallpaperTableModel::rowChanged(EntryId id) {
 // --- delegate ----------------------------------------------------------------------
 
 WallpaperItemDelegate::WallpaperItemDelegate(WallpaperTableModel& model, QObject* parent)
-    : QStyledItemDelegate(parent), m_model(model), m_pixmaps(2000) {}
+    : QStyledItemDelegate(parent), m_model(model), m_pixmaps(kDecodedKilobytes) {}
 
-const QPixmap* WallpaperItemDelegate::thumbnailPixmap(const TListItemInfo& entry) const {
+const QPixmap* WallpaperItemDelegate::thumbnailPixmap(TListItemInfo& entry) const {
     if (QPixmap* cached = m_pixmaps.object(entry.id())) return cached;
     QPixmap pixmap;
-    const auto& bytes = entry.Thumbnail->Bytes;
-    if (!pixmap.loadFromData(bytes.data(), static_cast<uint>(bytes.size()), "JPEG")) return nullptr;
+    if (!entry.Thumbnail->read(m_bytes) ||
+        !pixmap.loadFromData(m_bytes.data(), static_cast<uint>(m_bytes.size()), "JPEG")) {
+        entry.Thumbnail.reset();
+        return nullptr;
+    }
+    const qsizetype kilobytes = 1 + static_cast<qsizetype>(pixmap.width()) * pixmap.height() * pixmap.depth() / 8 / 1024;
     auto* stored = new QPixmap(std::move(pixmap));
-    m_pixmaps.insert(entry.id(), stored);
+    m_pixmaps.insert(entry.id(), stored, kilobytes);
     return stored;
 }
 
@@ -112,9 +116,9 @@ void WallpaperItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
                 const int top = cell.top() + 42 - entry->Thumbnail->Height / 2;
                 painter->drawPixmap(cell.left() + kCellMargin + 4, top, *pm);
             }
-        } else {
-            emit thumbnailWanted(entry->id());
         }
+        // Also when the thumbnail was dropped just now because it could not be read back.
+        if (!entry->Thumbnail) emit thumbnailWanted(entry->id());
     } else if (index.column() == 0) {
         painter->setFont(CellFont(8));
         painter->setPen(option.state & QStyle::State_Selected ? option.palette.highlightedText().color()

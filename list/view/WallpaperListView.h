@@ -5,7 +5,9 @@
 #include <QPixmap>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "WallpaperList.h"
 
@@ -42,7 +44,10 @@ private:
 };
 
 // Draws the cells: the thumbnail unscaled in column 0 (or the file name), the path in
-// silver at 7 point in column 1, thin grid lines between rows.
+// silver at 7 point in column 1, thin grid lines between rows. Stored thumbnails are read
+// and decoded when their row is drawn, and only the decoded thumbnails of the last few
+// screens are kept. A thumbnail that cannot be read back or decoded any more is dropped
+// from its entry and asked for again, as a row without one is.
 class WallpaperItemDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -53,6 +58,9 @@ public:
 
     void setShowImages(bool on) { m_showImages = on; }
     bool showImages() const { return m_showImages; }
+    // Decoded thumbnails kept, in kilobytes: a few screens of rows.
+    static constexpr int kDecodedKilobytes = 4096;
+
     // Forgets decoded thumbnails (entries removed or replaced).
     void forget(EntryId id) { m_pixmaps.remove(id); }
     void forgetAll() { m_pixmaps.clear(); }
@@ -64,11 +72,12 @@ signals:
     void rowLaidOut() const;
 
 private:
-    const QPixmap* thumbnailPixmap(const TListItemInfo& entry) const;
+    const QPixmap* thumbnailPixmap(TListItemInfo& entry) const;
 
     WallpaperTableModel& m_model;
     bool m_showImages = true;
-    mutable QCache<EntryId, QPixmap> m_pixmaps;
+    mutable QCache<EntryId, QPixmap> m_pixmaps;  // cost: kilobytes
+    mutable std::vector<std::uint8_t> m_bytes;
 };
 
 // vdtListFiles1: the wallpaper list view. Columns can be resized and reordered but never

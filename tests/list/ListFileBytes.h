@@ -7,7 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "StoredThumbnail.h"
+
 namespace kalidrome::test {
+
+// The bytes of a stored thumbnail; empty when they cannot be read back.
+inline std::vector<std::uint8_t> StoredBytes(const StoredThumbnail& thumbnail) {
+    std::vector<std::uint8_t> bytes;
+    if (!thumbnail.read(bytes)) bytes.clear();
+    return bytes;
+}
 
 // The two-entry list without thumbnails that the format is usually explained with:
 // a.jpg (selected) and b.png, both rows 85 pixels high, thumbnails off. 146 bytes.

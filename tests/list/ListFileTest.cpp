@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <csignal>
 #include <filesystem>
 #include <string>
@@ -76,7 +79,7 @@ TEST(ListFileTest, BuilderReproducesTheExample) {
 TEST(ListFileTest, ExampleIsWrittenByteForByte) {
     WallpaperList list;
     AddExampleEntries(list);
-    list.at(0).Thumbnail = JpegImage{test::SmallJpeg(), 3, 2};  // not written: thumbnails off
+    list.at(0).Thumbnail.emplace(JpegImage{test::SmallJpeg(), 3, 2});  // not written: thumbnails off
     EXPECT_EQ(EncodeListFile(list, /*saveImage=*/false, /*showImages=*/true), ExampleListFile());
     // Writing laid the rows out.
     EXPECT_EQ(list.at(0).RowHeight, 85);
@@ -147,7 +150,7 @@ TEST(ListFileTest, ThumbnailsSavedAndReadBack) {
     WallpaperList list;
     AddExampleEntries(list);
     const std::string jpeg = JpegString();
-    list.at(0).Thumbnail = JpegImage{test::SmallJpeg(), 3, 2};
+    list.at(0).Thumbnail.emplace(JpegImage{test::SmallJpeg(), 3, 2});
     std::string bytes = EncodeListFile(list, /*saveImage=*/true, true);
 
     RecordSpec a;
@@ -176,7 +179,7 @@ TEST(ListFileTest, ThumbnailsSavedAndReadBack) {
     EXPECT_TRUE(r.saveImage);
     ASSERT_EQ(back.count(), 2u);
     ASSERT_TRUE(back.at(0).Thumbnail.has_value());
-    EXPECT_EQ(back.at(0).Thumbnail->Bytes, test::SmallJpeg());
+    EXPECT_EQ(test::StoredBytes(*back.at(0).Thumbnail), test::SmallJpeg());
     EXPECT_EQ(back.at(0).Thumbnail->Width, 3);
     EXPECT_EQ(back.at(0).Thumbnail->Height, 2);
     EXPECT_FALSE(back.at(1).Thumbnail.has_value());
@@ -198,7 +201,7 @@ TEST(ListFileTest, EntryWithoutThumbnailThenOneWith) {
     ASSERT_EQ(Paths(list), (std::vector<std::string>{"/P/none.jpg", "/P/with.jpg"}));
     EXPECT_FALSE(list.at(0).Thumbnail.has_value());
     ASSERT_TRUE(list.at(1).Thumbnail.has_value());
-    EXPECT_EQ(list.at(1).Thumbnail->Bytes, test::SmallJpeg());
+    EXPECT_EQ(test::StoredBytes(*list.at(1).Thumbnail), test::SmallJpeg());
 }
 
 TEST(ListFileTest, SaveImageFollowsTheLastEntryRead) {
@@ -393,17 +396,32 @@ TEST(ListFileTest, PayloadDamageCostsOnlyThatEntry) {
         {"ThumbnailCut", names(thumbnail(20, JpegString().substr(0, 20))), "/P/d.jpg"},
         {"ThumbnailGiant", names(thumbnail(static_cast<std::uint32_t>(giant.size()), giant)), "/P/d.jpg"},
     };
+    TempDir dir;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
         RecordSpec damaged;
         damaged.payload = c.payload;
-        WallpaperList list;
-        ReadOutcome r = ReadBytes(Header(2, 2) + Record(damaged) + Example(1), list);
-        EXPECT_EQ(r.error, "");
-        ASSERT_EQ(list.count(), 2u);
-        EXPECT_EQ(list.at(0).FilePath, c.path);
-        EXPECT_FALSE(list.at(0).Thumbnail.has_value());
-        EXPECT_EQ(list.at(1).FilePath, kB);
+        const std::string bytes = Header(2, 2) + Record(damaged) + Example(1);
+        // From memory, and from a file, whose thumbnails stay in it.
+        for (const bool fromFile : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (fromFile ? " from a file" : " from memory"));
+            WallpaperList list;
+            ReadOutcome r{"", true};
+            if (fromFile) {
+                test::WriteFile(dir.file("damaged.kdl"), bytes);
+                try {
+                    ReadListFile(dir.file("damaged.kdl"), list, r.saveImage);
+                } catch (const ListFileError& e) {
+                    r.error = e.what();
+                }
+            } else {
+                r = ReadBytes(bytes, list);
+            }
+            EXPECT_EQ(r.error, "");
+            ASSERT_EQ(list.count(), 2u);
+            EXPECT_EQ(list.at(0).FilePath, c.path);
+            EXPECT_FALSE(list.at(0).Thumbnail.has_value());
+            EXPECT_EQ(list.at(1).FilePath, kB);
+        }
     }
 }
 
@@ -571,7 +589,7 @@ TEST_F(ListFileOnDiskTest, FailedSaveLeavesThePreviousListWhole) {
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     WallpaperList list;
     for (int i = 0; i < 2000; ++i) {
-        list.AddEntry("/P/" + std::to_string(i) + ".jpg").Thumbnail = JpegImage{test::SmallJpeg(), 3, 2};
+        list.AddEntry("/P/" + std::to_string(i) + ".jpg").Thumbnail.emplace(JpegImage{test::SmallJpeg(), 3, 2});
     }
     // The file-size limit makes the write fail part of the way through, as a full disk would.
     struct rlimit old {};
@@ -616,6 +634,202 @@ TEST_F(ListFileOnDiskTest, SavingThroughALinkReplacesTheFileItPointsTo) {
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(test::ReadFile(target), ExampleListFile());
+}
+
+// --- Thumbnails left in the list file that was read ---
+
+// SmallJpeg with its last entropy-coded bytes varied by n: a thumbnail of another picture
+// with the same header and length.
+std::string VariedJpeg(int n) {
+    std::string jpeg = JpegString();
+    jpeg[jpeg.size() - 4] = static_cast<char>(0x10 + n % 200);
+    jpeg[jpeg.size() - 3] = static_cast<char>(0x20 + n / 200 % 200);
+    return jpeg;
+}
+
+// A list file as the program writes it, with thumbnails saved: entries "/P/<i>.jpg", every
+// third one without a thumbnail, every fourth selected, thumbnails varied by seed + i.
+std::string ThumbnailListFile(int count, int seed = 0) {
+    std::string bytes = Header(2, static_cast<std::uint32_t>(count));
+    for (int i = 0; i < count; ++i) {
+        RecordSpec r;
+        r.fileName = std::to_string(i) + ".jpg";
+        r.filePath = "/P/" + r.fileName;
+        r.state = i % 4 == 0 ? 0x0181 : 0x0081;
+        r.flag = 1;
+        if (i % 3 != 2) r.thumbnail = VariedJpeg(seed + i);
+        bytes += Record(r);
+    }
+    return bytes;
+}
+
+bool HasStoredThumbnail(int i) { return i % 3 != 2; }
+
+// Where the thumbnail of entry i starts in ThumbnailListFile.
+std::size_t ThumbnailOffset(const std::string& file, int i) {
+    const std::string thumbnail = VariedJpeg(i);
+    const std::size_t at = file.find(thumbnail);
+    EXPECT_NE(at, std::string::npos);
+    return at;
+}
+
+TEST_F(ListFileOnDiskTest, ThumbnailsStayInTheFileAndAreSavedByteForByte) {
+    const char* source = std::getenv("KALIDROME_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    const std::string corpus = std::string(source) + "/tests/fuzz/corpus/fuzz_listfile/";
+    struct Fixture {
+        const char* name;
+        std::string bytes;
+    };
+    const Fixture fixtures[] = {
+        {"example", test::ReadFile(corpus + "example.kdl")},
+        {"one thumbnail", test::ReadFile(corpus + "thumbnail.kdl")},
+        {"thumbnails and none", ThumbnailListFile(30)},
+    };
+    for (const Fixture& f : fixtures) {
+        SCOPED_TRACE(f.name);
+        ASSERT_FALSE(f.bytes.empty());
+        const std::string path = m_dir.file("read.kdl");
+        test::WriteFile(path, f.bytes);
+        WallpaperList list;
+        bool saveImage = false;
+        ReadListFile(path, list, saveImage);
+        ASSERT_GT(list.count(), 0u);
+        for (std::size_t i = 0; i < list.count(); ++i)
+            if (list.at(i).Thumbnail) {
+                EXPECT_FALSE(list.at(i).Thumbnail->inMemory()) << i;
+            }
+        // None of them was ever drawn: saving reads them from the file that was read.
+        const std::string saved = m_dir.file("saved.kdl");
+        WriteListFile(saved, list, saveImage, true);
+        EXPECT_EQ(test::ReadFile(saved), f.bytes);
+        EXPECT_EQ(EncodeListFile(list, saveImage, true), f.bytes);
+    }
+}
+
+// Another program changes the list file while the program has it open: every thumbnail
+// still reads back as it was, or fails to and is written as none, so that the view makes
+// it again from the picture. Nothing crashes.
+TEST_F(ListFileOnDiskTest, AListFileChangedWhileOpenKeepsOrLosesEachThumbnailWhole) {
+    constexpr int kCount = 40;
+    const std::string original = ThumbnailListFile(kCount);
+    const std::size_t middleOfTen = ThumbnailOffset(original, 10) + 100;
+    const std::size_t inSeven = ThumbnailOffset(original, 7) + VariedJpeg(7).size() - 4;
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& path)> change;
+        std::function<bool(int)> keeps;
+    };
+    auto all = [](int) { return true; };
+    auto none = [](int) { return false; };
+    const Case cases[] = {
+        {"saved over by rename",
+         [](const std::string& path) {
+             WallpaperList other;
+             other.AddEntry("/other.jpg").Thumbnail.emplace(JpegImage{test::SmallJpeg(), 3, 2});
+             WriteListFile(path, other, true, true);
+         },
+         all},
+        {"deleted", [](const std::string& path) { ASSERT_EQ(::unlink(path.c_str()), 0); }, all},
+        {"cut in the middle of a thumbnail",
+         [&](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(middleOfTen)), 0); },
+         [](int i) { return i < 10; }},
+        {"cut to nothing", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 0), 0); }, none},
+        {"rewritten in place with other pictures",
+         [](const std::string& path) {
+             const std::string other = ThumbnailListFile(kCount, 1000);
+             const int fd = ::open(path.c_str(), O_WRONLY);
+             ASSERT_GE(fd, 0);
+             ASSERT_EQ(::pwrite(fd, other.data(), other.size(), 0), static_cast<ssize_t>(other.size()));
+             ::close(fd);
+         },
+         none},
+        {"one thumbnail scribbled over",
+         [&](const std::string& path) {
+             const int fd = ::open(path.c_str(), O_WRONLY);
+             ASSERT_GE(fd, 0);
+             ASSERT_EQ(::pwrite(fd, "\x55", 1, static_cast<off_t>(inSeven)), 1);
+             ::close(fd);
+         },
+         [](int i) { return i != 7; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = m_dir.file("Files.kdl");
+        test::WriteFile(path, original);
+        WallpaperList list;
+        bool saveImage = false;
+        ReadListFile(path, list, saveImage);
+        ASSERT_EQ(list.count(), static_cast<std::size_t>(kCount));
+        c.change(path);
+
+        for (int i = 0; i < kCount; ++i) {
+            SCOPED_TRACE(i);
+            const TListItemInfo& e = list.at(static_cast<std::size_t>(i));
+            ASSERT_EQ(e.Thumbnail.has_value(), HasStoredThumbnail(i));
+            if (!e.Thumbnail) continue;
+            std::vector<std::uint8_t> bytes;
+            const bool read = e.Thumbnail->read(bytes);
+            EXPECT_EQ(read, c.keeps(i));
+            if (read) {
+                EXPECT_EQ(std::string(bytes.begin(), bytes.end()), VariedJpeg(i));
+            }
+        }
+
+        // A save writes what can be read back and none for the rest, which the entries lose.
+        const std::string saved = m_dir.file("saved.kdl");
+        WriteListFile(saved, list, true, true);
+        WallpaperList back;
+        ReadListFile(saved, back, saveImage);
+        ASSERT_EQ(back.count(), static_cast<std::size_t>(kCount));
+        for (int i = 0; i < kCount; ++i) {
+            SCOPED_TRACE(i);
+            const bool kept = HasStoredThumbnail(i) && c.keeps(i);
+            EXPECT_EQ(list.at(static_cast<std::size_t>(i)).Thumbnail.has_value(), kept);
+            ASSERT_EQ(back.at(static_cast<std::size_t>(i)).Thumbnail.has_value(), kept);
+            if (kept) {
+                const std::string jpeg = VariedJpeg(i);
+                EXPECT_EQ(test::StoredBytes(*back.at(static_cast<std::size_t>(i)).Thumbnail),
+                          std::vector<std::uint8_t>(jpeg.begin(), jpeg.end()));
+            }
+            EXPECT_EQ(back.at(static_cast<std::size_t>(i)).selected(), i % 4 == 0);
+        }
+        // Where nothing was lost, the save is the file that was read.
+        if (c.keeps(7) && c.keeps(kCount - 1)) {
+            EXPECT_EQ(test::ReadFile(saved), original);
+        }
+    }
+}
+
+// After a save the thumbnails are read from the new file: those made since the list was
+// read leave memory, and the old file is let go.
+TEST_F(ListFileOnDiskTest, SavingMovesEveryThumbnailIntoTheSavedFile) {
+    const std::string first = m_dir.file("first.kdl");
+    test::WriteFile(first, ThumbnailListFile(6));
+    WallpaperList list;
+    bool saveImage = false;
+    ReadListFile(first, list, saveImage);
+    // Entries 2 and 5 had none stored: theirs are made now.
+    for (std::size_t i : {2u, 5u}) {
+        const std::string made = VariedJpeg(77 + static_cast<int>(i));
+        ASSERT_TRUE(list.SetThumbnail(list.at(i).id(), JpegImage{{made.begin(), made.end()}, 3, 2}));
+        EXPECT_TRUE(list.at(i).Thumbnail->inMemory());
+    }
+    std::vector<std::vector<std::uint8_t>> before;
+    for (std::size_t i = 0; i < list.count(); ++i) before.push_back(test::StoredBytes(*list.at(i).Thumbnail));
+
+    const std::string second = m_dir.file("second.kdl");
+    WriteListFile(second, list, true, true);
+    ASSERT_EQ(::truncate(first.c_str(), 0), 0);  // the old file no longer matters
+    for (std::size_t i = 0; i < list.count(); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(list.at(i).Thumbnail.has_value());
+        EXPECT_FALSE(list.at(i).Thumbnail->inMemory());
+        EXPECT_EQ(test::StoredBytes(*list.at(i).Thumbnail), before[i]);
+    }
+    // They are in the saved file now: cut it, and they can no longer be read back.
+    ASSERT_EQ(::truncate(second.c_str(), 0), 0);
+    for (std::size_t i = 0; i < list.count(); ++i) EXPECT_TRUE(test::StoredBytes(*list.at(i).Thumbnail).empty()) << i;
 }
 
 TEST_F(ListFileOnDiskTest, FolderPartExists) {

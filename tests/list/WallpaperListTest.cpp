@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ListFileBytes.h"
 #include "TempDir.h"
 
 namespace kalidrome {
@@ -120,7 +121,7 @@ TEST(WallpaperListTest, ThumbnailsAreStoredByIdAndRepaintOneRow) {
 
     EXPECT_TRUE(list.SetThumbnail(b, JpegImage{{1, 2, 3}, 3, 1}));
     ASSERT_TRUE(list.find(b)->Thumbnail.has_value());
-    EXPECT_EQ(list.find(b)->Thumbnail->Bytes, (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(test::StoredBytes(*list.find(b)->Thumbnail), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_EQ(repainted, std::vector<EntryId>{b});
     EXPECT_EQ(refreshes, 0);
 
@@ -210,7 +211,7 @@ TEST(WallpaperListTest, ClearReleasesEverything) {
     list.Clear();
     EXPECT_TRUE(list.empty());
     const EntryId a = list.AddEntry("/a").id();
-    list.AddEntry("/b").Thumbnail = JpegImage{{1}, 1, 1};
+    list.AddEntry("/b").Thumbnail.emplace(JpegImage{{1}, 1, 1});
     list.Clear();
     EXPECT_EQ(list.count(), 0u);
     EXPECT_EQ(list.first(), nullptr);

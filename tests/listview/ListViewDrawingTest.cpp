@@ -1,14 +1,18 @@
 // What the list view draws: the view is shown on the offscreen platform, grabbed, and its
 // pixels and row geometry are checked.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QHeaderView>
 #include <QImage>
 #include <QPixmap>
+#include <functional>
 #include <memory>
 
+#include "ListFile.h"
 #include "PictureFixtures.h"
 #include "QtWait.h"
+#include "TempDir.h"
 #include "Thumbnail.h"
 #include "WallpaperList.h"
 #include "WallpaperListView.h"
@@ -90,7 +94,7 @@ TEST_F(ListViewDrawingTest, ThumbnailsSitEightPixelsInAndCentredOnPixel42) {
         int w, h, top;
     } cases[] = {{40, 40, 22}, {85, 31, 27}, {60, 84, 0}, {20, 1, 42}};
     for (const auto& c : cases)
-        add("/p/" + std::to_string(c.w) + "x" + std::to_string(c.h) + ".jpg", "t.jpg").Thumbnail = RedThumbnail(c.w, c.h);
+        add("/p/" + std::to_string(c.w) + "x" + std::to_string(c.h) + ".jpg", "t.jpg").Thumbnail.emplace(RedThumbnail(c.w, c.h));
     const QImage image = show(true);
     for (int row = 0; row < 4; ++row) {
         const auto& c = cases[row];
@@ -106,8 +110,8 @@ TEST_F(ListViewDrawingTest, ThumbnailsSitEightPixelsInAndCentredOnPixel42) {
 // With thumbnails on, column 0 shows the thumbnail or nothing, never the file name; a row
 // without a thumbnail asks for one.
 TEST_F(ListViewDrawingTest, NoFileNameInTheThumbnailColumn) {
-    add("/p/a.jpg", "").Thumbnail = RedThumbnail(40, 30);
-    add("/p/b.jpg", "MMMMMMMM.jpg").Thumbnail = RedThumbnail(40, 30);
+    add("/p/a.jpg", "").Thumbnail.emplace(RedThumbnail(40, 30));
+    add("/p/b.jpg", "MMMMMMMM.jpg").Thumbnail.emplace(RedThumbnail(40, 30));
     const EntryId bare = add("/p/c.jpg", "MMMMMMMM.jpg").id();
     add("/p/d.jpg", "");
     const QImage image = show(true);
@@ -139,6 +143,52 @@ TEST_F(ListViewDrawingTest, TextRowsAreSeventeenPixelsHigh) {
         const int silver = Darkest(image, pathText);
         EXPECT_GE(silver, 185) << "nothing darker than silver in the path";
         EXPECT_LT(silver, 235) << "the path is drawn";
+    }
+}
+
+// Stored thumbnails are read from the list file when their rows are drawn. One whose
+// file was cut by another program is asked for again, as a row without one is; a file
+// that was deleted still has every thumbnail (it stays open).
+TEST_F(ListViewDrawingTest, AThumbnailThatCannotBeReadBackIsAskedForAgain) {
+    TempDir dir;
+    const std::string path = dir.file("Files.kdl");
+    // The size of the list file up to the second thumbnail's last bytes.
+    WallpaperList firstOnly;
+    firstOnly.AddEntry("/p/a.jpg").Thumbnail.emplace(RedThumbnail(40, 30));
+    const off_t secondCut = static_cast<off_t>(EncodeListFile(firstOnly, true, true).size()) + 120;
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        bool firstDrawn, secondDrawn;
+    };
+    const Case cases[] = {
+        {"deleted", [&] { ASSERT_EQ(::unlink(path.c_str()), 0); }, true, true},
+        {"cut in the second thumbnail", [&] { ASSERT_EQ(::truncate(path.c_str(), secondCut), 0); }, true, false},
+        {"cut to nothing", [&] { ASSERT_EQ(::truncate(path.c_str(), 0), 0); }, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WallpaperList saved;
+        saved.AddEntry("/p/a.jpg").Thumbnail.emplace(RedThumbnail(40, 30));
+        saved.AddEntry("/p/b.jpg").Thumbnail.emplace(RedThumbnail(40, 30));
+        WriteListFile(path, saved, true, true);
+        WallpaperList read;
+        bool saveImage = false;
+        ReadListFile(path, read, saveImage);
+        c.change();
+        wanted.clear();
+        list.ReplaceWith(read);
+        // Rows read from a file arrive laid out; the main window sets the column itself.
+        view->fitFirstColumn();
+        const QImage image = show(true);
+        const bool drawn[] = {c.firstDrawn, c.secondDrawn};
+        for (int row = 0; row < 2; ++row) {
+            SCOPED_TRACE(row);
+            const TListItemInfo& e = list.at(static_cast<std::size_t>(row));
+            EXPECT_EQ(!RedBounds(image, cell(row, 0)).isEmpty(), drawn[row]);
+            EXPECT_EQ(e.Thumbnail.has_value(), drawn[row]);
+            EXPECT_EQ(std::find(wanted.begin(), wanted.end(), e.id()) != wanted.end(), !drawn[row]);
+        }
     }
 }
 

@@ -142,13 +142,4 @@ std::optional<QStringList> AskOpenFileNames(QWidget* parent, const QString& titl
     return Run(dialog);
 }
 
-std::optional<QString> AskFolder(QWidget* parent, const QString& title, const QString& folder) {
-    if (auto prepared = TakePrepared()) return First(*prepared);
-    QFileDialog dialog(parent, title);
-    PrepareFileDialog(dialog, folder, {});
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
-    return First(Run(dialog));
-}
-
 }  // namespace kalidrome::ui

@@ -25,7 +25,6 @@ std::optional<QString> AskOpenFileName(QWidget* parent, const QString& title, co
                                        const QString& filter);
 std::optional<QStringList> AskOpenFileNames(QWidget* parent, const QString& title, const QString& folder,
                                             const QStringList& filters);
-std::optional<QString> AskFolder(QWidget* parent, const QString& title, const QString& folder);
 
 void SetNextFileNames(const QStringList& answer);
 

@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "Autostart.h"
 #include "CycleEngine.h"

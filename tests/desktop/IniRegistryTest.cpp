@@ -1,3 +1,4 @@
+#include "EnvOverride.h"
 #include "IniRegistry.h"
 #include "TempDir.h"
 
@@ -10,30 +11,6 @@ namespace kalidrome::test {
 namespace {
 
 using platform::IniRegistry;
-
-// Points XDG_CONFIG_HOME (and HOME) somewhere else for one test and puts them back.
-class EnvOverride {
-public:
-    EnvOverride(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
-        m_had = std::getenv(name) != nullptr;
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    ~EnvOverride() {
-        if (m_had)
-            setenv(m_name, m_old.c_str(), 1);
-        else
-            unsetenv(m_name);
-    }
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_had = false;
-};
 
 TEST(IniRegistry, DefaultPathFollowsXdgConfigHome) {
     TempDir dir;

@@ -14,12 +14,14 @@
 #include "IniFile.h"
 #include "InstanceChannel.h"
 #include "StartupCheck.h"
+#include "EnvOverride.h"
 #include "TempDir.h"
 #include "TickCount.h"
 
 namespace {
 
 using namespace kalidrome;
+using kalidrome::test::EnvOverride;
 using kalidrome::test::ReadFile;
 using kalidrome::test::TempDir;
 using kalidrome::test::WriteFile;
@@ -158,23 +160,6 @@ TEST(InstanceChannel, EndpointDependsOnSystemFolderAndHandle) {
     EXPECT_LT(a.size(), 108u);
 }
 
-// Sets XDG_RUNTIME_DIR for one scope (nullptr: unset) and puts it back after.
-class RuntimeDir {
-public:
-    explicit RuntimeDir(const char* value) {
-        if (const char* old = std::getenv("XDG_RUNTIME_DIR")) m_old = old;
-        if (value) ::setenv("XDG_RUNTIME_DIR", value, 1);
-        else ::unsetenv("XDG_RUNTIME_DIR");
-    }
-    ~RuntimeDir() {
-        if (m_old) ::setenv("XDG_RUNTIME_DIR", m_old->c_str(), 1);
-        else ::unsetenv("XDG_RUNTIME_DIR");
-    }
-
-private:
-    std::optional<std::string> m_old;
-};
-
 TEST(InstanceChannel, WithoutARuntimeFolderSocketsGoToAPrivateTmpFolder) {
     const std::string tmpFolder = "/tmp/kalidrome-" + std::to_string(::geteuid());
     TempDir dir;
@@ -195,7 +180,7 @@ TEST(InstanceChannel, WithoutARuntimeFolderSocketsGoToAPrivateTmpFolder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        RuntimeDir runtime(c.runtime);
+        EnvOverride runtime("XDG_RUNTIME_DIR", c.runtime);
         const std::string endpoint = platform::InstanceEndpoint("/opt/a/System/", 10);
         EXPECT_EQ(endpoint.substr(0, endpoint.rfind('/')), c.folder);
         EXPECT_LT(endpoint.size(), sizeof(sockaddr_un::sun_path));

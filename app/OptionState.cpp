@@ -11,12 +11,9 @@ namespace kalidrome {
 using namespace settings;
 
 std::int32_t ConvertInterval(const std::string& text) {
-    std::int32_t value = 0;
-    // The INI store's integer rules, less the blanks it tolerates around a number.
-    const bool blanks = !text.empty() && (text.front() == ' ' || text.back() == ' ' || text.front() == '\t' ||
-                                          text.back() == '\t');
-    if (blanks || !ParseIniInteger(text, value)) throw IntervalError("'" + text + "' is not a valid integer value");
-    return value;
+    const std::optional<std::int32_t> value = ParseIntervalText(text);
+    if (!value) throw IntervalError("'" + text + "' is not a valid integer value");
+    return *value;
 }
 
 OptionState::OptionState(IniFile& settings, WallpaperList& list, std::string systemPath, Hooks hooks)

@@ -12,6 +12,7 @@
 #include "AtomicFile.h"
 #include "IniFile.h"
 #include "RuleEditor.h"
+#include "ScreensaverInstaller.h"
 #include "Settings.h"
 #include "ShortenPath.h"
 
@@ -98,14 +99,6 @@ const BoolKey* BoolKeyNamed(std::string_view key) {
 
 }  // namespace
 
-std::optional<std::int32_t> ParseIntervalText(std::string_view text) {
-    if (text.empty() || text.front() == ' ' || text.back() == ' ' || text.front() == '\t' || text.back() == '\t')
-        return std::nullopt;
-    std::int32_t value = 0;
-    if (!ParseIniInteger(text, value)) return std::nullopt;
-    return value;
-}
-
 PreferencesDialog::PreferencesDialog(Hooks hooks, QWidget* parent)
     : QDialog(parent), m_hooks(std::move(hooks)), m_pages(new QTabWidget(this)), m_basic(new QWidget) {
     setObjectName("frmOptions1");
@@ -169,16 +162,16 @@ void PreferencesDialog::buildBasicPage(QWidget* page) {
 }
 
 void PreferencesDialog::buildScreensaverPage(QWidget* page) {
-    auto* intro = Make<QLabel>(page, "lblScreenSaver1",
-                               "Click here to create a new screensaver which cycles through your pictures.", 8, 10);
-    intro->setWordWrap(true);
-    intro->resize(349, 29);
-    SetTextColour(intro, kNavy);
-    auto* create = Make<QPushButton>(page, "btnCreateScreensaver1", "&Create Screensaver", 113, 43);
-    create->resize(134, 25);
-    QFont bold = create->font();
+    m_ssLabel = Make<QLabel>(page, "lblScreenSaver1", kScreensaverCreateLabel.data(), 8, 10);
+    m_ssLabel->setWordWrap(true);
+    m_ssLabel->resize(349, 29);
+    SetTextColour(m_ssLabel, kNavy);
+    m_ssButton = Make<QPushButton>(page, "btnCreateScreensaver1", kScreensaverCreateButton.data(), 113, 43);
+    m_ssButton->resize(134, 25);
+    QFont bold = m_ssButton->font();
     bold.setBold(true);
-    create->setFont(bold);
+    m_ssButton->setFont(bold);
+    connect(m_ssButton, &QPushButton::clicked, this, &PreferencesDialog::screensaverClicked);
     SetTextColour(Make<QLabel>(page, "Label5", "If you want, you can set the interval to cycle each image.", 8, 75),
                   kNavy);
     Make<QLabel>(page, "Label6", "Interval:", 8, 96);
@@ -253,6 +246,7 @@ void PreferencesDialog::load() {
             return metrics.horizontalAdvance(QString::fromStdString(text));
         })));
 
+    showScreensaverState(false);
     translateCaptions();
     m_rules->load(settings);
 }
@@ -329,6 +323,28 @@ void PreferencesDialog::lowProfileClicked(bool checked) {
     } catch (const IniWriteError& e) {
         showError(QString::fromStdString(e.what()));
     }
+}
+
+void PreferencesDialog::showScreensaverState(bool translated) {
+    const bool installed = ScreensaverInstalled(ScreensaverPaths::For(m_hooks.systemPath));
+    auto text = [&](std::string_view english) {
+        return QString::fromStdString(translated ? translate(english) : std::string(english));
+    };
+    m_ssLabel->setText(text(installed ? kScreensaverDeleteLabel : kScreensaverCreateLabel));
+    m_ssButton->setText(text(installed ? kScreensaverDeleteButton : kScreensaverCreateButton));
+}
+
+void PreferencesDialog::screensaverClicked() {
+    const ScreensaverPaths paths = ScreensaverPaths::For(m_hooks.systemPath);
+    if (ScreensaverInstalled(paths)) {
+        RemoveScreensaver(paths);
+    } else {
+        const ScreensaverNotice notice =
+            InstallScreensaverAndTell(paths, [this](std::string_view text) { return translate(text); });
+        if (notice.isError) showError(QString::fromStdString(notice.text));
+        else if (m_hooks.inform) m_hooks.inform(QString::fromStdString(notice.text));
+    }
+    showScreensaverState(true);
 }
 
 bool PreferencesDialog::intervalsValid() {

@@ -36,10 +36,6 @@ struct PreferencesValues {
     bool SaveImage = true;
 };
 
-// An interval field's text as the program converts it (decimal, or "$"/"0x" hexadecimal,
-// within 32 bits, no blanks); nothing for an empty or overflowing text.
-std::optional<std::int32_t> ParseIntervalText(std::string_view text);
-
 // The options dialog ("frmOptions1"): every option of section Options on the pages
 // "Basic Options", "Screensaver" and "Advanced Options", and the calendar rules on
 // "Time Based Cycling" (RuleEditor). Made anew at every opening, it shows what
@@ -76,6 +72,8 @@ public:
         std::function<bool(const QString&)> confirm;
         // The application's error box.
         std::function<void(const QString&)> showError;
+        // An information box with an OK button.
+        std::function<void(const QString&)> inform;
     };
 
     explicit PreferencesDialog(Hooks hooks, QWidget* parent = nullptr);
@@ -90,6 +88,11 @@ public:
 
     // OK: check, store, hand over, close.
     void okClicked();
+
+    // "&Create Screensaver" / "&Delete Screensaver" (ScreensaverInstaller.h): removes an
+    // installed screen saver without a word; otherwise installs it and tells how that went.
+    // Then the label and the button say what the next press will do.
+    void screensaverClicked();
 
     // Every close (OK, Cancel, the close box, a newer opening) stores the rules.
     void done(int result) override;
@@ -106,6 +109,9 @@ private:
     void disableCyclingClicked(bool checked);
     void closeImmediatelyClicked(bool checked);
     void lowProfileClicked(bool checked);
+    // The Screensaver page's label and button for the installed or not-installed state, in
+    // English (load translates them with the rest) or translated.
+    void showScreensaverState(bool translated);
     // The first interval field that does not convert (its page in front), or nothing.
     bool intervalsValid();
 
@@ -125,6 +131,8 @@ private:
     QCheckBox* m_showTray = nullptr;
     QCheckBox* m_showImages = nullptr;
     QCheckBox* m_saveImage = nullptr;
+    QLabel* m_ssLabel = nullptr;
+    QPushButton* m_ssButton = nullptr;
     QLineEdit* m_ssInterval = nullptr;
     QCheckBox* m_closeImmediately = nullptr;
     QCheckBox* m_lowProfile = nullptr;

@@ -40,6 +40,19 @@ void DrawCorner(Image& picture, const Image& overlay, bool skipMagenta) {
     }
 }
 
+// Only a JPEG of exactly 1024 x 768 takes the frame.
+bool TakesFrameOverlay(bool useMask, std::int32_t width, std::int32_t height) {
+    return useMask && width == 1024 && height == 768;
+}
+
+// Only 24-bit bitmaps turn grey; others are used byte for byte.
+bool TurnsGrey(bool greyScale, const BmpInfo& info) { return greyScale && info.bitsPerPixel == 24; }
+
+// The picture's path added to a decoder's message, so the user knows which file it was.
+[[noreturn]] void RethrowNamingFile(const PictureError& e, const std::string& picturePath) {
+    throw PictureError(std::string(e.what()) + " (" + picturePath + ")");
+}
+
 }  // namespace
 
 void MakeGreyscale(Image& image) {
@@ -67,7 +80,7 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
     result.bitmapPath = target;
     try {
         const JpegHeader header = ReadJpegHeader(bytes.data(), bytes.size());
-        if (useMask && header.width == 1024 && header.height == 768) {
+        if (TakesFrameOverlay(useMask, header.width, header.height)) {
             result.pixels = DecodeJpeg(bytes.data(), bytes.size());
             ApplyFrameOverlay(result.pixels, systemPath);
             WriteBmpFile(target, result.pixels);
@@ -96,7 +109,7 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
             if (scaler) result.scaled = scaler->take();
         }
     } catch (const PictureError& e) {
-        throw PictureError(std::string(e.what()) + " (" + picturePath + ")");
+        RethrowNamingFile(e, picturePath);
     }
     return result;
 }
@@ -108,7 +121,7 @@ ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::st
     try {
         result.pixels = DecodePng(bytes.data(), bytes.size());
     } catch (const PictureError& e) {
-        throw PictureError(std::string(e.what()) + " (" + picturePath + ")");
+        RethrowNamingFile(e, picturePath);
     }
     WriteBmpFile(result.bitmapPath, result.pixels);
     return result;
@@ -131,11 +144,10 @@ ConvertedPicture ConvertPicture(const std::string& picturePath, const std::strin
         const BmpInfo info = ReadBmpInfo(bytes.data(), bytes.size());
         result.pixels = DecodeBmp(bytes.data(), bytes.size());
         result.bitmapPath = WallpaperPath(systemPath);
-        if (info.bitsPerPixel == 24) {
+        if (TurnsGrey(greyScale, info)) {
             MakeGreyscale(result.pixels);
             WriteBmpFile(result.bitmapPath, result.pixels);
         } else {
-            // Only 24-bit bitmaps turn grey; others go to WallPaper.bmp byte for byte.
             try {
                 platform::AtomicFile file(result.bitmapPath);
                 file.write(bytes.data(), bytes.size());
@@ -145,9 +157,33 @@ ConvertedPicture ConvertPicture(const std::string& picturePath, const std::strin
             }
         }
     } catch (const PictureError& e) {
-        throw PictureError(std::string(e.what()) + " (" + picturePath + ")");
+        RethrowNamingFile(e, picturePath);
     }
     return result;
+}
+
+Image ConvertPictureInMemory(const std::string& picturePath, const std::string& systemPath, bool greyScale,
+                             bool useMask) {
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
+    Image pixels;
+    try {
+        switch (KindByExtension(picturePath)) {
+            case PictureKind::Jpeg:
+                pixels = DecodeJpeg(bytes.data(), bytes.size());
+                if (TakesFrameOverlay(useMask, pixels.width(), pixels.height())) ApplyFrameOverlay(pixels, systemPath);
+                break;
+            case PictureKind::Png: pixels = DecodePng(bytes.data(), bytes.size()); break;
+            default: {
+                const BmpInfo info = ReadBmpInfo(bytes.data(), bytes.size());
+                pixels = DecodeBmp(bytes.data(), bytes.size());
+                if (TurnsGrey(greyScale, info)) MakeGreyscale(pixels);
+                break;
+            }
+        }
+    } catch (const PictureError& e) {
+        RethrowNamingFile(e, picturePath);
+    }
+    return pixels;
 }
 
 }  // namespace kalidrome::render

@@ -36,6 +36,12 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
                                     const ScaleRequest& alsoScale = {});
 ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath);
 
+// The pixels the desktop would be given for the picture, decoded in memory by the rules of
+// ConvertPicture (the frame overlay on a 1024 x 768 JPEG with useMask, grey only for a
+// 24-bit bitmap with greyScale) and written nowhere. Throws on every failure.
+Image ConvertPictureInMemory(const std::string& picturePath, const std::string& systemPath, bool greyScale,
+                             bool useMask);
+
 // grey = (77 R + 151 G + 28 B) >> 8 for every pixel.
 void MakeGreyscale(Image& image);
 

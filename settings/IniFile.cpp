@@ -295,6 +295,14 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::optional<std::int32_t> ParseIntervalText(std::string_view text) {
+    if (text.empty() || text.front() == ' ' || text.back() == ' ' || text.front() == '\t' || text.back() == '\t')
+        return std::nullopt;
+    std::int32_t value = 0;
+    if (!ParseIniInteger(text, value)) return std::nullopt;
+    return value;
+}
+
 bool ParseIniInteger(std::string_view text, std::int32_t& out) {
     std::string_view t = Trim(text);
     bool negative = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -79,6 +80,10 @@ private:
 // hexadecimal (32 bits, so "0xFFFFFFFF" is -1). Surrounding blanks are allowed.
 // Returns false for anything else, including values out of range.
 bool ParseIniInteger(std::string_view text, std::int32_t& out);
+
+// An interval typed or stored as text (Interval, ScreenSaverInterval): ParseIniInteger's
+// rules without the blanks it allows around the number. Nothing for anything else.
+std::optional<std::int32_t> ParseIntervalText(std::string_view text);
 
 // ASCII case-insensitive comparison used for section and key names.
 bool EqualsNoCase(std::string_view a, std::string_view b);

@@ -200,6 +200,45 @@ TEST_F(ConversionTest, UnwritableSystemFolderRaises) {
     EXPECT_THROW(render::ConvertPicture(dir.file("p.jpg"), dir.path() + "/NoSuchFolder/", false, false), render::PictureError);
 }
 
+TEST_F(ConversionTest, InMemoryConversionGivesWhatTheWallpaperShowsAndWritesNothing) {
+    WriteOverlays();
+    const render::Image colours = MakeImage(4, 2, [](std::int32_t x, std::int32_t y) {
+        return std::array{kWhite, kRed, kGreen, kBlue}[static_cast<std::size_t>((x + y) % 4)];
+    });
+    render::WriteBmpFile(dir.file("p24.bmp"), colours);
+    std::vector<std::uint8_t> eightBit = render::BmpHeader24(2, 1);
+    eightBit[10] = 54 + 8;
+    eightBit[28] = 8;
+    eightBit[46] = 2;
+    eightBit.insert(eightBit.end(), {0, 0, 255, 0, 0, 255, 0, 0, 0, 1, 0, 0});
+    WriteBytes(dir.file("p8.bmp"), eightBit);
+    WriteColourJpeg(dir.file("framed.jpg"), SolidImage(1024, 768, Rgb{90, 120, 150}));
+    WriteColourJpeg(dir.file("small.jpg"), SolidImage(20, 10, kRed));
+    WritePng(dir.file("p.png"), 2, 1, {}, {255, 0, 0, 0, 0, 255});
+    const struct {
+        const char* file;
+        bool greyScale;
+        bool useMask;
+    } cases[] = {{"p24.bmp", true, false},    {"p24.bmp", false, false}, {"p8.bmp", true, false},
+                 {"framed.jpg", false, true}, {"framed.jpg", false, false}, {"small.jpg", true, true},
+                 {"p.png", true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + (c.greyScale ? " grey" : "") + (c.useMask ? " mask" : ""));
+        const render::ConvertedPicture converted = render::ConvertPicture(dir.file(c.file), system, c.greyScale, c.useMask);
+        const render::Image shown = render::LoadBmpFile(converted.bitmapPath);
+        fs::remove(Wallpaper());
+        const render::Image inMemory = render::ConvertPictureInMemory(dir.file(c.file), system, c.greyScale, c.useMask);
+        EXPECT_FALSE(fs::exists(Wallpaper()));
+        EXPECT_TRUE(Leftovers().empty());
+        ASSERT_EQ(inMemory.width(), shown.width());
+        ASSERT_EQ(inMemory.height(), shown.height());
+        EXPECT_EQ(std::memcmp(inMemory.data(), shown.data(), shown.byteSize()), 0);
+    }
+    fs::remove(system + "Images/Right.bmp");
+    EXPECT_THROW(render::ConvertPictureInMemory(dir.file("framed.jpg"), system, false, true), std::exception);
+    EXPECT_THROW(render::ConvertPictureInMemory(dir.file("missing.png"), system, false, false), std::exception);
+}
+
 TEST_F(ConversionTest, JpegWrittenAsDecodedMatchesThePixelsInMemory) {
     // Odd width (padded rows) and a height that is not a multiple of the decoder's batches.
     WriteColourJpeg(dir.file("p.jpg"), MakeImage(333, 301, [](std::int32_t x, std::int32_t y) {

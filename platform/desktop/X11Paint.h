@@ -1,0 +1,50 @@
+#pragma once
+
+// Drawing a picture onto an X drawable the way the wallpaper is shown: shared by the bare-X
+// wallpaper (the root window's pixmap) and the companion screen saver (its window).
+
+#include "Desktop.h"
+#include "Image.h"
+#include "X11RootDesktop.h"
+
+#include <vector>
+
+#include <X11/Xlib.h>
+
+namespace kalidrome::platform {
+
+// Xlib's default error handler ends the process; this one notes the first error instead. The
+// handler is process-wide, so a trap is held only while we talk to the server, from one
+// thread.
+class X11ErrorTrap {
+public:
+    X11ErrorTrap();
+    ~X11ErrorTrap();
+    X11ErrorTrap(const X11ErrorTrap&) = delete;
+    X11ErrorTrap& operator=(const X11ErrorTrap&) = delete;
+
+    // Waits for the server to handle everything sent so far; returns and clears the error.
+    int sync(Display* dpy);
+
+private:
+    XErrorHandler m_previous;
+};
+
+// Where a picture goes: the drawable, its size, and the visual and depth its pixels are in.
+struct X11Target {
+    Drawable drawable = 0;
+    int width = 0;
+    int height = 0;
+    Visual* visual = nullptr;
+    int depth = 0;
+};
+
+// Paints picture into the target once per monitor, placed for that monitor's size (stretched
+// to it, or unscaled in its middle, a larger picture showing its middle part), black where no
+// monitor shows. screenSized, when given, is the picture already scaled to some size, used
+// for the monitors of that size. Sends the pixels through shared memory (MIT-SHM) when the
+// server takes them that way; returns whether it did. Throws DesktopError.
+bool X11PaintPicture(Display* dpy, X11ErrorTrap& trap, const X11Target& target, const render::Image& picture,
+                     const render::Image* screenSized, Placement placement, const std::vector<X11Monitor>& monitors);
+
+}  // namespace kalidrome::platform

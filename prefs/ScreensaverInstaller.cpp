@@ -1,0 +1,342 @@
+#include "ScreensaverInstaller.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+#include "AtomicFile.h"
+#include "UniqueFd.h"
+
+namespace kalidrome {
+
+namespace {
+
+// A settings file larger than this is no XScreenSaver file we would edit.
+constexpr std::size_t kMaxSettingsBytes = std::size_t{4} << 20;
+
+std::string WithSlash(std::string folder) {
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    return folder;
+}
+
+std::string AbsoluteVariable(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value == '/' ? std::string(value) : std::string();
+}
+
+[[noreturn]] void ThrowErrno(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+// Copies source to a new file beside destination, executable, then renames it into place.
+void CopyExecutable(const std::string& source, const std::string& destination) {
+    const platform::UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in.valid()) ThrowErrno(source);
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0) ThrowErrno(source);
+    if (!S_ISREG(st.st_mode)) throw std::system_error(EINVAL, std::generic_category(), source);
+
+    const std::filesystem::path folder = std::filesystem::path(destination).parent_path();
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) throw std::system_error(ec, folder.string());
+
+    std::string temporary = (folder / ("." + std::string(kScreensaverFile) + ".XXXXXX")).string();
+    const platform::UniqueFd out(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!out.valid()) ThrowErrno(folder.string());
+    try {
+        std::vector<char> buffer(std::size_t{1} << 16);
+        for (;;) {
+            const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) ThrowErrno(source);
+            if (got == 0) break;
+            for (ssize_t done = 0; done < got;) {
+                const ssize_t put = ::write(out.get(), buffer.data() + done, static_cast<std::size_t>(got - done));
+                if (put < 0 && errno == EINTR) continue;
+                if (put < 0) ThrowErrno(temporary);
+                done += put;
+            }
+        }
+        if (::fchmod(out.get(), 0755) != 0 || ::fsync(out.get()) != 0) ThrowErrno(temporary);
+        if (::rename(temporary.c_str(), destination.c_str()) != 0) ThrowErrno(destination);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+}
+
+// The settings file's content; empty when there is none.
+std::string ReadSettings(const std::string& path) {
+    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) {
+        if (errno == ENOENT) return {};
+        ThrowErrno(path);
+    }
+    std::string content;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) ThrowErrno(path);
+        if (got == 0) break;
+        content.append(buffer, static_cast<std::size_t>(got));
+        if (content.size() > kMaxSettingsBytes) throw std::system_error(EFBIG, std::generic_category(), path);
+    }
+    return content;
+}
+
+void ChangeSettings(const std::string& path, const std::function<std::string(const std::string&)>& change) {
+    if (path.empty()) throw std::system_error(ENOENT, std::generic_category(), "HOME");
+    const std::string before = ReadSettings(path);
+    const std::string after = change(before);
+    if (after != before && !platform::WriteFileAtomically(path, after))
+        throw std::system_error(errno ? errno : EIO, std::generic_category(), path);
+}
+
+}  // namespace
+
+ScreensaverPaths ScreensaverPaths::For(const std::string& systemPath) {
+    ScreensaverPaths paths;
+    paths.source = WithSlash(systemPath) + std::string(kScreensaverFile);
+    const std::string home = AbsoluteVariable("HOME");
+    std::string data = AbsoluteVariable("XDG_DATA_HOME");
+    if (data.empty() && !home.empty()) data = WithSlash(home) + ".local/share";
+    if (!data.empty()) paths.destination = WithSlash(data) + "kalidrome-screensaver/" + std::string(kScreensaverFile);
+    if (!home.empty()) paths.xscreensaverFile = WithSlash(home) + ".xscreensaver";
+    return paths;
+}
+
+bool ScreensaverInstalled(const ScreensaverPaths& paths) {
+    struct stat st {};
+    return !paths.destination.empty() && ::lstat(paths.destination.c_str(), &st) == 0;
+}
+
+InstallResult InstallScreensaver(const ScreensaverPaths& paths, std::string* reason) {
+    struct stat st {};
+    if (::stat(paths.source.c_str(), &st) != 0) return InstallResult::SourceMissing;
+    try {
+        if (paths.destination.empty()) throw std::system_error(ENOENT, std::generic_category(), "XDG_DATA_HOME");
+        const bool wasInstalled = ScreensaverInstalled(paths);
+        CopyExecutable(paths.source, paths.destination);
+        try {
+            ChangeSettings(paths.xscreensaverFile,
+                           [&](const std::string& text) { return xscreensaver::AddProgram(text, paths.destination); });
+        } catch (...) {
+            if (!wasInstalled) ::unlink(paths.destination.c_str());
+            throw;
+        }
+        return InstallResult::Installed;
+    } catch (const std::exception& e) {
+        if (reason) *reason = e.what();
+        return InstallResult::Failed;
+    }
+}
+
+bool RemoveScreensaver(const ScreensaverPaths& paths) {
+    if (paths.destination.empty()) return false;
+    if (::unlink(paths.destination.c_str()) != 0 && errno != ENOENT) return false;
+    try {
+        ChangeSettings(paths.xscreensaverFile,
+                       [&](const std::string& text) { return xscreensaver::RemoveProgram(text, paths.destination); });
+    } catch (const std::exception&) {
+        // The copy is gone, so XScreenSaver shows the leftover line as a mode that cannot run;
+        // nothing the user could do about it here.
+    }
+    return true;
+}
+
+ScreensaverNotice InstallScreensaverAndTell(const ScreensaverPaths& paths,
+                                            const std::function<std::string(std::string_view)>& translate) {
+    auto tr = [&](std::string_view text) { return translate ? translate(text) : std::string(text); };
+    if (InstallScreensaver(paths) != InstallResult::Installed) return {true, tr(kScreensaverFailedText)};
+    return {false, tr(kScreensaverDoneText1) + "\n" + tr(kScreensaverDoneText2)};
+}
+
+namespace xscreensaver {
+
+namespace {
+
+constexpr std::string_view kProgramsKey = "programs:";
+// The head of a programs entry this file writes: its commands start on the next line.
+constexpr std::string_view kHeadContinued = "\t\t\\";
+
+struct Line {
+    std::size_t begin;  // offset of the first byte
+    std::size_t end;    // offset past the text, before "\r\n" or "\n"
+    std::size_t next;   // offset of the next line
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+    std::vector<Line> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t nl = text.find('\n', at);
+        const std::size_t stop = nl == std::string::npos ? text.size() : nl;
+        std::size_t end = stop;
+        if (end > at && text[end - 1] == '\r') --end;
+        lines.push_back({at, end, nl == std::string::npos ? text.size() : nl + 1});
+        at = lines.back().next;
+    }
+    return lines;
+}
+
+bool Continues(const std::string& text, const Line& line) {
+    // An odd number of backslashes at the end continues the value on the next line.
+    std::size_t count = 0;
+    for (std::size_t i = line.end; i > line.begin && text[i - 1] == '\\'; --i) ++count;
+    return count % 2 == 1;
+}
+
+// The programs entry: the index of its head and of its last line; head is npos when none.
+struct Entry {
+    std::size_t head = std::string::npos;
+    std::size_t last = std::string::npos;
+    std::size_t keyEnd = 0;  // offset past "programs:" in the head line
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+Entry FindPrograms(const std::string& text, const std::vector<Line>& lines) {
+    Entry entry;
+    bool continued = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        const bool startsResource = !continued;
+        continued = Continues(text, line);
+        if (!startsResource || entry.head != std::string::npos) continue;
+        std::size_t at = line.begin;
+        while (at < line.end && IsBlank(text[at])) ++at;
+        if (line.end - at < kProgramsKey.size()) continue;
+        bool same = true;
+        for (std::size_t k = 0; k < kProgramsKey.size() && same; ++k)
+            same = std::tolower(static_cast<unsigned char>(text[at + k])) == kProgramsKey[k];
+        if (!same) continue;
+        entry.head = i;
+        entry.keyEnd = at + kProgramsKey.size();
+        std::size_t last = i;
+        while (last + 1 < lines.size() && Continues(text, lines[last])) ++last;
+        entry.last = last;
+    }
+    return entry;
+}
+
+bool ShellSafe(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("_/.,+@%:=-", c) != nullptr;
+}
+
+std::string ShellQuoted(const std::string& command) {
+    bool safe = !command.empty();
+    for (char c : command) safe = safe && ShellSafe(c);
+    if (safe) return command;
+    std::string quoted = "'";
+    for (char c : command) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The part of a programs line that names our command: the quoted path and the blank after it.
+std::string CommandMark(const std::string& command) { return ShellQuoted(command) + " "; }
+
+std::string_view TextOf(const std::string& text, const Line& line) {
+    return std::string_view(text).substr(line.begin, line.end - line.begin);
+}
+
+std::string_view Ending(const std::string& text, const Line& line) {
+    return std::string_view(text).substr(line.end, line.next - line.end);
+}
+
+}  // namespace
+
+std::string ProgramLine(const std::string& command) {
+    if (command.find_first_of("\\\n\r") != std::string::npos)
+        throw std::invalid_argument("The path cannot be listed for XScreenSaver: " + command);
+    return "\t\t\"" + std::string(kScreensaverTitle) + "\"\t" + ShellQuoted(command) + " --root\t\t\\n";
+}
+
+bool ListsProgram(const std::string& content, const std::string& command) {
+    const std::vector<Line> lines = SplitLines(content);
+    const Entry entry = FindPrograms(content, lines);
+    if (entry.head == std::string::npos) return false;
+    const std::string mark = CommandMark(command);
+    for (std::size_t i = entry.head; i <= entry.last; ++i)
+        if (TextOf(content, lines[i]).find(mark) != std::string_view::npos) return true;
+    return false;
+}
+
+std::string AddProgram(const std::string& content, const std::string& command) {
+    const std::string line = ProgramLine(command);
+    if (ListsProgram(content, command)) return content;
+    const std::vector<Line> lines = SplitLines(content);
+    const Entry entry = FindPrograms(content, lines);
+    if (entry.head == std::string::npos) {
+        std::string out = content;
+        if (!out.empty() && out.back() != '\n') out += '\n';
+        return out + std::string(kProgramsKey) + std::string(kHeadContinued) + "\n" + line + "\n";
+    }
+    const Line& head = lines[entry.head];
+    std::string_view rest = std::string_view(content).substr(entry.keyEnd, head.end - entry.keyEnd);
+    std::size_t blanks = 0;
+    while (blanks < rest.size() && IsBlank(rest[blanks])) ++blanks;
+    rest.remove_prefix(blanks);
+    std::string out = content.substr(0, head.next);
+    if (rest == "\\") {
+        // The commands start on the next line, as XScreenSaver writes the entry: ours goes first.
+        return out + line + "\\\n" + content.substr(head.next);
+    }
+    // The head holds a command of its own (or nothing): it moves to a line of its own after ours.
+    std::string ending(Ending(content, head));
+    if (ending.empty()) ending = "\n";
+    out = content.substr(0, entry.keyEnd) + std::string(kHeadContinued) + ending;
+    if (rest.empty()) return out + line + ending + content.substr(head.next);
+    return out + line + "\\" + ending + "\t\t" + std::string(rest) + ending + content.substr(head.next);
+}
+
+std::string RemoveProgram(const std::string& content, const std::string& command) {
+    const std::vector<Line> lines = SplitLines(content);
+    const Entry entry = FindPrograms(content, lines);
+    if (entry.head == std::string::npos) return content;
+    const std::string mark = CommandMark(command);
+    std::vector<bool> drop(lines.size(), false);
+    std::size_t last = entry.last;
+    for (std::size_t i = entry.last; i > entry.head; --i) {
+        if (TextOf(content, lines[i]).find(mark) == std::string_view::npos) continue;
+        drop[i] = true;
+        if (i == last) last = i - 1;
+    }
+    // The line that now ends the entry must not continue it into the next resource.
+    std::size_t cut = std::string::npos;
+    if (last != entry.last && Continues(content, lines[last])) cut = lines[last].end - 1;
+    // An entry this file made, left with nothing but its head, goes as a whole.
+    bool dropHead = false;
+    if (last == entry.head && cut != std::string::npos) {
+        const std::string_view afterKey =
+            std::string_view(content).substr(entry.keyEnd, lines[entry.head].end - entry.keyEnd);
+        dropHead = afterKey == kHeadContinued;
+    }
+    std::string out;
+    out.reserve(content.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (drop[i] || (dropHead && i == entry.head)) continue;
+        const Line& line = lines[i];
+        if (i == last && cut != std::string::npos) {
+            std::size_t end = cut;
+            out.append(content, line.begin, end - line.begin);
+            out.append(content, line.end, line.next - line.end);
+        } else {
+            out.append(content, line.begin, line.next - line.begin);
+        }
+    }
+    return out;
+}
+
+}  // namespace xscreensaver
+
+}  // namespace kalidrome

@@ -1,0 +1,201 @@
+#include "Slideshow.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "IniFile.h"
+#include "IniRegistry.h"
+#include "ImageConversion.h"
+#include "ListFile.h"
+#include "Placement.h"
+#include "Registry.h"
+#include "Scale.h"
+#include "SystemFolder.h"
+#include "WallpaperList.h"
+
+namespace kalidrome::screensaver {
+
+using namespace settings;
+
+namespace {
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// How long a slide without pictures stays before update() looks again.
+constexpr std::chrono::hours kIdleWait{24};
+
+int ScalingThreads() { return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
+
+Slide MessageSlide(const char* text) {
+    Slide slide;
+    slide.message = text;
+    return slide;
+}
+
+}  // namespace
+
+SlideshowOptions ReadSlideshowOptions(const std::string& systemPath) {
+    const IniFile ini(systemPath + std::string(kSettingsFile));
+    auto readBool = [&ini](const BoolKey& k) { return ini.readBool(k.section, k.key, k.atLoad); };
+    SlideshowOptions o;
+    o.random = readBool(kRandom);
+    o.greyScale = readBool(kGreyScale);
+    o.useMask = readBool(kUseMask);
+    o.stretchLarger = readBool(kStretchLarger);
+    o.stretchSmaller = readBool(kStretchSmaller);
+    o.res1 = ResolutionRow(ini.readInteger(kOptions, kRes1, kResDefault));
+    o.res2 = ResolutionRow(ini.readInteger(kOptions, kRes2, kResDefault));
+    o.currIndex = ini.readInteger(kOptions, kCurrIndex, 0);
+    const std::int32_t seconds =
+        ParseIntervalText(ini.readString(kOptions, kScreenSaverInterval, kScreenSaverIntervalDefault))
+            .value_or(*ParseIntervalText(kScreenSaverIntervalDefault));
+    o.interval = std::clamp(std::chrono::seconds(seconds), std::chrono::seconds(1), kMaxInterval);
+    o.listPath = ini.readString(kOptions, kList, "");
+    if (o.listPath.empty()) o.listPath = systemPath + std::string(kDefaultListFile);
+    return o;
+}
+
+std::vector<std::string> ReadListPaths(const std::string& listPath) {
+    WallpaperList list;
+    bool saveImage = true;
+    try {
+        ReadListFile(listPath, list, saveImage);
+    } catch (const std::exception&) {
+        // What was read before the damage is still worth showing.
+    }
+    std::vector<std::string> paths;
+    paths.reserve(list.count());
+    for (std::size_t i = 0; i < list.count(); ++i) paths.push_back(list.at(i).FilePath);
+    return paths;
+}
+
+std::string FindSystemPath() {
+    const std::string registryPath = platform::IniRegistry::DefaultPath();
+    if (!registryPath.empty()) {
+        const platform::IniRegistry registry(registryPath);
+        if (std::optional<std::string> published = registry.readString(platform::kProgramKey, platform::kSystemPathValue)) {
+            std::string path = *published;
+            std::error_code ec;
+            if (!path.empty() && std::filesystem::is_directory(path, ec)) {
+                if (path.back() != '/') path += '/';
+                return path;
+            }
+        }
+    }
+    return platform::PerUserSystemFolder();
+}
+
+Slideshow::Slideshow(std::vector<std::string> paths, SlideshowOptions options, std::string systemPath, Clock clock,
+                     RandomIndex random)
+    : m_paths(std::move(paths)),
+      m_options(std::move(options)),
+      m_systemPath(std::move(systemPath)),
+      m_clock(std::move(clock)),
+      m_random(std::move(random)),
+      m_last(kNone) {
+    if (!m_random) {
+        auto engine = std::make_shared<std::mt19937_64>(std::random_device{}());
+        m_random = [engine](std::size_t count) {
+            return std::uniform_int_distribution<std::size_t>(0, count - 1)(*engine);
+        };
+    }
+    if (!m_paths.empty() && m_options.currIndex >= 0)
+        m_position = (static_cast<std::size_t>(m_options.currIndex) + 1) % m_paths.size();
+}
+
+Slideshow::~Slideshow() {
+    if (m_ahead.valid()) m_ahead.wait();
+}
+
+void Slideshow::place(Slide& slide, render::PixelSize size) const {
+    slide.placement = render::ChoosePlacement(slide.picture.width(), slide.picture.height(), size.width, size.height,
+                                              m_options.stretchLarger, m_options.stretchSmaller, m_options.res1,
+                                              m_options.res2);
+    slide.windowSized = {};
+    if (slide.placement == platform::Placement::Stretched && size.width > 0 && size.height > 0)
+        slide.windowSized = render::ScaleAreaAverage(slide.picture, size.width, size.height, ScalingThreads());
+}
+
+Slideshow::Prepared Slideshow::prepare(const std::string& path, render::PixelSize size) const {
+    Prepared p;
+    p.slide.path = path;
+    try {
+        p.slide.picture = render::ConvertPictureInMemory(path, m_systemPath, m_options.greyScale, m_options.useMask);
+        place(p.slide, size);
+        p.ok = true;
+    } catch (const std::exception&) {
+        p.ok = false;  // unreadable, missing, too large, out of memory: passed over
+    }
+    return p;
+}
+
+std::size_t Slideshow::choose() {
+    const std::size_t n = m_paths.size();
+    if (!m_options.random) {
+        const std::size_t chosen = m_position;
+        m_position = (m_position + 1) % n;
+        return chosen;
+    }
+    if (n == 1) return 0;
+    if (m_last >= n) return std::min(m_random(n), n - 1);
+    // Any but the last one, each as likely.
+    const std::size_t r = std::min(m_random(n - 1), n - 2);
+    return r >= m_last ? r + 1 : r;
+}
+
+void Slideshow::startAhead(render::PixelSize size) {
+    m_aheadIndex = choose();
+    m_aheadSize = size;
+    m_ahead = std::async(std::launch::async, [this, path = m_paths[m_aheadIndex], size] { return prepare(path, size); });
+}
+
+void Slideshow::moveOn(render::PixelSize size) {
+    const auto now = m_clock();
+    if (m_paths.empty()) {
+        m_current = MessageSlide(kNoPicturesText);
+        m_due = now + kIdleWait;
+        return;
+    }
+    // Every picture gets one try per move; the first that can be shown is.
+    for (std::size_t tries = 0; tries < m_paths.size(); ++tries) {
+        if (!m_ahead.valid()) startAhead(size);
+        Prepared p = m_ahead.get();
+        const std::size_t index = m_aheadIndex;
+        if (p.ok && m_aheadSize != size) place(p.slide, size);
+        if (p.ok) {
+            m_current = std::move(p.slide);
+            m_last = index;
+            m_due = now + m_options.interval;
+            startAhead(size);
+            return;
+        }
+    }
+    m_current = MessageSlide(kUnreadablePicturesText);
+    m_due = now + m_options.interval;
+}
+
+bool Slideshow::update(render::PixelSize window) {
+    if (!m_started || m_clock() >= m_due) {
+        m_started = true;
+        m_size = window;
+        moveOn(window);
+        return true;
+    }
+    if (window == m_size) return false;
+    m_size = window;
+    // The picture decoding ahead is placed for the new size when it is due.
+    if (!m_current.path.empty()) place(m_current, window);
+    return true;
+}
+
+std::chrono::milliseconds Slideshow::untilNext() const {
+    if (!m_started) return std::chrono::milliseconds(0);
+    const auto left = m_due - m_clock();
+    if (left <= std::chrono::steady_clock::duration::zero()) return std::chrono::milliseconds(0);
+    return std::chrono::ceil<std::chrono::milliseconds>(left);
+}
+
+}  // namespace kalidrome::screensaver

@@ -1,0 +1,153 @@
+// The companion screen saver as a real process on a private X server, read back by pixels.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "CompanionFixture.h"
+#include "Process.h"
+#include "XvfbServer.h"
+
+namespace kalidrome::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Companion() { return std::string(std::getenv("KALIDROME_BIN_DIR")) + "/System/KDScreensaver"; }
+
+// A window of the test's, as XScreenSaver gives the companion one, with the companion drawing
+// into it.
+class CompanionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!xvfb.ok()) GTEST_SKIP() << xvfb.reason();
+        ASSERT_NE(x.get(), nullptr);
+        Display* dpy = x.get();
+        // White, so that anything the companion draws shows.
+        window = XCreateSimpleWindow(dpy, x.root(), 0, 0, kWidth, kHeight, 0, WhitePixel(dpy, 0), WhitePixel(dpy, 0));
+        XMapWindow(dpy, window);
+        XSync(dpy, False);
+    }
+
+    std::unique_ptr<Process> Start(std::vector<std::string> args = {"--root"}) {
+        auto env = home.environment(xvfb.display());
+        char id[32];
+        std::snprintf(id, sizeof id, "0x%lx", window);
+        env["XSCREENSAVER_WINDOW"] = id;
+        return std::make_unique<Process>(Companion(), args, env, home.dir.file("companion.log"));
+    }
+
+    // Waits until (px, py) of the window shows colour.
+    bool Shows(Rgb colour, int px, int py, int timeoutMs = 5000) {
+        return WaitFor([&] { return Near(x.pixel(window, px, py), colour, 2); }, timeoutMs);
+    }
+
+    std::string Log() const { return ReadFile(home.dir.file("companion.log")); }
+
+    static constexpr int kWidth = 200;
+    static constexpr int kHeight = 150;
+    XvfbServer xvfb{320, 240};
+    XClient x{xvfb.display()};
+    CompanionHome home;
+    Window window = 0;
+};
+
+TEST_F(CompanionTest, DrawsTheListsPicturesInOrderEachForTheInterval) {
+    home.writeList({home.picture("red.bmp", kRed, 40, 30), home.picture("blue.bmp", kBlue, 40, 30)});
+    home.writeSettings("Random=0\nCurrIndex=1\nScreenSaverInterval=1\n");
+    auto companion = Start();
+    ASSERT_TRUE(companion->started());
+    // CurrIndex 1 was the wallpaper last: the list goes on from its start.
+    ASSERT_TRUE(Shows(kRed, kWidth / 2, kHeight / 2)) << Describe(x.pixel(window, kWidth / 2, kHeight / 2)) << Log();
+    // Smaller than the window and than 1024 x 768: centred, unscaled, on black.
+    EXPECT_EQ(Describe(x.pixel(window, kWidth / 2 - 19, kHeight / 2 - 14)), Describe(kRed));
+    EXPECT_EQ(Describe(x.pixel(window, kWidth / 2 - 21, kHeight / 2)), Describe(kBlack));
+    EXPECT_EQ(Describe(x.pixel(window, 2, 2)), Describe(kBlack));
+    EXPECT_TRUE(Shows(kBlue, kWidth / 2, kHeight / 2, 3000)) << "after the interval of one second";
+    EXPECT_TRUE(Shows(kRed, kWidth / 2, kHeight / 2, 3000)) << "and round again";
+    EXPECT_TRUE(companion->running()) << Log();
+}
+
+TEST_F(CompanionTest, StretchesAsTheSettingsSay) {
+    home.writeList({home.picture("green.bmp", kGreen, 40, 30)});
+    home.writeSettings("StretchSmaller=1\n");
+    auto companion = Start();
+    ASSERT_TRUE(Shows(kGreen, 1, 1)) << Describe(x.pixel(window, 1, 1)) << Log();
+    EXPECT_EQ(Describe(x.pixel(window, kWidth - 1, kHeight - 1)), Describe(kGreen));
+}
+
+TEST_F(CompanionTest, AnEmptyListShowsOneLineOnBlack) {
+    home.writeSettings("ScreenSaverInterval=1\n");
+    auto companion = Start();
+    ASSERT_TRUE(Shows(kBlack, 1, 1)) << Log();
+    // Some of the middle row band is text, drawn in white.
+    const bool text = WaitFor(
+        [&] {
+            for (int y = kHeight / 2 - 12; y < kHeight / 2 + 4; ++y)
+                for (int px = 0; px < kWidth; px += 1)
+                    if (Near(x.pixel(window, px, y), kWhite, 0)) return true;
+            return false;
+        },
+        3000);
+    EXPECT_TRUE(text);
+    EXPECT_TRUE(companion->running());
+}
+
+TEST_F(CompanionTest, EndsPromptlyWhenKilledOrWhenItsWindowGoes) {
+    home.writeList({home.picture("red.bmp", kRed, 40, 30)});
+    {
+        auto companion = Start();
+        ASSERT_TRUE(Shows(kRed, kWidth / 2, kHeight / 2)) << Log();
+        companion->signal(SIGTERM);
+        ASSERT_TRUE(companion->waitFinished(1000));
+        EXPECT_EQ(companion->exitCode(), 128 + SIGTERM);
+    }
+    XClearWindow(x.get(), window);  // white again, so that the next picture shows
+    XSync(x.get(), False);
+    auto companion = Start();
+    ASSERT_TRUE(Shows(kRed, kWidth / 2, kHeight / 2)) << Log();
+    XDestroyWindow(x.get(), window);
+    XSync(x.get(), False);
+    ASSERT_TRUE(companion->waitFinished(2000)) << "still running without its window";
+    EXPECT_EQ(companion->exitCode(), 0) << Log();
+}
+
+TEST_F(CompanionTest, OwnWindowAndBadCommandLines) {
+    // A picture a little larger than the window it makes (640 x 480 at the top left of this
+    // 320 x 240 screen): centred, it covers all of the window.
+    home.writeList({home.picture("red.bmp", kRed, 700, 500)});
+    auto own = Start({"-window"});
+    ASSERT_TRUE(WaitFor([&] { return Near(x.pixel(x.root(), 300, 200), kRed, 0); }, 5000)) << Log();
+    EXPECT_TRUE(own->running());
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-window-id", "0x0"}, std::vector<std::string>{"-fullscreen"}}) {
+        auto bad = Start(args);
+        ASSERT_TRUE(bad->waitFinished(3000));
+        EXPECT_EQ(bad->exitCode(), 2);
+        EXPECT_NE(Log().find("Usage: KDScreensaver"), std::string::npos);
+    }
+}
+
+TEST_F(CompanionTest, OnlyReadsTheProgramsFiles) {
+    home.writeList({home.picture("red.bmp", kRed, 40, 30), home.picture("blue.bmp", kBlue, 40, 30)});
+    home.writeSettings("Random=0\nScreenSaverInterval=1\n");
+    auto snapshot = [this] {
+        std::map<std::string, std::pair<std::string, fs::file_time_type>> files;
+        for (const auto& e : fs::recursive_directory_iterator(home.system))
+            if (e.is_regular_file()) files[e.path()] = {ReadFile(e.path()), e.last_write_time()};
+        return files;
+    };
+    const auto before = snapshot();
+    auto companion = Start();
+    ASSERT_TRUE(Shows(kBlue, kWidth / 2, kHeight / 2, 4000)) << Log();
+    companion->signal(SIGTERM);
+    ASSERT_TRUE(companion->waitFinished(1000));
+    EXPECT_EQ(snapshot(), before);
+}
+
+}  // namespace
+}  // namespace kalidrome::test

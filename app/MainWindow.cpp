@@ -28,6 +28,7 @@
 #include "MessageBox.h"
 #include "PreferencesLink.h"
 #include "ProcessInfo.h"
+#include "ScreensaverInstaller.h"
 #include "Settings.h"
 #include "Shell.h"
 #include "ThumbnailMaker.h"
@@ -325,6 +326,7 @@ void MainWindow::wireCommands() {
     connect(m.miSetWallpaper2, &QAction::triggered, this, [this] { m_engine.SetAsWallpaper(); });
     connect(m.actDeleteCurrentWallpaper1, &QAction::triggered, this, [this] { m_engine.DeleteCurrentWallpaper(); });
     connect(m.actEditImage1, &QAction::triggered, this, &MainWindow::editImageCommand);
+    connect(m.actCreateScreensaver1, &QAction::triggered, this, &MainWindow::createScreensaverCommand);
     // A checkable action has already flipped its check mark when triggered reports it:
     // the argument is the opposite of the mark before the click.
     connect(m.actDisableCycling1, &QAction::triggered, this, [this](bool checked) {
@@ -609,6 +611,13 @@ void MainWindow::editImageCommand() {
     auto selected = m_list.selectedEntries();
     if (selected.size() != 1) return;
     platform::OpenWithDefaultHandler(QString::fromStdString(selected.front()->FilePath));
+}
+
+void MainWindow::createScreensaverCommand() {
+    const ScreensaverNotice notice = InstallScreensaverAndTell(
+        ScreensaverPaths::For(systemPath()), [this](std::string_view text) { return translator().Translate(text, "MainForm"); });
+    if (notice.isError) ui::ShowError(this, QString::fromStdString(notice.text));
+    else ui::ShowInformation(this, QString::fromStdString(notice.text));
 }
 
 void MainWindow::startWithWindowsCommand() {

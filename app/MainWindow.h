@@ -119,6 +119,9 @@ public:
     void clearNonExistingCommand();
     void clearAllCommand();
     void editImageCommand();
+    // "&Create Screensaver": installs the companion screen saver (again, over a copy that is
+    // there) and says how that went.
+    void createScreensaverCommand();
     void startWithWindowsCommand();
     // Runs the context menu's opening rules (also done whenever it opens).
     void prepareContextMenu();

@@ -17,6 +17,15 @@ void ApplyLanguageToPreferences(MainWindow& window, PreferencesDialog& dialog) {
     if (!language.empty()) window.ApplyLanguage(language, kPreferencesFormWindow, &dialog);
 }
 
+namespace {
+
+// Boxes go over the open dialog, else over the main window.
+QWidget* BoxParent(MainWindow& window) {
+    return QApplication::activeModalWidget() ? QApplication::activeModalWidget() : &window;
+}
+
+}  // namespace
+
 PreferencesDialog::Hooks PreferencesHooksFor(MainWindow& window) {
     PreferencesDialog::Hooks hooks;
     hooks.systemPath = window.systemPath();
@@ -55,13 +64,14 @@ PreferencesDialog::Hooks PreferencesHooksFor(MainWindow& window) {
     };
     hooks.confirm = [&window](const QString& text) {
         if (ui::NonInteractive()) return false;
-        QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : &window;
-        return QMessageBox::warning(parent, QApplication::applicationName(), text,
+        return QMessageBox::warning(BoxParent(window), QApplication::applicationName(), text,
                                     QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
     };
     hooks.showError = [&window](const QString& text) {
-        QWidget* parent = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : &window;
-        ui::ShowError(parent, text);
+        ui::ShowError(BoxParent(window), text);
+    };
+    hooks.inform = [&window](const QString& text) {
+        ui::ShowInformation(BoxParent(window), text);
     };
     return hooks;
 }

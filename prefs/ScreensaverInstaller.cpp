@@ -94,12 +94,29 @@ std::string ReadSettings(const std::string& path) {
     return content;
 }
 
+// Rewrites XScreenSaver's settings through change; a file that change leaves empty, and that
+// was not empty before, is removed (it was one that installing made).
 void ChangeSettings(const std::string& path, const std::function<std::string(const std::string&)>& change) {
     if (path.empty()) throw std::system_error(ENOENT, std::generic_category(), "HOME");
     const std::string before = ReadSettings(path);
     const std::string after = change(before);
-    if (after != before && !platform::WriteFileAtomically(path, after))
+    if (after == before) return;
+    if (after.empty()) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) ThrowErrno(path);
+        return;
+    }
+    if (!platform::WriteFileAtomically(path, after))
         throw std::system_error(errno ? errno : EIO, std::generic_category(), path);
+}
+
+// The display modes XScreenSaver lists when the user has chosen none; empty when its defaults
+// cannot be read.
+std::string DefaultLines(const ScreensaverPaths& paths) {
+    try {
+        return xscreensaver::DefaultProgramLines(ReadSettings(paths.xscreensaverDefaults));
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 }  // namespace
@@ -128,8 +145,10 @@ InstallResult InstallScreensaver(const ScreensaverPaths& paths, std::string* rea
         const bool wasInstalled = ScreensaverInstalled(paths);
         CopyExecutable(paths.source, paths.destination);
         try {
-            ChangeSettings(paths.xscreensaverFile,
-                           [&](const std::string& text) { return xscreensaver::AddProgram(text, paths.destination); });
+            const std::string defaults = DefaultLines(paths);
+            ChangeSettings(paths.xscreensaverFile, [&](const std::string& text) {
+                return xscreensaver::AddProgram(text, paths.destination, defaults);
+            });
         } catch (...) {
             if (!wasInstalled) ::unlink(paths.destination.c_str());
             throw;
@@ -145,8 +164,10 @@ bool RemoveScreensaver(const ScreensaverPaths& paths) {
     if (paths.destination.empty()) return false;
     if (::unlink(paths.destination.c_str()) != 0 && errno != ENOENT) return false;
     try {
-        ChangeSettings(paths.xscreensaverFile,
-                       [&](const std::string& text) { return xscreensaver::RemoveProgram(text, paths.destination); });
+        const std::string defaults = DefaultLines(paths);
+        ChangeSettings(paths.xscreensaverFile, [&](const std::string& text) {
+            return xscreensaver::RemoveProgram(text, paths.destination, defaults);
+        });
     } catch (const std::exception&) {
         // The copy is gone, so XScreenSaver shows the leftover line as a mode that cannot run;
         // nothing the user could do about it here.
@@ -242,8 +263,48 @@ std::string ShellQuoted(const std::string& command) {
     return quoted + "'";
 }
 
-// The part of a programs line that names our command: the quoted path and the blank after it.
-std::string CommandMark(const std::string& command) { return ShellQuoted(command) + " "; }
+// The program a programs line runs: the first word of its command, unquoted as the shell
+// would, after the "-" that turns a mode off, a visual ("GL:") and a quoted name.
+std::string ProgramOf(std::string_view text) {
+    auto skipBlanks = [&text] {
+        while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    };
+    skipBlanks();
+    if (!text.empty() && text.front() == '-') {
+        text.remove_prefix(1);
+        skipBlanks();
+    }
+    const std::size_t wordEnd = std::min(text.find_first_of(" \t"), text.size());
+    if (wordEnd > 0 && text[wordEnd - 1] == ':' && text.front() != '"') {
+        text.remove_prefix(wordEnd);
+        skipBlanks();
+    }
+    if (!text.empty() && text.front() == '"') {
+        const std::size_t close = text.find('"', 1);
+        text.remove_prefix(close == std::string_view::npos ? text.size() : close + 1);
+        skipBlanks();
+    }
+    std::string word;
+    char quote = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quote) {
+            if (c == quote) quote = 0;
+            else word += c;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else if (c == '\\') {
+            // "\n" ends a command; a backslash at the end continues the line.
+            if (i + 1 >= text.size() || text[i + 1] == 'n') break;
+            word += text[++i];
+        } else if (IsBlank(c)) {
+            break;
+        } else {
+            word += c;
+        }
+    }
+    return word;
+}
 
 std::string_view TextOf(const std::string& text, const Line& line) {
     return std::string_view(text).substr(line.begin, line.end - line.begin);
@@ -253,7 +314,34 @@ std::string_view Ending(const std::string& text, const Line& line) {
     return std::string_view(text).substr(line.end, line.next - line.end);
 }
 
+// A programs entry holding first (a line with its continuation, or nothing) and then the
+// default lines.
+std::string SeededEntry(const std::string& defaultLines, const std::string& first) {
+    std::string entry = std::string(kProgramsKey) + std::string(kHeadContinued) + "\n" + first + defaultLines;
+    if (entry.back() != '\n') entry += '\n';
+    return entry;
+}
+
 }  // namespace
+
+std::string DefaultProgramLines(const std::string& defaultsContent) {
+    const std::vector<Line> lines = SplitLines(defaultsContent);
+    bool continued = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const bool startsResource = !continued;
+        continued = Continues(defaultsContent, lines[i]);
+        if (!startsResource || !continued) continue;
+        std::string_view text = TextOf(defaultsContent, lines[i]);
+        while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+        if (text.rfind("*programs:", 0) != 0) continue;
+        std::size_t last = i;
+        while (last + 1 < lines.size() && Continues(defaultsContent, lines[last])) ++last;
+        std::string out;
+        for (std::size_t k = i + 1; k <= last; ++k) out += std::string(TextOf(defaultsContent, lines[k])) + "\n";
+        return out;
+    }
+    return {};
+}
 
 std::string ProgramLine(const std::string& command) {
     if (command.find_first_of("\\\n\r") != std::string::npos)
@@ -265,13 +353,15 @@ bool ListsProgram(const std::string& content, const std::string& command) {
     const std::vector<Line> lines = SplitLines(content);
     const Entry entry = FindPrograms(content, lines);
     if (entry.head == std::string::npos) return false;
-    const std::string mark = CommandMark(command);
-    for (std::size_t i = entry.head; i <= entry.last; ++i)
-        if (TextOf(content, lines[i]).find(mark) != std::string_view::npos) return true;
+    for (std::size_t i = entry.head; i <= entry.last; ++i) {
+        std::string_view text = TextOf(content, lines[i]);
+        if (i == entry.head) text = std::string_view(content).substr(entry.keyEnd, lines[i].end - entry.keyEnd);
+        if (ProgramOf(text) == command) return true;
+    }
     return false;
 }
 
-std::string AddProgram(const std::string& content, const std::string& command) {
+std::string AddProgram(const std::string& content, const std::string& command, const std::string& defaultLines) {
     const std::string line = ProgramLine(command);
     if (ListsProgram(content, command)) return content;
     const std::vector<Line> lines = SplitLines(content);
@@ -279,41 +369,42 @@ std::string AddProgram(const std::string& content, const std::string& command) {
     if (entry.head == std::string::npos) {
         std::string out = content;
         if (!out.empty() && out.back() != '\n') out += '\n';
-        return out + std::string(kProgramsKey) + std::string(kHeadContinued) + "\n" + line + "\n";
+        if (defaultLines.empty()) return out + std::string(kProgramsKey) + std::string(kHeadContinued) + "\n" + line + "\n";
+        return out + SeededEntry(defaultLines, line + "\\\n");
     }
     const Line& head = lines[entry.head];
-    std::string_view rest = std::string_view(content).substr(entry.keyEnd, head.end - entry.keyEnd);
-    std::size_t blanks = 0;
-    while (blanks < rest.size() && IsBlank(rest[blanks])) ++blanks;
-    rest.remove_prefix(blanks);
-    std::string out = content.substr(0, head.next);
-    if (rest == "\\") {
-        // The commands start on the next line, as XScreenSaver writes the entry: ours goes first.
-        return out + line + "\\\n" + content.substr(head.next);
+    const std::string_view headEnding = Ending(content, head);
+    const std::string newLine = headEnding.empty() ? std::string("\n") : std::string(headEnding);
+    if (Continues(content, head)) {
+        // Ours goes right after the head line: first, when the head holds no command of its
+        // own, as XScreenSaver writes the entry.
+        return content.substr(0, head.next) + line + "\\" + newLine + content.substr(head.next);
     }
-    // The head holds a command of its own (or nothing): it moves to a line of its own after ours.
-    std::string ending(Ending(content, head));
-    if (ending.empty()) ending = "\n";
-    out = content.substr(0, entry.keyEnd) + std::string(kHeadContinued) + ending;
-    if (rest.empty()) return out + line + ending + content.substr(head.next);
-    return out + line + "\\" + ending + "\t\t" + std::string(rest) + ending + content.substr(head.next);
+    // A one-line entry continues into ours, after its command when it has one.
+    const bool hasCommand = !ProgramOf(std::string_view(content).substr(entry.keyEnd, head.end - entry.keyEnd)).empty();
+    return content.substr(0, head.end) + (hasCommand ? "\\n\\" : "\\") + newLine + line + std::string(headEnding) +
+           content.substr(head.next);
 }
 
-std::string RemoveProgram(const std::string& content, const std::string& command) {
+std::string RemoveProgram(const std::string& content, const std::string& command, const std::string& defaultLines) {
     const std::vector<Line> lines = SplitLines(content);
     const Entry entry = FindPrograms(content, lines);
     if (entry.head == std::string::npos) return content;
-    const std::string mark = CommandMark(command);
     std::vector<bool> drop(lines.size(), false);
     std::size_t last = entry.last;
     for (std::size_t i = entry.last; i > entry.head; --i) {
-        if (TextOf(content, lines[i]).find(mark) == std::string_view::npos) continue;
+        if (ProgramOf(TextOf(content, lines[i])) != command) continue;
         drop[i] = true;
         if (i == last) last = i - 1;
     }
-    // The line that now ends the entry must not continue it into the next resource.
+    // The line that now ends the entry must not continue it into the next resource. A head
+    // that AddProgram continued after its command loses the separator it was given too.
     std::size_t cut = std::string::npos;
-    if (last != entry.last && Continues(content, lines[last])) cut = lines[last].end - 1;
+    if (last != entry.last && Continues(content, lines[last])) {
+        cut = lines[last].end - 1;
+        const std::string_view text = TextOf(content, lines[last]);
+        if (last == entry.head && text.size() >= 3 && text.substr(text.size() - 3) == "\\n\\") cut -= 2;
+    }
     // An entry this file made, left with nothing but its head, goes as a whole.
     bool dropHead = false;
     if (last == entry.head && cut != std::string::npos) {
@@ -334,6 +425,16 @@ std::string RemoveProgram(const std::string& content, const std::string& command
             out.append(content, line.begin, line.next - line.begin);
         }
     }
+    // A dropped last line without a line break of its own took the one before it along.
+    if (!lines.empty() && drop.back() && lines.back().next == lines.back().end) {
+        if (!out.empty() && out.back() == '\n') out.pop_back();
+        if (!out.empty() && out.back() == '\r') out.pop_back();
+    }
+    // An entry that AddProgram appended, holding nothing but the defaults it started from.
+    const std::string seeded = defaultLines.empty() ? std::string() : SeededEntry(defaultLines, "");
+    if (!seeded.empty() && out.size() >= seeded.size() && out.compare(out.size() - seeded.size(), seeded.size(), seeded) == 0 &&
+        (out.size() == seeded.size() || out[out.size() - seeded.size() - 1] == '\n'))
+        out.resize(out.size() - seeded.size());
     return out;
 }
 

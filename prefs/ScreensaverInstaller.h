@@ -32,6 +32,9 @@ struct ScreensaverPaths {
     std::string destination;
     // XScreenSaver's per-user settings, "$HOME/.xscreensaver".
     std::string xscreensaverFile;
+    // XScreenSaver's installed defaults, whose list of display modes a new programs entry
+    // in xscreensaverFile starts from.
+    std::string xscreensaverDefaults = "/etc/X11/app-defaults/XScreenSaver";
 
     // From the environment; destination and xscreensaverFile are empty when HOME (and, for
     // the destination, XDG_DATA_HOME) is not an absolute path.
@@ -73,13 +76,21 @@ namespace xscreensaver {
 // The programs line that runs command (an absolute path; quoted for the shell when needed).
 std::string ProgramLine(const std::string& command);
 
-// content with a line for command added at the top of the programs entry, or with a new
-// programs entry appended when there is none. Unchanged when command is listed already.
-std::string AddProgram(const std::string& content, const std::string& command);
+// The lines of the programs resource ("*programs:") of XScreenSaver's defaults file after its
+// first line, each ending with a line break; empty when there is none.
+std::string DefaultProgramLines(const std::string& defaultsContent);
 
-// content without the programs lines that run command. Removing a line added by AddProgram
-// gives the content back byte for byte.
-std::string RemoveProgram(const std::string& content, const std::string& command);
+// content with a line for command added at the top of the programs entry. A file without a
+// programs entry gets one appended, holding that line and then defaultLines (the modes
+// XScreenSaver lists when the user has chosen none), so that the user's list keeps them.
+// Unchanged when command is listed already.
+std::string AddProgram(const std::string& content, const std::string& command, const std::string& defaultLines = {});
+
+// content without the programs lines that run command; an entry that AddProgram appended
+// goes as a whole when nothing but defaultLines is left in it. Removing what AddProgram
+// added gives the content back byte for byte.
+std::string RemoveProgram(const std::string& content, const std::string& command,
+                          const std::string& defaultLines = {});
 
 // Whether the programs entry has a line that runs command.
 bool ListsProgram(const std::string& content, const std::string& command);

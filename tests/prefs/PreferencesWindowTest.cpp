@@ -15,15 +15,18 @@
 #include <functional>
 
 #include "Autostart.h"
+#include "EnvOverride.h"
 #include "FakeDesktop.h"
 #include "FakeRegistry.h"
 #include "FileDialogs.h"
 #include "IniFile.h"
 #include "LocalClock.h"
+#include "MainMenus.h"
 #include "MainWindow.h"
 #include "MainWindowFixture.h"
 #include "QtWait.h"
 #include "RuleEditor.h"
+#include "ScreensaverInstaller.h"
 #include "TempDir.h"
 
 namespace {
@@ -136,6 +139,46 @@ TEST_F(PreferencesWindowTest, ARuleMadeInTheDialogFiresInTheRunningProgram) {
     ASSERT_TRUE(ProcessEventsUntil([&] { return desktop.calls().size() > before; }, 15000));
     EXPECT_EQ(desktop.calls().size(), before + 1);
     EXPECT_EQ(settings().readInteger("DefiniteDate", "LastChangeHourFirstMin0", -9), 12);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace kalidrome;
+
+TEST_F(PreferencesWindowTest, CreateScreensaverInstallsAgainAndNeverRemoves) {
+    kalidrome::test::EnvOverride home("HOME", dir.file("home").c_str());
+    kalidrome::test::EnvOverride data("XDG_DATA_HOME", nullptr);
+    kalidrome::test::EnvOverride quiet("KALIDROME_NONINTERACTIVE", "1");  // boxes go to standard error
+    MainWindow& w = create();
+    const ScreensaverPaths paths = ScreensaverPaths::For(system);
+    const std::string done = "kalidrome: To enable Kalidrome's Screensaver, go to Control Panel|Display \n"
+                             "and choose KDScreensaver from the list.\n";
+    const std::string failed = "kalidrome: Could not create the Screensaver. Please reinstall Kalidrome.\n";
+    const struct {
+        const char* name;
+        const char* source;  // nullptr: none in the System folder
+        const char* told;
+        const char* installedCopy;
+    } steps[] = {
+        {"no companion in the System folder", nullptr, failed.c_str(), nullptr},
+        {"installs", "first", done.c_str(), "first"},
+        {"installs again over the copy", "second", done.c_str(), "second"},
+        {"the source gone: the copy stays", nullptr, failed.c_str(), "second"},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.name);
+        if (s.source) WriteFile(paths.source, s.source);
+        else std::filesystem::remove(paths.source);
+        testing::internal::CaptureStderr();
+        w.menus().actCreateScreensaver1->trigger();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), s.told);
+        EXPECT_EQ(ScreensaverInstalled(paths), s.installedCopy != nullptr);
+        if (s.installedCopy) {
+            EXPECT_EQ(kalidrome::test::ReadFile(paths.destination), s.installedCopy);
+        }
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "EnvOverride.h"
 #include "IniFile.h"
 #include "PreferencesDialog.h"
 #include "RuleEditor.h"
@@ -52,6 +53,7 @@ protected:
             return a;
         };
         hooks.showError = [this](const QString& text) { errors.push_back(text.toStdString()); };
+        hooks.inform = [this](const QString& text) { informed.push_back(text.toStdString()); };
         dialog = std::make_unique<PreferencesDialog>(std::move(hooks));
         return *dialog;
     }
@@ -78,6 +80,9 @@ protected:
     }
 
     TempDir dir;
+    // The user's home (where the screen saver is installed), inside the temporary folder.
+    EnvOverride home{"HOME", dir.file("home").c_str()};
+    EnvOverride dataHome{"XDG_DATA_HOME", nullptr};
     std::string system;
     std::function<std::string(std::string_view)> translate;  // empty: English
     std::unique_ptr<PreferencesDialog> dialog;
@@ -86,6 +91,7 @@ protected:
     std::vector<QString> confirmTexts;
     std::deque<bool> answers;
     std::vector<std::string> errors;
+    std::vector<std::string> informed;
 };
 
 }  // namespace kalidrome::test

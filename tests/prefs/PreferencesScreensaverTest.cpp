@@ -1,0 +1,87 @@
+// The Screensaver page's button: installing and removing the companion screen saver.
+
+#include <filesystem>
+
+#include "PrefsFixture.h"
+#include "ScreensaverInstaller.h"
+
+namespace kalidrome::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PreferencesScreensaverTest : public PrefsFixture {
+protected:
+    PreferencesScreensaverTest() { WriteFile(system + "KDScreensaver", "#!/bin/sh\n"); }
+
+    ScreensaverPaths paths() const { return ScreensaverPaths::For(system); }
+    std::string label() const { return child<QLabel>("lblScreenSaver1")->text().toStdString(); }
+    std::string caption() const { return button("btnCreateScreensaver1")->text().toStdString(); }
+    void press() { button("btnCreateScreensaver1")->click(); }
+};
+
+constexpr const char* kCreateLabel = "Click here to create a new screensaver which cycles through your pictures.";
+constexpr const char* kDeleteLabel = "Click here to delete the Kalidrome screensaver.";
+
+TEST_F(PreferencesScreensaverTest, PressingTwiceInstallsThenRemovesAndTheTextsFollow) {
+    open();
+    EXPECT_EQ(label(), kCreateLabel);
+    EXPECT_EQ(caption(), "&Create Screensaver");
+
+    press();
+    EXPECT_TRUE(ScreensaverInstalled(paths()));
+    EXPECT_EQ(label(), kDeleteLabel);
+    EXPECT_EQ(caption(), "&Delete Screensaver");
+    ASSERT_EQ(informed.size(), 1u);
+    EXPECT_EQ(informed[0], "To enable Kalidrome's Screensaver, go to Control Panel|Display \n"
+                           "and choose KDScreensaver from the list.");
+
+    press();
+    EXPECT_FALSE(ScreensaverInstalled(paths()));
+    EXPECT_EQ(label(), kCreateLabel);
+    EXPECT_EQ(caption(), "&Create Screensaver");
+    EXPECT_EQ(informed.size(), 1u) << "removing says nothing";
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(PreferencesScreensaverTest, OpeningWhileInstalledOffersRemovalInTheCurrentLanguage) {
+    ASSERT_EQ(InstallScreensaver(paths()), InstallResult::Installed);
+    translate = [](std::string_view text) {
+        if (text == "&Delete Screensaver") return std::string("Bildschirmschoner &l\xC3\xB6schen");
+        if (text == kDeleteLabel) return std::string("Hier klicken, um den Bildschirmschoner zu l\xC3\xB6schen.");
+        return std::string(text);
+    };
+    open();
+    EXPECT_EQ(caption(), "Bildschirmschoner &l\xC3\xB6schen");
+    EXPECT_EQ(label(), "Hier klicken, um den Bildschirmschoner zu l\xC3\xB6schen.");
+}
+
+TEST_F(PreferencesScreensaverTest, WithoutTheSourceAnInstalledCopyIsStillRemoved) {
+    ASSERT_EQ(InstallScreensaver(paths()), InstallResult::Installed);
+    fs::remove(system + "KDScreensaver");
+    open();
+    press();
+    EXPECT_FALSE(ScreensaverInstalled(paths()));
+    EXPECT_TRUE(errors.empty());
+
+    press();  // nothing to install from now
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Could not create the Screensaver. Please reinstall Kalidrome.");
+    EXPECT_TRUE(informed.empty());
+    EXPECT_EQ(caption(), "&Create Screensaver");
+}
+
+TEST_F(PreferencesScreensaverTest, AFailedCopyIsAnErrorNotASuccess) {
+    fs::create_directories(dir.file("home/.local/share"));
+    WriteFile(dir.file("home/.local/share/kalidrome-screensaver"), "in the way");
+    open();
+    press();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Could not create the Screensaver. Please reinstall Kalidrome.");
+    EXPECT_TRUE(informed.empty());
+    EXPECT_EQ(label(), kCreateLabel);
+    EXPECT_EQ(caption(), "&Create Screensaver");
+}
+
+}  // namespace
+}  // namespace kalidrome::test

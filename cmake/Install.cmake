@@ -1,5 +1,6 @@
 # Installation in the usual layout, and the Debian package cpack makes from it:
 #   bin/kalidrome
+#   libexec/kalidrome/KDScreensaver  the companion screen saver
 #   share/kalidrome/                 installation data (language files, overlay bitmaps),
 #                                    the seed of each user's System folder
 #   share/applications/              the launcher
@@ -18,18 +19,19 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
 set(KALIDROME_APP_ID io.github.kalidrome.Kalidrome)
 set(KALIDROME_DESKTOP_DATA ${CMAKE_SOURCE_DIR}/data/desktop)
 
-if(NOT CMAKE_INSTALL_BINDIR STREQUAL "bin" OR NOT CMAKE_INSTALL_DATADIR STREQUAL "share")
-  message(WARNING "Kalidrome looks for its installed data at ../share/kalidrome beside its bin folder; "
-                  "CMAKE_INSTALL_BINDIR=${CMAKE_INSTALL_BINDIR} and CMAKE_INSTALL_DATADIR=${CMAKE_INSTALL_DATADIR} "
-                  "will leave a new user's System folder without language files.")
+if(NOT CMAKE_INSTALL_BINDIR STREQUAL "bin" OR NOT CMAKE_INSTALL_DATADIR STREQUAL "share"
+   OR NOT CMAKE_INSTALL_LIBEXECDIR STREQUAL "libexec")
+  message(WARNING "Kalidrome looks for its installed data at ../share/kalidrome and ../libexec/kalidrome "
+                  "beside its bin folder; CMAKE_INSTALL_BINDIR=${CMAKE_INSTALL_BINDIR}, "
+                  "CMAKE_INSTALL_DATADIR=${CMAKE_INSTALL_DATADIR} and CMAKE_INSTALL_LIBEXECDIR=${CMAKE_INSTALL_LIBEXECDIR} "
+                  "will leave a new user's System folder without language files or screen saver.")
 endif()
 
 install(TARGETS kalidrome RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/System/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kalidrome)
-# The companion screen saver, once it is built.
-if(TARGET kalidrome_screensaver)
-  install(TARGETS kalidrome_screensaver RUNTIME DESTINATION ${CMAKE_INSTALL_DATADIR}/kalidrome)
-endif()
+# The companion screen saver, a program of its own: in libexec/kalidrome, from where each
+# user's System folder gets it (see platform/SystemFolder.h).
+install(TARGETS kalidrome_screensaver RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/kalidrome)
 
 install(FILES ${KALIDROME_DESKTOP_DATA}/${KALIDROME_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${KALIDROME_DESKTOP_DATA}/${KALIDROME_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

@@ -38,10 +38,24 @@ std::string WithoutSlash(std::string path) {
     return path;
 }
 
-SystemFolderChoice PerUser(const std::string& besideFallback, const std::string& seedFrom) {
+SystemFolderChoice PerUser(const std::string& besideFallback, const std::string& seedFrom,
+                           const std::string& programsFrom = {}) {
     const std::string folder = PerUserSystemFolder();
-    if (folder.empty()) return {besideFallback, {}, false};
-    return {folder, seedFrom, true};
+    if (folder.empty()) return {besideFallback, {}, false, {}};
+    return {folder, seedFrom, true, programsFrom};
+}
+
+// The programs of from, copied over older copies in to (a new install brings a new
+// companion screen saver).
+void UpdatePrograms(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    fs::directory_iterator it(from, ec);
+    int entries = 0;
+    for (; !ec && it != fs::directory_iterator() && ++entries <= kMaxSeedEntries; it.increment(ec)) {
+        std::error_code ignored;
+        if (fs::is_regular_file(it->symlink_status(ignored)))
+            fs::copy_file(it->path(), to / it->path().filename(), fs::copy_options::update_existing, ignored);
+    }
 }
 
 // Copies what to lacks of from, down to kMaxSeedDepth levels; entries counts what was
@@ -86,14 +100,15 @@ SystemFolderChoice ChooseSystemFolder(const std::string& executableFolder) {
     const std::string besideFolder = WithoutSlash(beside);
     const std::string installed = WithSlash(exeFolder) + kInstalledDataFromBin;
     const bool haveInstalled = IsFolder(installed);
+    const std::string programs = WithSlash(exeFolder) + kInstalledProgramsFromBin;
 
     if (IsFolder(besideFolder)) {
-        if (Writable(besideFolder)) return {beside, {}, false};
+        if (Writable(besideFolder)) return {beside, {}, false, {}};
         // A read-only portable copy (a CD, a shared folder): its files start the user's.
-        return PerUser(beside, haveInstalled ? installed : besideFolder);
+        return haveInstalled ? PerUser(beside, installed, programs) : PerUser(beside, besideFolder);
     }
-    if (haveInstalled) return PerUser(beside, installed);
-    if (Writable(exeFolder)) return {beside, {}, false};
+    if (haveInstalled) return PerUser(beside, installed, programs);
+    if (Writable(exeFolder)) return {beside, {}, false, {}};
     return PerUser(beside, {});
 }
 
@@ -107,6 +122,7 @@ bool PrepareSystemFolder(const SystemFolderChoice& choice) {
         int entries = 0;
         Seed(choice.seedFrom, folder, folder, 0, entries);
     }
+    if (!choice.programsFrom.empty() && IsFolder(choice.programsFrom)) UpdatePrograms(choice.programsFrom, folder);
     return true;
 }
 

@@ -21,10 +21,15 @@ struct SystemFolderChoice {
     std::string path;          // ends with "/"
     std::string seedFrom;      // a folder whose files the System folder gets when missing; "" for none
     bool perUser = false;      // path is the per-user folder
+    // A folder whose programs (the companion screen saver) the System folder gets, and gets
+    // again when the folder's copy is newer; "" for none.
+    std::string programsFrom;
 };
 
 // The installed data relative to the executable's folder.
 inline constexpr const char* kInstalledDataFromBin = "../share/kalidrome";
+// The installed helper programs relative to the executable's folder.
+inline constexpr const char* kInstalledProgramsFromBin = "../libexec/kalidrome";
 
 // executableFolder without a trailing "/". The per-user folder comes from XDG_DATA_HOME
 // (when absolute) or HOME; with neither, the choice stays beside the executable, where
@@ -37,7 +42,8 @@ std::string PerUserSystemFolder();
 
 // Makes the chosen folder (with its parents, for the per-user one; one level beside the
 // executable) and copies in the regular files of seedFrom it does not have yet, folders
-// included, never following a symbolic link and never overwriting. Failures are left
+// included, never following a symbolic link and never overwriting; then the regular files
+// of programsFrom that it lacks or holds an older copy of. Failures are left
 // for the first write to report; returns false when the folder is not there afterwards.
 bool PrepareSystemFolder(const SystemFolderChoice& choice);
 

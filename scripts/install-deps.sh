@@ -29,6 +29,8 @@ test_packages=(
   sway swaybg grim
   # Desktop tests: an LXQt desktop (pcmanfm-qt --desktop) on Xvfb.
   pcmanfm-qt
+  # Screen-saver tests: XScreenSaver running the companion on Xvfb, with its list of modes.
+  xscreensaver xscreensaver-data
   # Install tests: the launcher's and the metainfo's validators, the Debian package's checker.
   desktop-file-utils appstream lintian
 )

@@ -76,6 +76,7 @@ protected:
 
 TEST_F(InstallTest, LaysOutTheUsualFolders) {
     EXPECT_TRUE(Installed(installed("bin/kalidrome")));
+    EXPECT_TRUE(Installed(installed("libexec/kalidrome/KDScreensaver"))) << "the companion screen saver";
     for (const char* data : {"English.lng", "Deutsch.lng", "Images/Bottom.bmp", "Images/Right.bmp"})
         EXPECT_TRUE(fs::is_regular_file(installed("share/kalidrome/") + data)) << data;
     EXPECT_TRUE(fs::is_regular_file(installed("share/applications/") + kAppId + ".desktop"));
@@ -142,6 +143,8 @@ TEST_F(InstallTest, InstalledProgramKeepsItsSystemFolderWithTheUser) {
     ASSERT_TRUE(WaitFor([&] { return traced("running"); }, 15000)) << ReadFile(dir.file("kalidrome.log"));
     for (const char* seeded : {"English.lng", "Deutsch.lng", "Images/Bottom.bmp", "Images/Right.bmp"})
         EXPECT_EQ(ReadFile(system + seeded), ReadFile(installed("share/kalidrome/") + seeded)) << seeded;
+    EXPECT_EQ(ReadFile(system + "KDScreensaver"), ReadFile(installed("libexec/kalidrome/KDScreensaver")));
+    EXPECT_EQ(::access((system + "KDScreensaver").c_str(), X_OK), 0);
     EXPECT_NE(ReadFile(system + "Startup.ini").find("Handle=" + std::to_string(program.pid())), std::string::npos);
     EXPECT_TRUE(fs::exists(system + "Settings.ini"));
     const std::string registry = ReadFile(dir.file("config/kalidrome/registry.ini"));
@@ -179,6 +182,7 @@ TEST_F(InstallTest, DebianPackageIsLintianClean) {
     ASSERT_EQ(RunTool("/usr/bin/dpkg-deb", {"--contents", deb}, dir.file("contents.log"), &contents), 0) << contents;
     const std::vector<std::string> carried = {
         "./usr/bin/kalidrome",
+        "./usr/libexec/kalidrome/KDScreensaver",
         "./usr/share/kalidrome/English.lng",
         "./usr/share/applications/" + std::string(kAppId) + ".desktop",
         "./usr/share/icons/hicolor/48x48/apps/kalidrome.png",

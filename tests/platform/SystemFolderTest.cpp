@@ -166,8 +166,38 @@ TEST_F(SystemFolderTest, PreparingReportsAFolderThatCannotBeMade) {
     EXPECT_FALSE(platform::PrepareSystemFolder(choice));
 
     // Beside the executable only one level is made, as a portable copy always did.
-    EXPECT_TRUE(platform::PrepareSystemFolder({bin() + "/System/", "", false}));
-    EXPECT_FALSE(platform::PrepareSystemFolder({bin() + "/no/such/System/", "", false}));
+    EXPECT_TRUE(platform::PrepareSystemFolder({bin() + "/System/", "", false, ""}));
+    EXPECT_FALSE(platform::PrepareSystemFolder({bin() + "/no/such/System/", "", false, ""}));
+}
+
+}  // namespace
+
+namespace {
+
+// The companion screen saver of an installed copy lives in prefix/libexec/kalidrome; each
+// user's System folder gets it, executable, and gets it again from a newer install.
+TEST_F(SystemFolderTest, InstalledProgramsComeAlongAndANewerInstallReplacesThem) {
+    fs::create_directories(installed());
+    const std::string programs = dir.file("prefix/libexec/kalidrome");
+    fs::create_directories(programs);
+    WriteFile(programs + "/KDScreensaver", "first");
+    fs::permissions(programs + "/KDScreensaver", fs::perms(0755));
+
+    const platform::SystemFolderChoice choice = platform::ChooseSystemFolder(bin());
+    EXPECT_EQ(choice.programsFrom, bin() + "/../libexec/kalidrome");
+    ASSERT_TRUE(platform::PrepareSystemFolder(choice));
+    EXPECT_EQ(ReadFile(perUser() + "KDScreensaver"), "first");
+    EXPECT_EQ(fs::status(perUser() + "KDScreensaver").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+
+    // The same install again leaves the copy alone; a newer one replaces it.
+    WriteFile(perUser() + "KDScreensaver", "the user's copy");
+    fs::last_write_time(perUser() + "KDScreensaver", fs::last_write_time(programs + "/KDScreensaver") + std::chrono::hours(1));
+    ASSERT_TRUE(platform::PrepareSystemFolder(choice));
+    EXPECT_EQ(ReadFile(perUser() + "KDScreensaver"), "the user's copy");
+    WriteFile(programs + "/KDScreensaver", "second");
+    fs::last_write_time(programs + "/KDScreensaver", fs::last_write_time(perUser() + "KDScreensaver") + std::chrono::hours(1));
+    ASSERT_TRUE(platform::PrepareSystemFolder(choice));
+    EXPECT_EQ(ReadFile(perUser() + "KDScreensaver"), "second");
 }
 
 }  // namespace

@@ -54,8 +54,7 @@ public:
         return {{"DISPLAY", display},
                 {"HOME", home},
                 {"XDG_CONFIG_HOME", home + "/.config"},
-                {"XDG_DATA_HOME", home + "/.local/share"},
-                {"WAYLAND_DISPLAY", ""}};
+                {"XDG_DATA_HOME", home + "/.local/share"}};
     }
 
     TempDir dir;

@@ -1,5 +1,7 @@
 #include "AtomicFile.h"
 
+#include "UniqueFd.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -180,6 +182,10 @@ void AtomicFile::resize(std::uint64_t size) {
     if (::ftruncate(openFd(), static_cast<off_t>(size)) != 0) ThrowErrno(errno);
 }
 
+void AtomicFile::setPermissions(unsigned mode) {
+    if (::fchmod(openFd(), static_cast<mode_t>(mode & 07777)) != 0) ThrowErrno(errno);
+}
+
 void AtomicFile::commit(Sync sync) {
     const int fd = openFd();
     if (sync == Sync::Yes && ::fsync(fd) != 0) ThrowErrno(errno);
@@ -268,6 +274,26 @@ FileLock::FileLock(const std::string& path, std::chrono::milliseconds wait) {
 
 FileLock::~FileLock() {
     if (m_fd >= 0) ::close(m_fd);  // closing the last descriptor releases the lock
+}
+
+void CopyFileAtomically(const std::string& source, const std::string& destination, unsigned mode) {
+    // O_NONBLOCK: opening a FIFO for reading must not wait for a writer.
+    const UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!in.valid()) ThrowErrno(errno);
+    struct stat st {};
+    if (::fstat(in.get(), &st) != 0) ThrowErrno(errno);
+    if (!S_ISREG(st.st_mode)) ThrowErrno(EINVAL);
+    AtomicFile out(destination);
+    out.setPermissions(mode);
+    std::vector<char> buffer(std::size_t{1} << 16);
+    for (;;) {
+        const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) ThrowErrno(errno);
+        if (got == 0) break;
+        out.write(buffer.data(), static_cast<std::size_t>(got));
+    }
+    out.commit(AtomicFile::Sync::Yes);
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view content) {

@@ -44,6 +44,8 @@ public:
     void writeAt(const struct iovec* parts, int count, std::uint64_t offset);
     // Sets the file's length, so that positioned writes can land anywhere in it.
     void resize(std::uint64_t size);
+    // Gives the new file these permission bits instead of the old file's.
+    void setPermissions(unsigned mode);
     void commit(Sync sync = Sync::No);
 
     // The file that commit() replaces (after following a link).
@@ -88,6 +90,12 @@ public:
 private:
     int m_fd = -1;
 };
+
+// Copies the regular file source over destination through AtomicFile, flushed to the disk,
+// with the permission bits given: the destination holds the old file or the whole copy,
+// never a part. A source that is not a regular file (a FIFO, a device) is refused with
+// EINVAL without waiting on it. Throws std::system_error.
+void CopyFileAtomically(const std::string& source, const std::string& destination, unsigned mode);
 
 // Replaces path with exactly content through AtomicFile, without flushing to the disk.
 // Returns false on any failure, leaving the target as it was and no new file behind.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "AtomicFile.h"
 #include "ProcessInfo.h"
 
 namespace kalidrome::platform {
@@ -45,16 +46,31 @@ SystemFolderChoice PerUser(const std::string& besideFallback, const std::string&
     return {folder, seedFrom, true, programsFrom};
 }
 
-// The programs of from, copied over older copies in to (a new install brings a new
-// companion screen saver).
+// The programs of from, copied to to when it lacks them or holds another version (another
+// size or time: a new install brings a new companion screen saver). Each copy lands whole
+// or not at all and takes its source's time, so the next start finds it current.
 void UpdatePrograms(const fs::path& from, const fs::path& to) {
     std::error_code ec;
     fs::directory_iterator it(from, ec);
     int entries = 0;
     for (; !ec && it != fs::directory_iterator() && ++entries <= kMaxSeedEntries; it.increment(ec)) {
-        std::error_code ignored;
-        if (fs::is_regular_file(it->symlink_status(ignored)))
-            fs::copy_file(it->path(), to / it->path().filename(), fs::copy_options::update_existing, ignored);
+        std::error_code error;
+        const fs::file_status status = it->symlink_status(error);
+        if (error || !fs::is_regular_file(status)) continue;
+        const auto sourceTime = it->last_write_time(error);
+        const auto sourceSize = it->file_size(error);
+        if (error) continue;
+        const fs::path target = to / it->path().filename();
+        std::error_code targetError;
+        if (fs::last_write_time(target, targetError) == sourceTime && fs::file_size(target, targetError) == sourceSize &&
+            !targetError)
+            continue;
+        try {
+            CopyFileAtomically(it->path(), target, static_cast<unsigned>(status.permissions() & fs::perms::all));
+            fs::last_write_time(target, sourceTime, error);
+        } catch (const std::system_error&) {
+            // Left for the installer to report: it finds no companion to install.
+        }
     }
 }
 

@@ -22,7 +22,7 @@ struct SystemFolderChoice {
     std::string seedFrom;      // a folder whose files the System folder gets when missing; "" for none
     bool perUser = false;      // path is the per-user folder
     // A folder whose programs (the companion screen saver) the System folder gets, and gets
-    // again when the folder's copy is newer; "" for none.
+    // again when the folder holds another version; "" for none.
     std::string programsFrom;
 };
 
@@ -43,7 +43,7 @@ std::string PerUserSystemFolder();
 // Makes the chosen folder (with its parents, for the per-user one; one level beside the
 // executable) and copies in the regular files of seedFrom it does not have yet, folders
 // included, never following a symbolic link and never overwriting; then the regular files
-// of programsFrom that it lacks or holds an older copy of. Failures are left
+// of programsFrom that it lacks or holds another version of (another size or time). Failures are left
 // for the first write to report; returns false when the folder is not there afterwards.
 bool PrepareSystemFolder(const SystemFolderChoice& choice);
 

@@ -19,8 +19,9 @@ namespace kalidrome {
 
 namespace {
 
-// A settings file larger than this is no XScreenSaver file we would edit.
-constexpr std::size_t kMaxSettingsBytes = std::size_t{4} << 20;
+// A settings file larger than this is no XScreenSaver file we would edit (XScreenSaver
+// writes some 20 KB).
+constexpr std::size_t kMaxSettingsBytes = std::size_t{1} << 20;
 
 std::string WithSlash(std::string folder) {
     if (folder.empty() || folder.back() != '/') folder += '/';
@@ -36,51 +37,27 @@ std::string AbsoluteVariable(const char* name) {
     throw std::system_error(errno, std::generic_category(), what);
 }
 
-// Copies source to a new file beside destination, executable, then renames it into place.
+// The new copy goes to a file beside the destination, made executable, and is renamed into
+// place, so a half-written copy never counts as installed.
 void CopyExecutable(const std::string& source, const std::string& destination) {
-    const platform::UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!in.valid()) ThrowErrno(source);
-    struct stat st {};
-    if (::fstat(in.get(), &st) != 0) ThrowErrno(source);
-    if (!S_ISREG(st.st_mode)) throw std::system_error(EINVAL, std::generic_category(), source);
-
     const std::filesystem::path folder = std::filesystem::path(destination).parent_path();
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) throw std::system_error(ec, folder.string());
-
-    std::string temporary = (folder / ("." + std::string(kScreensaverFile) + ".XXXXXX")).string();
-    const platform::UniqueFd out(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (!out.valid()) ThrowErrno(folder.string());
-    try {
-        std::vector<char> buffer(std::size_t{1} << 16);
-        for (;;) {
-            const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) ThrowErrno(source);
-            if (got == 0) break;
-            for (ssize_t done = 0; done < got;) {
-                const ssize_t put = ::write(out.get(), buffer.data() + done, static_cast<std::size_t>(got - done));
-                if (put < 0 && errno == EINTR) continue;
-                if (put < 0) ThrowErrno(temporary);
-                done += put;
-            }
-        }
-        if (::fchmod(out.get(), 0755) != 0 || ::fsync(out.get()) != 0) ThrowErrno(temporary);
-        if (::rename(temporary.c_str(), destination.c_str()) != 0) ThrowErrno(destination);
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
-    }
+    platform::CopyFileAtomically(source, destination, 0755);
 }
 
 // The settings file's content; empty when there is none.
 std::string ReadSettings(const std::string& path) {
-    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK: a FIFO in the file's place must not keep us waiting for a writer.
+    const platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
         if (errno == ENOENT) return {};
         ThrowErrno(path);
     }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) ThrowErrno(path);
+    if (!S_ISREG(st.st_mode)) throw std::system_error(EINVAL, std::generic_category(), path);
     std::string content;
     char buffer[8192];
     for (;;) {
@@ -234,15 +211,20 @@ Entry FindPrograms(const std::string& text, const std::vector<Line>& lines) {
         const bool startsResource = !continued;
         continued = Continues(text, line);
         if (!startsResource || entry.head != std::string::npos) continue;
+        // "programs", blanks allowed around it, then the colon.
+        constexpr std::string_view name = kProgramsKey.substr(0, kProgramsKey.size() - 1);
         std::size_t at = line.begin;
         while (at < line.end && IsBlank(text[at])) ++at;
-        if (line.end - at < kProgramsKey.size()) continue;
+        if (line.end - at < name.size()) continue;
         bool same = true;
-        for (std::size_t k = 0; k < kProgramsKey.size() && same; ++k)
-            same = std::tolower(static_cast<unsigned char>(text[at + k])) == kProgramsKey[k];
+        for (std::size_t k = 0; k < name.size() && same; ++k)
+            same = std::tolower(static_cast<unsigned char>(text[at + k])) == name[k];
         if (!same) continue;
+        at += name.size();
+        while (at < line.end && IsBlank(text[at])) ++at;
+        if (at == line.end || text[at] != ':') continue;
         entry.head = i;
-        entry.keyEnd = at + kProgramsKey.size();
+        entry.keyEnd = at + 1;
         std::size_t last = i;
         while (last + 1 < lines.size() && Continues(text, lines[last])) ++last;
         entry.last = last;
@@ -412,11 +394,20 @@ std::string RemoveProgram(const std::string& content, const std::string& command
             std::string_view(content).substr(entry.keyEnd, lines[entry.head].end - entry.keyEnd);
         dropHead = afterKey == kHeadContinued;
     }
+    // Our command on the head line itself (moved there by hand) leaves the head alone.
+    const bool headRunsIt =
+        ProgramOf(std::string_view(content).substr(entry.keyEnd, lines[entry.head].end - entry.keyEnd)) == command;
     std::string out;
     out.reserve(content.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (drop[i] || (dropHead && i == entry.head)) continue;
         const Line& line = lines[i];
+        if (i == entry.head && headRunsIt) {
+            out.append(content, line.begin, entry.keyEnd - line.begin);
+            if (Continues(content, line) && !(i == last && cut != std::string::npos)) out += kHeadContinued;
+            out.append(content, line.end, line.next - line.end);
+            continue;
+        }
         if (i == last && cut != std::string::npos) {
             std::size_t end = cut;
             out.append(content, line.begin, end - line.begin);

@@ -146,35 +146,52 @@ std::size_t Slideshow::choose() {
     return r >= m_last ? r + 1 : r;
 }
 
-void Slideshow::startAhead(render::PixelSize size) {
-    m_aheadIndex = choose();
+std::size_t Slideshow::after(std::size_t failed, std::size_t tries) {
+    const std::size_t n = m_paths.size();
+    if (!m_options.random) return choose();
+    // At random, the ones after it in list order, and the one shown last only when every
+    // other one failed: a list with one readable picture still shows it.
+    // tries + 1 pictures are tried; after the n - 1 others comes the one shown last.
+    if (m_last < n && tries + 2 == n) return m_last;
+    std::size_t next = (failed + 1) % n;
+    if (next == m_last) next = (next + 1) % n;
+    return next;
+}
+
+void Slideshow::startAhead(std::size_t index, render::PixelSize size) {
+    m_aheadIndex = index;
     m_aheadSize = size;
-    m_ahead = std::async(std::launch::async, [this, path = m_paths[m_aheadIndex], size] { return prepare(path, size); });
+    m_ahead = std::async(std::launch::async, [this, path = m_paths[index], size] { return prepare(path, size); });
 }
 
 void Slideshow::moveOn(render::PixelSize size) {
-    const auto now = m_clock();
     if (m_paths.empty()) {
         m_current = MessageSlide(kNoPicturesText);
-        m_due = now + kIdleWait;
+        m_due = m_clock() + kIdleWait;
         return;
     }
     // Every picture gets one try per move; the first that can be shown is.
     for (std::size_t tries = 0; tries < m_paths.size(); ++tries) {
-        if (!m_ahead.valid()) startAhead(size);
+        if (!m_ahead.valid()) startAhead(choose(), size);
         Prepared p = m_ahead.get();
         const std::size_t index = m_aheadIndex;
         if (p.ok && m_aheadSize != size) place(p.slide, size);
         if (p.ok) {
             m_current = std::move(p.slide);
             m_last = index;
-            m_due = now + m_options.interval;
-            startAhead(size);
+            // From now: a picture that took long to decode still gets its full time.
+            m_due = m_clock() + m_options.interval;
+            startAhead(choose(), size);
             return;
         }
+        if (tries + 1 < m_paths.size()) startAhead(after(index, tries), size);
     }
     m_current = MessageSlide(kUnreadablePicturesText);
-    m_due = now + m_options.interval;
+    m_due = m_clock() + m_options.interval;
+}
+
+bool Slideshow::aheadReady() const {
+    return m_ahead.valid() && m_ahead.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
 }
 
 bool Slideshow::update(render::PixelSize window) {

@@ -85,6 +85,8 @@ public:
     const Slide& current() const { return m_current; }
     // How long until update() moves on; zero when it would now.
     std::chrono::milliseconds untilNext() const;
+    // Whether the next picture is decoded and placed already.
+    bool aheadReady() const;
 
 private:
     struct Prepared {
@@ -93,8 +95,11 @@ private:
     };
     Prepared prepare(const std::string& path, render::PixelSize size) const;
     void place(Slide& slide, render::PixelSize size) const;
+    // The next picture to show.
     std::size_t choose();
-    void startAhead(render::PixelSize size);
+    // The picture to try when the one at failed could not be shown, tries pictures into a move.
+    std::size_t after(std::size_t failed, std::size_t tries);
+    void startAhead(std::size_t index, render::PixelSize size);
     void moveOn(render::PixelSize size);
 
     std::vector<std::string> m_paths;

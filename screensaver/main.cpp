@@ -47,14 +47,21 @@ public:
         m_height = std::max(1, a.height);
         m_visual = a.visual;
         m_depth = a.depth;
+        m_monitors = {{"", 0, 0, m_width, m_height, true}};
+        if (m_isRoot) {
+            try {
+                m_monitors = platform::X11Monitors(DisplayString(m_dpy));
+            } catch (const std::exception&) {
+                // One screen, then.
+            }
+        }
         return true;
     }
 
     // The size the pictures are placed for: the window's, or on the root window the primary
     // monitor's, as for the wallpaper.
     render::PixelSize placementSize() const {
-        if (!m_isRoot) return {m_width, m_height};
-        for (const platform::X11Monitor& m : monitors())
+        for (const platform::X11Monitor& m : m_monitors)
             if (m.primary) return {m.width, m.height};
         return {m_width, m_height};
     }
@@ -71,7 +78,7 @@ public:
         const platform::X11Target target{m_pixmap, m_width, m_height, m_visual, m_depth};
         platform::X11PaintPicture(m_dpy, m_trap, target, slide.picture,
                                   slide.windowSized.empty() ? nullptr : &slide.windowSized, slide.placement,
-                                  monitors());
+                                  m_monitors);
         if (!slide.message.empty()) drawText(slide.message);
         copy(0, 0, m_width, m_height);
     }
@@ -85,18 +92,6 @@ public:
     }
 
 private:
-    // A window is one screen; the root window shows each monitor.
-    std::vector<platform::X11Monitor> monitors() const {
-        if (m_isRoot) {
-            try {
-                return platform::X11Monitors(DisplayString(m_dpy));
-            } catch (const std::exception&) {
-                // One screen, then.
-            }
-        }
-        return {{"", 0, 0, m_width, m_height, true}};
-    }
-
     void drawText(const std::string& text) {
         GC gc = XCreateGC(m_dpy, m_pixmap, 0, nullptr);
         XSetForeground(m_dpy, gc, WhitePixel(m_dpy, DefaultScreen(m_dpy)));
@@ -105,7 +100,7 @@ private:
         if (XFontStruct* font = XQueryFont(m_dpy, XGContextFromGC(gc))) {
             width = XTextWidth(font, text.data(), static_cast<int>(text.size()));
             ascent = font->ascent;
-            XFreeFontInfo(nullptr, font, 0);
+            XFreeFontInfo(nullptr, font, 1);
         }
         XDrawString(m_dpy, m_pixmap, gc, std::max(0, (m_width - width) / 2), std::max(ascent, m_height / 2), text.data(),
                     static_cast<int>(text.size()));
@@ -121,6 +116,8 @@ private:
     int m_depth = 0;
     Pixmap m_pixmap = None;
     int m_pixmapWidth = 0, m_pixmapHeight = 0;
+    // A window is one screen; the root window shows each monitor (XRandR).
+    std::vector<platform::X11Monitor> m_monitors;
 };
 
 Window MakeOwnWindow(Display* dpy, Atom deleteWindow) {
@@ -214,5 +211,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "KDScreensaver: %s\n%s", args.error.c_str(), kUsage);
         return 2;
     }
-    return Run(args);
+    try {
+        return Run(args);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "KDScreensaver: %s\n", e.what());
+        return 1;
+    }
 }

@@ -121,7 +121,7 @@ void FillXImage(XImage* image, const Tile& tile) {
                 d[0] = s[0];
                 d[1] = s[1];
                 d[2] = s[2];
-                d[3] = 0;
+                d[3] = 0xFF;  // opaque on a visual with alpha; ignored at depth 24
             }
         }
         return;

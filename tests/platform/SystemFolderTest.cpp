@@ -175,8 +175,8 @@ TEST_F(SystemFolderTest, PreparingReportsAFolderThatCannotBeMade) {
 namespace {
 
 // The companion screen saver of an installed copy lives in prefix/libexec/kalidrome; each
-// user's System folder gets it, executable, and gets it again from a newer install.
-TEST_F(SystemFolderTest, InstalledProgramsComeAlongAndANewerInstallReplacesThem) {
+// user's System folder gets it, executable, and gets it again from another install.
+TEST_F(SystemFolderTest, InstalledProgramsComeAlongAndAnotherInstallReplacesThem) {
     fs::create_directories(installed());
     const std::string programs = dir.file("prefix/libexec/kalidrome");
     fs::create_directories(programs);
@@ -189,15 +189,20 @@ TEST_F(SystemFolderTest, InstalledProgramsComeAlongAndANewerInstallReplacesThem)
     EXPECT_EQ(ReadFile(perUser() + "KDScreensaver"), "first");
     EXPECT_EQ(fs::status(perUser() + "KDScreensaver").permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
 
-    // The same install again leaves the copy alone; a newer one replaces it.
-    WriteFile(perUser() + "KDScreensaver", "the user's copy");
-    fs::last_write_time(perUser() + "KDScreensaver", fs::last_write_time(programs + "/KDScreensaver") + std::chrono::hours(1));
+    // The same install again leaves the copy alone; another one replaces it, whole.
+    const auto copied = fs::last_write_time(perUser() + "KDScreensaver");
+    EXPECT_EQ(copied, fs::last_write_time(programs + "/KDScreensaver")) << "the copy takes the installed file's time";
+    struct stat before {};
+    ASSERT_EQ(::stat((perUser() + "KDScreensaver").c_str(), &before), 0);
     ASSERT_TRUE(platform::PrepareSystemFolder(choice));
-    EXPECT_EQ(ReadFile(perUser() + "KDScreensaver"), "the user's copy");
-    WriteFile(programs + "/KDScreensaver", "second");
-    fs::last_write_time(programs + "/KDScreensaver", fs::last_write_time(perUser() + "KDScreensaver") + std::chrono::hours(1));
+    struct stat after {};
+    ASSERT_EQ(::stat((perUser() + "KDScreensaver").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "not copied again";
+    // Of the same size: the time alone tells, and an older build is another version too.
+    WriteFile(programs + "/KDScreensaver", "other");
+    fs::last_write_time(programs + "/KDScreensaver", copied - std::chrono::hours(24));
     ASSERT_TRUE(platform::PrepareSystemFolder(choice));
-    EXPECT_EQ(ReadFile(perUser() + "KDScreensaver"), "second");
+    EXPECT_EQ(ReadFile(perUser() + "KDScreensaver"), "other");
 }
 
 }  // namespace

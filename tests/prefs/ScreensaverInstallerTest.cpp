@@ -111,7 +111,9 @@ TEST_F(InstallerTest, InstallInstallAgainRemoveAndRemoveWithoutSource) {
         }
         // Listed once, however often it was installed.
         const std::string settings = ReadFile(paths.xscreensaverFile);
-        EXPECT_EQ(xss::RemoveProgram(settings, paths.destination).find(paths.destination), std::string::npos);
+        const std::size_t first = settings.find(paths.destination);
+        ASSERT_NE(first, std::string::npos);
+        EXPECT_EQ(settings.find(paths.destination, first + 1), std::string::npos) << settings;
     }
     EXPECT_FALSE(fs::exists(paths.xscreensaverFile)) << "the settings file installing made went again";
 }
@@ -152,6 +154,31 @@ TEST_F(InstallerTest, TheUsersSettingsAreKeptByteForByte) {
     }
 }
 
+TEST_F(InstallerTest, HandEditedEntriesLoseOnlyOurCommand) {
+    const std::string ours = "/home/u/ss/KDScreensaver";
+    const struct {
+        const char* name;
+        std::string before;
+        std::string after;
+    } cases[] = {
+        {"ours moved onto the head line", "programs:\t\"KD\" /home/u/ss/KDScreensaver --root \\n\\\n\tmaze -root\n",
+         "programs:\t\t\\\n\tmaze -root\n"},
+        {"ours alone on the head line", "programs: /home/u/ss/KDScreensaver\nfade: False\n", "programs:\nfade: False\n"},
+        {"blanks before the colon", "programs :\t\\\n\t/home/u/ss/KDScreensaver --root \\n\\\n\tqix -root\n",
+         "programs :\t\\\n\tqix -root\n"},
+        {"turned off, with a visual", "programs:\t\\\n- GL: \"KD\" /home/u/ss/KDScreensaver -root \\n\\\n\tqix -root\n",
+         "programs:\t\\\n\tqix -root\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(xss::ListsProgram(c.before, ours));
+        EXPECT_EQ(xss::AddProgram(c.before, ours), c.before) << "listed already";
+        const std::string removed = xss::RemoveProgram(c.before, ours);
+        EXPECT_EQ(removed, c.after);
+        EXPECT_FALSE(xss::ListsProgram(removed, ours));
+    }
+}
+
 TEST_F(InstallerTest, ANewProgramsEntryKeepsXScreenSaversOwnModes) {
     const std::string defaults = xss::DefaultProgramLines(kDefaultsFile);
     EXPECT_EQ(defaults,
@@ -185,6 +212,12 @@ TEST_F(InstallerTest, AFailedInstallLeavesNothingThatCountsAsInstalled) {
     EXPECT_FALSE(fs::exists(paths.xscreensaverFile));
     fs::remove(dir.file("home/.local/share/kalidrome-screensaver"));
 
+    // A FIFO where the settings are: refused at once, not waited on.
+    ASSERT_EQ(::mkfifo(paths.xscreensaverFile.c_str(), 0600), 0);
+    EXPECT_EQ(InstallScreensaver(paths), InstallResult::Failed);
+    EXPECT_FALSE(ScreensaverInstalled(paths));
+    fs::remove(paths.xscreensaverFile);
+
     // XScreenSaver's settings cannot be written: the copy just made goes again.
     fs::create_directories(paths.xscreensaverFile);
     EXPECT_EQ(InstallScreensaver(paths), InstallResult::Failed);
@@ -211,6 +244,16 @@ TEST_F(InstallerTest, ACopyCutShortNeverLandsAtTheDestination) {
     EXPECT_FALSE(ScreensaverInstalled(paths));
     EXPECT_TRUE(Leftovers().empty()) << Leftovers().front();
     EXPECT_FALSE(Listed());
+}
+
+TEST_F(InstallerTest, AFifoAsTheCompanionIsRefusedAtOnce) {
+    fs::remove(paths.source);
+    ASSERT_EQ(::mkfifo(paths.source.c_str(), 0600), 0);
+    std::string reason;
+    EXPECT_EQ(InstallScreensaver(paths, &reason), InstallResult::Failed);
+    EXPECT_NE(reason, "");
+    EXPECT_FALSE(ScreensaverInstalled(paths));
+    EXPECT_TRUE(Leftovers().empty());
 }
 
 TEST_F(InstallerTest, WhatTheUserIsTold) {

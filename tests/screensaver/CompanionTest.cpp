@@ -32,12 +32,14 @@ protected:
         XSync(dpy, False);
     }
 
+    // Each start writes a log of its own; Log() reads the latest.
     std::unique_ptr<Process> Start(std::vector<std::string> args = {"--root"}) {
         auto env = home.environment(xvfb.display());
         char id[32];
         std::snprintf(id, sizeof id, "0x%lx", window);
         env["XSCREENSAVER_WINDOW"] = id;
-        return std::make_unique<Process>(Companion(), args, env, home.dir.file("companion.log"));
+        m_log = home.dir.file("companion-" + std::to_string(++m_starts) + ".log");
+        return std::make_unique<Process>(Companion(), args, env, m_log);
     }
 
     // Waits until (px, py) of the window shows colour.
@@ -45,7 +47,7 @@ protected:
         return WaitFor([&] { return Near(x.pixel(window, px, py), colour, 2); }, timeoutMs);
     }
 
-    std::string Log() const { return ReadFile(home.dir.file("companion.log")); }
+    std::string Log() const { return ReadFile(m_log); }
 
     static constexpr int kWidth = 200;
     static constexpr int kHeight = 150;
@@ -53,30 +55,48 @@ protected:
     XClient x{xvfb.display()};
     CompanionHome home;
     Window window = 0;
+
+private:
+    int m_starts = 0;
+    std::string m_log;
 };
 
-TEST_F(CompanionTest, DrawsTheListsPicturesInOrderEachForTheInterval) {
-    home.writeList({home.picture("red.bmp", kRed, 40, 30), home.picture("blue.bmp", kBlue, 40, 30)});
+TEST_F(CompanionTest, ShowsTheListsPicturesInOrderEachForTheInterval) {
+    home.writeList({home.picture("red.bmp", kRed, 40, 30), home.picture("green.bmp", kGreen, 40, 30),
+                    home.picture("blue.bmp", kBlue, 40, 30)});
     home.writeSettings("Random=0\nCurrIndex=1\nScreenSaverInterval=1\n");
     auto companion = Start();
     ASSERT_TRUE(companion->started());
-    // CurrIndex 1 was the wallpaper last: the list goes on from its start.
-    ASSERT_TRUE(Shows(kRed, kWidth / 2, kHeight / 2)) << Describe(x.pixel(window, kWidth / 2, kHeight / 2)) << Log();
-    // Smaller than the window and than 1024 x 768: centred, unscaled, on black.
-    EXPECT_EQ(Describe(x.pixel(window, kWidth / 2 - 19, kHeight / 2 - 14)), Describe(kRed));
-    EXPECT_EQ(Describe(x.pixel(window, kWidth / 2 - 21, kHeight / 2)), Describe(kBlack));
-    EXPECT_EQ(Describe(x.pixel(window, 2, 2)), Describe(kBlack));
-    EXPECT_TRUE(Shows(kBlue, kWidth / 2, kHeight / 2, 3000)) << "after the interval of one second";
-    EXPECT_TRUE(Shows(kRed, kWidth / 2, kHeight / 2, 3000)) << "and round again";
+    // CurrIndex 1 was the wallpaper last: the list goes on after it, and round again.
+    for (const Rgb colour : {kBlue, kRed, kGreen, kBlue})
+        ASSERT_TRUE(Shows(colour, kWidth / 2, kHeight / 2, 4000))
+            << "waiting for " << Describe(colour) << ", showing " << Describe(x.pixel(window, kWidth / 2, kHeight / 2))
+            << "\n" << Log();
     EXPECT_TRUE(companion->running()) << Log();
 }
 
-TEST_F(CompanionTest, StretchesAsTheSettingsSay) {
-    home.writeList({home.picture("green.bmp", kGreen, 40, 30)});
-    home.writeSettings("StretchSmaller=1\n");
-    auto companion = Start();
-    ASSERT_TRUE(Shows(kGreen, 1, 1)) << Describe(x.pixel(window, 1, 1)) << Log();
-    EXPECT_EQ(Describe(x.pixel(window, kWidth - 1, kHeight - 1)), Describe(kGreen));
+TEST_F(CompanionTest, PlacesThePictureForTheWindowAsTheSettingsSay) {
+    const struct {
+        const char* name;
+        const char* settings;
+        bool stretched;
+    } cases[] = {{"smaller than the window and than 1024 x 768: centred on black", "", false},
+                 {"StretchSmaller: stretched to the window", "StretchSmaller=1\n", true}};
+    home.writeList({home.picture("red.bmp", kRed, 40, 30)});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        XClearWindow(x.get(), window);  // white again
+        XSync(x.get(), False);
+        home.writeSettings(c.settings);
+        auto companion = Start();
+        ASSERT_TRUE(Shows(kRed, kWidth / 2, kHeight / 2)) << Log();
+        const Rgb outside = c.stretched ? kRed : kBlack;
+        EXPECT_TRUE(Shows(outside, 2, 2)) << Describe(x.pixel(window, 2, 2));
+        EXPECT_EQ(Describe(x.pixel(window, kWidth - 1, kHeight - 1)), Describe(outside));
+        // The picture's own edge, unscaled when centred.
+        EXPECT_EQ(Describe(x.pixel(window, kWidth / 2 - 20, kHeight / 2 - 15)), Describe(kRed));
+        EXPECT_EQ(Describe(x.pixel(window, kWidth / 2 - 21, kHeight / 2)), Describe(outside));
+    }
 }
 
 TEST_F(CompanionTest, AnEmptyListShowsOneLineOnBlack) {
@@ -134,7 +154,7 @@ TEST_F(CompanionTest, OwnWindowAndBadCommandLines) {
 
 TEST_F(CompanionTest, OnlyReadsTheProgramsFiles) {
     home.writeList({home.picture("red.bmp", kRed, 40, 30), home.picture("blue.bmp", kBlue, 40, 30)});
-    home.writeSettings("Random=0\nScreenSaverInterval=1\n");
+    home.writeSettings("Random=0\nCurrIndex=1\nScreenSaverInterval=1\n");
     auto snapshot = [this] {
         std::map<std::string, std::pair<std::string, fs::file_time_type>> files;
         for (const auto& e : fs::recursive_directory_iterator(home.system))
@@ -143,6 +163,8 @@ TEST_F(CompanionTest, OnlyReadsTheProgramsFiles) {
     };
     const auto before = snapshot();
     auto companion = Start();
+    // The first picture, then the second one, read ahead while the first showed.
+    ASSERT_TRUE(Shows(kRed, kWidth / 2, kHeight / 2)) << Log();
     ASSERT_TRUE(Shows(kBlue, kWidth / 2, kHeight / 2, 4000)) << Log();
     companion->signal(SIGTERM);
     ASSERT_TRUE(companion->waitFinished(1000));

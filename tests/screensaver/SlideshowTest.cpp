@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <thread>
 
 #include "BmpCodec.h"
 #include "EnvOverride.h"
 #include "IniRegistry.h"
 #include "ListFile.h"
 #include "PictureFixtures.h"
+#include "Process.h"
 #include "TempDir.h"
 #include "WallpaperList.h"
 
@@ -95,6 +95,27 @@ TEST_F(SlideshowTest, RandomOrderNeverShowsTheSamePictureTwiceInARow) {
     }
 }
 
+TEST_F(SlideshowTest, AtRandomTheOnlyReadablePictureKeepsShowing) {
+    const std::string good = Picture("good.bmp", kGreen);
+    SlideshowOptions options;
+    options.random = true;
+    const struct {
+        const char* name;
+        std::vector<std::string> paths;
+    } cases[] = {{"one of two", {good, dir.file("gone.png")}},
+                 {"one of four", {dir.file("gone1.png"), good, dir.file("gone2.png"), dir.file("gone3.png")}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::size_t draw = 0;
+        auto show = Show(c.paths, options, [&draw](std::size_t count) { return draw++ % count; });
+        for (int move = 0; move < 4; ++move) {
+            ASSERT_TRUE(show->update(kWindow));
+            EXPECT_EQ(show->current().path, good) << "move " << move;
+            now += options.interval;
+        }
+    }
+}
+
 TEST_F(SlideshowTest, TheNextPictureIsDecodedBeforeItIsDue) {
     const std::vector<std::string> paths = {Picture("a.bmp", kRed), Picture("b.bmp", kGreen)};
     SlideshowOptions options;
@@ -103,8 +124,8 @@ TEST_F(SlideshowTest, TheNextPictureIsDecodedBeforeItIsDue) {
     auto show = Show(paths, options);
     ASSERT_TRUE(show->update(kWindow));
     EXPECT_EQ(show->current().path, paths[0]);
-    // Give the decoder its moment, then take the file away: the picture is ready already.
-    std::this_thread::sleep_for(200ms);
+    // Once the next picture is ready, take its file away: it shows all the same.
+    ASSERT_TRUE(WaitFor([&] { return show->aheadReady(); }, 5000));
     fs::remove(paths[1]);
     now += options.interval;
     ASSERT_TRUE(show->update(kWindow));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <unistd.h>
 
@@ -62,10 +63,24 @@ TEST(LanguageRestart, ChoosingALanguageStartsExactlyOneNewInstanceThatRunsOnItsO
     // FileList..." to "&Options", Right opens it, "l" opens "Set &Language" on its
     // first entry, "Deutsch", which Return chooses.
     const std::string window = "$(" + display + "search --onlyvisible --class kalidrome | head -n 1)";
+    // The program's windows on screen: the main window, then one more per open menu.
+    auto windowsShown = [&] {
+        std::FILE* out = ::popen((display + "search --onlyvisible --class kalidrome 2>/dev/null").c_str(), "r");
+        if (!out) return 0;
+        int lines = 0;
+        for (int c; (c = std::fgetc(out)) != EOF;) lines += c == '\n';
+        ::pclose(out);
+        return lines;
+    };
+    ASSERT_EQ(windowsShown(), 1);
     ASSERT_EQ(xdotool("mousemove --window " + window + " 120 150 click 3"), 0);
-    for (const char* key : {"o", "o", "Right", "l", "Return"}) {
-        usleep(300 * 1000);  // the menu reads one key at a time as it opens
-        ASSERT_EQ(xdotool(std::string("key ") + key), 0);
+    const struct {
+        const char* key;
+        int windows;  // shown before the key goes
+    } keys[] = {{"o", 2}, {"o", 2}, {"Right", 2}, {"l", 3}, {"Return", 4}};
+    for (const auto& k : keys) {
+        ASSERT_TRUE(WaitFor([&] { return windowsShown() >= k.windows; }, 5000)) << "before " << k.key;
+        ASSERT_EQ(xdotool(std::string("key ") + k.key), 0);
     }
 
     ASSERT_TRUE(first.waitFinished(10000)) << trace() << ReadFile(dir.file("first.log"));

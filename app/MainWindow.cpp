@@ -37,6 +37,7 @@
 #include "TrayIcon.h"
 #include "Wallpaper.h"
 #include "WallpaperListView.h"
+#include "WindowFont.h"
 
 namespace kalidrome {
 
@@ -245,9 +246,7 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildLayout() {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(8);
-    setFont(font);
+    setFont(platform::WindowFont(8));
     resize(290, 428);
     setMinimumSize(290, 355);
     if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());

@@ -15,6 +15,7 @@
 #include "ScreensaverInstaller.h"
 #include "Settings.h"
 #include "ShortenPath.h"
+#include "WindowFont.h"
 
 namespace kalidrome {
 
@@ -23,12 +24,6 @@ using namespace settings;
 namespace {
 
 constexpr int kTabHeight = 248;
-
-QFont DialogFont(int points) {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(points);
-    return font;
-}
 
 void SetTextColour(QWidget* w, const QColor& colour) {
     QPalette p = w->palette();
@@ -52,7 +47,7 @@ W* Make(QWidget* page, const char* name, const char* caption, int left, int top)
 
 QLabel* SmallLabel(QWidget* page, const char* name, const char* caption, int left, int top) {
     auto* label = Make<QLabel>(page, name, caption, left, top);
-    label->setFont(DialogFont(7));
+    label->setFont(platform::WindowFont(7));
     label->adjustSize();
     return label;
 }
@@ -104,7 +99,7 @@ PreferencesDialog::PreferencesDialog(Hooks hooks, QWidget* parent)
     setObjectName("frmOptions1");
     setWindowTitle(QStringLiteral("Kalidrome - Options"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFont(DialogFont(8));
+    setFont(platform::WindowFont(8));
     setFixedSize(366, 287);
 
     m_pages->setObjectName("pgcOptions1");

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "ShortenPath.h"
+#include "WindowFont.h"
 
 namespace kalidrome {
 
@@ -21,12 +22,6 @@ constexpr int kFilledRole = Qt::UserRole + 1;
 constexpr int kBottomHeight = 46;
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 23;
-
-QFont Tahoma(int points) {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(points);
-    return font;
-}
 
 QTreeWidgetItem* MakeFolderItem(const QString& name, const QString& path, const QIcon& icon) {
     auto* item = new QTreeWidgetItem(QStringList{name});
@@ -58,7 +53,7 @@ FolderBrowser::FolderBrowser(QWidget* mainWindow, Hooks hooks)
       m_progressTimer(new QTimer(this)) {
     setObjectName(QStringLiteral("frmBrowse1"));
     setModal(true);
-    setFont(Tahoma(8));
+    setFont(platform::WindowFont(8));
     resize(250, 341);
     setMinimumSize(250, 300);
 
@@ -82,7 +77,7 @@ FolderBrowser::FolderBrowser(QWidget* mainWindow, Hooks hooks)
     separator->setFrameShape(QFrame::HLine);
     separator->setFrameShadow(QFrame::Sunken);
     for (QLabel* label : {m_label, m_path, m_found}) {
-        label->setFont(Tahoma(7));
+        label->setFont(platform::WindowFont(7));
         // Folder names may hold "<" and "&": shown as they are.
         label->setTextFormat(Qt::PlainText);
     }

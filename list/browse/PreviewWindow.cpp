@@ -15,6 +15,7 @@
 
 #include "PreviewLoader.h"
 #include "ProcessInfo.h"
+#include "WindowFont.h"
 
 namespace kalidrome {
 
@@ -41,9 +42,7 @@ PreviewWindow::PreviewWindow(QWidget* beside, Hooks hooks)
       m_loader(new PreviewLoader(this)) {
     setObjectName(QStringLiteral("frmPreview1"));
     setAttribute(Qt::WA_DeleteOnClose);
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSize(8);
-    setFont(font);
+    setFont(platform::WindowFont(8));
     resize(131, 174);
     setMinimumSize(130, 160);
 

@@ -5,6 +5,8 @@
 #include <QScrollBar>
 #include <QPainter>
 
+#include "WindowFont.h"
+
 namespace kalidrome {
 
 namespace {
@@ -13,12 +15,6 @@ constexpr int kTextMargin = 4;   // left and right of the text inside the conten
 constexpr int kThumbnailColumnWidth = 105;
 constexpr int kNameColumnWidth = 200;
 constexpr int kPathColumnWidth = 250;
-
-QFont CellFont(int points) {
-    QFont f(QStringLiteral("Tahoma"));
-    f.setPointSize(points);
-    return f;
-}
 
 // The cell's content area less the text margins, one pixel in at the right and bottom.
 QRect TextRect(const QRect& cell) {
@@ -120,14 +116,14 @@ void WallpaperItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         // Also when the thumbnail was dropped just now because it could not be read back.
         if (!entry->Thumbnail) emit thumbnailWanted(entry->id());
     } else if (index.column() == 0) {
-        painter->setFont(CellFont(8));
+        painter->setFont(platform::WindowFont(8));
         painter->setPen(option.state & QStyle::State_Selected ? option.palette.highlightedText().color()
                                                               : QColor(Qt::black));
         painter->drawText(TextRect(cell), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                           QString::fromStdString(entry->FileName));
     } else {
         // Silver, except on a selected row, where silver on the selection colour cannot be read.
-        painter->setFont(CellFont(7));
+        painter->setFont(platform::WindowFont(7));
         painter->setPen(option.state & QStyle::State_Selected ? option.palette.highlightedText().color()
                                                               : QColor(192, 192, 192));
         painter->drawText(TextRect(cell), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "AtomicFile.h"
 #include "IniFile.h"
 #include "InstanceChannel.h"
 #include "InstanceServer.h"
@@ -116,8 +117,12 @@ int SendRequest(const std::string& systemPath, const IniFile& startupIni, const 
     return 1;
 }
 
+// How long a start waits for another start to finish deciding and recording itself.
+constexpr std::chrono::milliseconds kStartLockWait{5000};
+
+// startLock is held from the decision to run until this run is recorded, and let go then.
 int RunInstance(int argc, char** argv, const std::string& systemPath, const std::string& firstArgument,
-                IniFile& settingsIni, IniFile& startupIni) {
+                IniFile& settingsIni, IniFile& startupIni, std::optional<platform::FileLock>& startLock) {
     if (!HaveDisplay()) {
         std::fprintf(stderr,
                      "kalidrome: no desktop session found (neither DISPLAY nor WAYLAND_DISPLAY is set); "
@@ -139,11 +144,14 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
         std::fprintf(stderr, "kalidrome: cannot listen for later starts at %s\n", endpoint.c_str());
 
     try {
-        RecordStart(startupIni, platform::CurrentHandle());
+        RecordStart(startupIni, platform::CurrentHandle(), platform::TickCountNow());
     } catch (const IniWriteError& e) {
+        startLock.reset();
         ui::ShowError(nullptr, QString::fromStdString(e.what()));
         return 1;
     }
+    // Recorded and listening: a start from now on finds this instance and hands over.
+    startLock.reset();
 
     platform::SystemTickSource clock;
     bool restart = false;
@@ -222,11 +230,15 @@ int RunProgram(int argc, char** argv) {
     IniFile settingsIni(systemPath + std::string(kSettingsFile));
     IniFile startupIni(systemPath + std::string(kStartupFile));
 
+    // Deciding to run and recording the run happen under one lock ("Instance.lock"), so that
+    // two starts at the same moment (after a crash, say) cannot both find no instance and
+    // both run: the second decides once the first has recorded itself, and hands over.
+    std::optional<platform::FileLock> startLock(std::in_place, systemPath + "Instance", kStartLockWait);
     StartDecision decision = CheckForRunningInstance(startupIni, platform::TickCountNow(), firstArgument);
     // A later start hands its request over and ends; when the recorded instance is gone,
     // this start takes its place.
     if (decision.handOff && Deliver(systemPath, decision.handle, decision.message) != Delivery::InstanceGone) return 0;
-    return RunInstance(argc, argv, systemPath, firstArgument, settingsIni, startupIni);
+    return RunInstance(argc, argv, systemPath, firstArgument, settingsIni, startupIni, startLock);
 }
 
 }  // namespace kalidrome

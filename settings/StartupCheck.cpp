@@ -19,10 +19,11 @@ StartDecision CheckForRunningInstance(const IniFile& startup, std::uint32_t now,
     return d;
 }
 
-void RecordStart(IniFile& startup, std::int64_t handle) {
+void RecordStart(IniFile& startup, std::int64_t handle, std::uint32_t now) {
     startup.writeInteger(kStartUpSection, kValue, 1);
     startup.writeInteger(kStartupSection, kHandle, static_cast<std::int32_t>(handle));
     startup.writeBool(kStartupSection, kClosedCorrectly, false);
+    startup.writeInteger(kStartupSection, kTickCount, static_cast<std::int32_t>(now));
 }
 
 void RecordCleanExit(IniFile& startup) {

@@ -22,9 +22,11 @@ struct StartDecision {
 StartDecision CheckForRunningInstance(const IniFile& startup, std::uint32_t now,
                                       const std::string& firstArgument);
 
-// Marks Startup.ini for a started program: Value 1, Handle, ClosedCorrectly 0.
-// Throws IniWriteError when the file cannot be written.
-void RecordStart(IniFile& startup, std::int64_t handle);
+// Marks Startup.ini for a started program: Value 1, Handle, ClosedCorrectly 0, and a first
+// sign of life, TickCount now, so that a start that comes before the main window's first
+// heartbeat already finds this one alive. Throws IniWriteError when the file cannot be
+// written.
+void RecordStart(IniFile& startup, std::int64_t handle, std::uint32_t now);
 
 // Marks a clean end: Value 0, ClosedCorrectly 1.
 void RecordCleanExit(IniFile& startup);

@@ -205,6 +205,38 @@ TEST_F(ProgramTest, CertainlyDeadInstanceIsReplacedAtOnce) {
     }
 }
 
+// Two starts at the same moment after a crash (a session that starts the program twice,
+// a double click on the launcher): one runs, the other finds it and hands over.
+TEST_F(ProgramTest, TwoStartsAtOnceAfterACrashLeaveOneInstance) {
+    for (const bool crashedFirst : {true, false}) {
+        SCOPED_TRACE(crashedFirst ? "after a crash" : "the very first start");
+        std::remove(file("trace").c_str());
+        if (crashedFirst) {
+            auto first = startRunning();
+            first->signal(SIGKILL);
+            ASSERT_TRUE(first->waitFinished(5000));
+            ASSERT_TRUE(recordedAlive()) << "the starts must come within the heartbeat window";
+            std::remove(file("trace").c_str());
+        } else {
+            std::filesystem::remove_all(system);
+        }
+        auto a = start({}, "a.log");
+        auto b = start({}, "b.log");
+        // One of them ends after handing over; the other runs on.
+        ASSERT_TRUE(WaitFor([&] { return !a->running() || !b->running(); }, 15000)) << trace();
+        Process& ended = a->running() ? *b : *a;
+        Process& runs = a->running() ? *a : *b;
+        EXPECT_EQ(ended.exitCode(), 0);
+        EXPECT_TRUE(WaitFor([&] { return traced("running") && traced("request 3024"); }, 10000)) << trace();
+        EXPECT_TRUE(runs.running());
+        const std::string events = trace();
+        EXPECT_EQ(events.find("running\n"), events.rfind("running\n")) << "one instance ran:\n" << events;
+        EXPECT_EQ(startupIni().readInteger("Startup", "Handle", 0), runs.pid());
+        runs.signal(SIGTERM);
+        ASSERT_TRUE(runs.waitFinished(5000));
+    }
+}
+
 // The recorded instance runs, but its socket is not where this start looks (it was started
 // with another XDG_RUNTIME_DIR): it is alive, so this start must not become a second one.
 TEST_F(ProgramTest, LiveInstanceOutOfReachIsNotReplaced) {

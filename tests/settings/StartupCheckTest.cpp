@@ -92,10 +92,14 @@ TEST(StartupCheck, DecidesFromValueAndHeartbeat) {
 TEST(StartupCheck, RecordsStartAndCleanExit) {
     TempDir dir;
     IniFile ini(dir.file("Startup.ini"));
-    RecordStart(ini, 4321);
-    EXPECT_EQ(ReadFile(dir.file("Startup.ini")), "[StartUp]\nValue=1\nHandle=4321\nClosedCorrectly=0\n");
+    RecordStart(ini, 4321, 0xFFFFFFF0u);
+    EXPECT_EQ(ReadFile(dir.file("Startup.ini")),
+              "[StartUp]\nValue=1\nHandle=4321\nClosedCorrectly=0\nTickCount=-16\n");
+    // Alive from its record on, before any heartbeat.
+    EXPECT_TRUE(CheckForRunningInstance(ini, 0xFFFFFFF0u + 5000, "").handOff);
     RecordCleanExit(ini);
-    EXPECT_EQ(ReadFile(dir.file("Startup.ini")), "[StartUp]\nValue=0\nHandle=4321\nClosedCorrectly=1\n");
+    EXPECT_EQ(ReadFile(dir.file("Startup.ini")),
+              "[StartUp]\nValue=0\nHandle=4321\nClosedCorrectly=1\nTickCount=-16\n");
 }
 
 class SteppedTicks : public platform::TickSource {

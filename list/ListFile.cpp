@@ -327,6 +327,7 @@ void WriteListFile(const std::string& path, WallpaperList& list, bool saveImage,
     }
     const std::shared_ptr<const ThumbnailStore> saved = KeepListFileOpen(fd);
     for (const ThumbnailWriting::Written& w : written) w.entry->Thumbnail->moveTo(saved, w.offset);
+    list.thumbnailsSaved();
 }
 
 std::string EncodeListFile(WallpaperList& list, bool saveImage, bool showImages) {

@@ -1,10 +1,13 @@
 #include "StoredThumbnail.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "UniqueFd.h"
@@ -90,6 +93,70 @@ StoredThumbnail::StoredThumbnail(std::shared_ptr<const ThumbnailStore> store, st
       m_offset(offset),
       m_length(length),
       m_check(Check(bytes, length)) {}
+
+ThumbnailSpill::ThumbnailSpill(std::string folder) : m_folder(folder.empty() ? DefaultFolder() : std::move(folder)) {}
+
+ThumbnailSpill::~ThumbnailSpill() = default;
+
+std::string ThumbnailSpill::DefaultFolder() {
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && *cache == '/') return std::string(cache) + "/kalidrome";
+    const char* home = std::getenv("HOME");
+    if (home && *home == '/') return std::string(home) + "/.cache/kalidrome";
+    return "/var/tmp";
+}
+
+bool ThumbnailSpill::open() {
+    if (m_file) return true;
+    if (m_failed) return false;
+    std::error_code ignored;
+    std::filesystem::create_directories(m_folder, ignored);
+    // Without a name from the start; where the file system cannot do that, named and
+    // removed at once.
+    int fd = ::open(m_folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::string name = m_folder + "/.thumbnails-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) ::unlink(name.c_str());
+    }
+    if (fd < 0) {
+        m_failed = true;  // tried once; memory it is
+        return false;
+    }
+    m_file = KeepListFileOpen(fd);
+    m_fd = fd;
+    m_size = 0;
+    return true;
+}
+
+StoredThumbnail ThumbnailSpill::keep(JpegImage image) {
+    const std::size_t length = image.Bytes.size();
+    if (length == 0 || length > std::numeric_limits<std::uint32_t>::max() || !open()) return StoredThumbnail(std::move(image));
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t put = ::pwrite(m_fd, image.Bytes.data() + done, length - done, static_cast<off_t>(m_size + done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) break;
+        done += static_cast<std::size_t>(put);
+    }
+    if (done < length) {
+        // A full disk: this one and later ones stay in memory.
+        m_failed = true;
+        m_file.reset();
+        return StoredThumbnail(std::move(image));
+    }
+    StoredThumbnail stored(m_file, m_size, image.Bytes.data(), static_cast<std::uint32_t>(length), image.Width,
+                           image.Height);
+    m_size += length;
+    return stored;
+}
+
+void ThumbnailSpill::startAfresh() {
+    m_file.reset();
+    m_fd = -1;
+    m_size = 0;
+    m_failed = false;  // a save may have made room
+}
 
 bool StoredThumbnail::inMemory() const { return dynamic_cast<const MemoryThumbnail*>(m_store.get()) != nullptr; }
 

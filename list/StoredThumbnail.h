@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace kalidrome {
@@ -73,6 +74,39 @@ private:
     std::uint64_t m_offset = 0;
     std::uint32_t m_length = 0;
     std::uint32_t m_check = 0;
+};
+
+// Where thumbnails made in this run wait for the next save: a file of their own rather
+// than memory, so that adding 100 000 pictures does not hold 100 000 JPEG streams. The
+// file is made without a name in folder (it goes when the program ends, however it ends),
+// written once per thumbnail and read back like a list file; it closes with the last
+// thumbnail in it. Where the file cannot be made or written, thumbnails stay in memory.
+class ThumbnailSpill {
+public:
+    // folder: where the file goes; empty for the user's cache folder
+    // ($XDG_CACHE_HOME/kalidrome, by default ~/.cache/kalidrome), else /var/tmp.
+    explicit ThumbnailSpill(std::string folder = {});
+    ~ThumbnailSpill();
+    ThumbnailSpill(const ThumbnailSpill&) = delete;
+    ThumbnailSpill& operator=(const ThumbnailSpill&) = delete;
+
+    StoredThumbnail keep(JpegImage image);
+    // Later thumbnails go to a new file, or try again after a failure; the current one
+    // stays for the thumbnails in it (a save has just moved those it wrote to the list
+    // file).
+    void startAfresh();
+
+    // The folder used when none is given.
+    static std::string DefaultFolder();
+
+private:
+    bool open();
+
+    std::string m_folder;
+    std::shared_ptr<const ThumbnailStore> m_file;
+    int m_fd = -1;  // m_file's descriptor, for writing
+    std::uint64_t m_size = 0;
+    bool m_failed = false;
 };
 
 // Reads many thumbnails of one store in file order (a save) with few system calls: a

@@ -141,6 +141,7 @@ std::size_t WallpaperList::RemoveNonExisting() {
 void WallpaperList::Clear() {
     ListUpdate update(*this);
     m_entries.clear();
+    if (m_spill) m_spill->startAfresh();  // nothing in its file is wanted any more
 }
 
 void WallpaperList::ReplaceWith(WallpaperList& source) {
@@ -149,6 +150,7 @@ void WallpaperList::ReplaceWith(WallpaperList& source) {
     // Entry ids are unique across lists, so they stay valid in their new list.
     m_entries = std::move(source.m_entries);
     source.m_entries.clear();
+    if (m_spill) m_spill->startAfresh();  // its thumbnails went with the old entries
 }
 
 TListItemInfo* WallpaperList::first() { return m_entries.empty() ? nullptr : m_entries.front().get(); }
@@ -206,9 +208,19 @@ std::size_t WallpaperList::selectedCount() const {
 bool WallpaperList::SetThumbnail(EntryId id, JpegImage image) {
     TListItemInfo* entry = find(id);
     if (!entry) return false;
-    entry->Thumbnail.emplace(std::move(image));
+    if (!m_spill) m_spill = std::make_unique<ThumbnailSpill>(m_thumbnailFolder);
+    entry->Thumbnail.emplace(m_spill->keep(std::move(image)));
     if (m_updateCount == 0 && m_rowChangedListener) m_rowChangedListener(id);
     return true;
+}
+
+void WallpaperList::setThumbnailFolder(std::string folder) {
+    m_thumbnailFolder = std::move(folder);
+    m_spill.reset();
+}
+
+void WallpaperList::thumbnailsSaved() {
+    if (m_spill) m_spill->startAfresh();
 }
 
 void WallpaperList::LayOutRow(TListItemInfo& entry, bool showImages) {

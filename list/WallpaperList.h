@@ -76,8 +76,13 @@ public:
     std::vector<TListItemInfo*> selectedEntries();
     std::size_t selectedCount() const;
 
-    // Stores a thumbnail made by a thumbnail job; false when the entry is gone.
+    // Stores a thumbnail made by a thumbnail job (its bytes wait for the next save in the
+    // list's ThumbnailSpill); false when the entry is gone.
     bool SetThumbnail(EntryId id, JpegImage image);
+    // Where made thumbnails wait: by default the user's cache folder (ThumbnailSpill).
+    void setThumbnailFolder(std::string folder);
+    // A save wrote the thumbnails to the list file: later ones go to a new spill file.
+    void thumbnailsSaved();
 
     // The row layout: height 85 with thumbnails shown, 17 without, and the laid-out bit.
     static void LayOutRow(TListItemInfo& entry, bool showImages);
@@ -90,6 +95,8 @@ private:
     void changed();
 
     std::vector<std::unique_ptr<TListItemInfo>> m_entries;
+    std::unique_ptr<ThumbnailSpill> m_spill;  // made at the first thumbnail
+    std::string m_thumbnailFolder;
     int m_updateCount = 0;
     std::function<void()> m_changeListener;
     std::function<void(EntryId)> m_rowChangedListener;

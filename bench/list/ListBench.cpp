@@ -5,6 +5,7 @@
 //   Delete selected 50 000 of 100 000                           vs   Cl&ear All of 100 000
 //   Write list      100 000 entries, 3 KB thumbnails            vs   write()+fsync of as many bytes
 //   Read list       the same file                               vs   read() of the whole file
+//   Made thumbnails heap of 100 000 waiting for a save (spill file) vs the same kept in memory
 //   Scan            4 masks over a tree of 20 000 files          vs   find DIR ( -iname ... -o ... )
 #include <fcntl.h>
 #include <malloc.h>
@@ -215,6 +216,7 @@ int main() {
         const auto thumbnail = NoiseJpeg(3000);
         const std::string path = tmp + "/Files.kdl";
         WallpaperList list;
+        list.setThumbnailFolder(tmp + "/spill");
         std::string current;
         list.AddFiles(MakePaths("/pictures", kEntries), current);
         JpegImage image{thumbnail, 0, 0};
@@ -256,6 +258,25 @@ int main() {
         std::printf("entry record %zu bytes; heap an entry: %.0f bytes read with a 3 KB thumbnail, "
                     "%.0f bytes added without\n",
                     sizeof(TListItemInfo), withThumbs, plain);
+
+        // Thumbnails made in this run, waiting for a save: in the spill file, against the
+        // same kept in memory (the spill's folder blocked by a file).
+        auto madeHeap = [&](const std::string& folder) {
+            back.reset();
+            ::malloc_trim(0);
+            const std::size_t start = HeapInUse();
+            back = std::make_unique<WallpaperList>();
+            back->setThumbnailFolder(folder);
+            std::string noCurrent;
+            back->AddFiles(MakePaths("/pictures", kEntries), noCurrent);
+            for (std::size_t i = 0; i < back->count(); ++i) back->SetThumbnail(back->at(i).id(), image);
+            return static_cast<double>(HeapInUse() - start) / kEntries;
+        };
+        const double spilled = madeHeap(tmp + "/spill");
+        if (std::FILE* blocker = std::fopen((tmp + "/blocked").c_str(), "w")) std::fclose(blocker);
+        const double kept = madeHeap(tmp + "/blocked");
+        std::printf("%-34s %9.0f B    %-38s %9.0f B    ratio %.2f\n", "heap an entry, made 3 KB thumbnail", spilled,
+                    "the same, thumbnail kept in memory", kept, spilled / kept);
     }
 
     // Scan

@@ -640,6 +640,18 @@ TEST_F(ListFileOnDiskTest, SavingThroughALinkReplacesTheFileItPointsTo) {
 
 // SmallJpeg with its last entropy-coded bytes varied by n: a thumbnail of another picture
 // with the same header and length.
+// Files of folder this process holds open (a spill file has no name, but its descriptor
+// still says where it was made).
+int SpillFilesOpen(const std::string& folder) {
+    int count = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
+        if (!ec && target.rfind(folder + "/", 0) == 0) ++count;
+    }
+    return count;
+}
+
 std::string VariedJpeg(int n) {
     std::string jpeg = JpegString();
     jpeg[jpeg.size() - 4] = static_cast<char>(0x10 + n % 200);
@@ -809,12 +821,14 @@ TEST_F(ListFileOnDiskTest, SavingMovesEveryThumbnailIntoTheSavedFile) {
     WallpaperList list;
     bool saveImage = false;
     ReadListFile(first, list, saveImage);
-    // Entries 2 and 5 had none stored: theirs are made now.
+    list.setThumbnailFolder(m_dir.file("cache"));
+    // Entries 2 and 5 had none stored: theirs are made now, and wait in the spill file.
     for (std::size_t i : {2u, 5u}) {
         const std::string made = VariedJpeg(77 + static_cast<int>(i));
         ASSERT_TRUE(list.SetThumbnail(list.at(i).id(), JpegImage{{made.begin(), made.end()}, 3, 2}));
-        EXPECT_TRUE(list.at(i).Thumbnail->inMemory());
+        EXPECT_FALSE(list.at(i).Thumbnail->inMemory());
     }
+    EXPECT_EQ(SpillFilesOpen(m_dir.file("cache")), 1);
     std::vector<std::vector<std::uint8_t>> before;
     for (std::size_t i = 0; i < list.count(); ++i) before.push_back(test::StoredBytes(*list.at(i).Thumbnail));
 
@@ -827,9 +841,43 @@ TEST_F(ListFileOnDiskTest, SavingMovesEveryThumbnailIntoTheSavedFile) {
         EXPECT_FALSE(list.at(i).Thumbnail->inMemory());
         EXPECT_EQ(test::StoredBytes(*list.at(i).Thumbnail), before[i]);
     }
+    EXPECT_EQ(SpillFilesOpen(m_dir.file("cache")), 0) << "the spill file went with its last thumbnail";
     // They are in the saved file now: cut it, and they can no longer be read back.
     ASSERT_EQ(::truncate(second.c_str(), 0), 0);
     for (std::size_t i = 0; i < list.count(); ++i) EXPECT_TRUE(test::StoredBytes(*list.at(i).Thumbnail).empty()) << i;
+}
+
+// Thumbnails made in this run wait for a save in a file without a name, not in memory;
+// where that file cannot be made they stay in memory, whole.
+TEST_F(ListFileOnDiskTest, MadeThumbnailsWaitInASpillFileOrElseInMemory) {
+    const struct {
+        const char* name;
+        bool folderBlocked;  // a file where the folder should be
+    } cases[] = {{"spill file", false}, {"no folder for it", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = m_dir.file(std::string("spill-") + (c.folderBlocked ? "blocked" : "ok"));
+        if (c.folderBlocked) test::WriteFile(folder, "in the way");
+        WallpaperList list;
+        list.setThumbnailFolder(folder);
+        std::vector<std::string> made;
+        for (int i = 0; i < 5; ++i) {
+            made.push_back(VariedJpeg(300 + i));
+            list.AddEntry("/p" + std::to_string(i) + ".jpg");
+            ASSERT_TRUE(list.SetThumbnail(list.at(static_cast<std::size_t>(i)).id(),
+                                          JpegImage{{made.back().begin(), made.back().end()}, 3, 2}));
+        }
+        for (std::size_t i = 0; i < made.size(); ++i) {
+            EXPECT_EQ(list.at(i).Thumbnail->inMemory(), c.folderBlocked) << i;
+            EXPECT_EQ(test::StoredBytes(*list.at(i).Thumbnail), std::vector<std::uint8_t>(made[i].begin(), made[i].end()));
+        }
+        if (!c.folderBlocked) {
+            EXPECT_EQ(SpillFilesOpen(folder), 1);
+            EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the file has no name";
+        }
+        list.Clear();
+        EXPECT_EQ(SpillFilesOpen(folder), 0) << "it goes with the last thumbnail";
+    }
 }
 
 TEST_F(ListFileOnDiskTest, FolderPartExists) {

@@ -87,6 +87,9 @@ bool HaveDisplay() {
     return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
+// How long a start waits for another start to finish deciding and recording itself.
+constexpr std::chrono::milliseconds kStartLockWait{5000};
+
 // Hands a request to the recorded instance without waiting for it to be served. An
 // instance that is certainly gone (killed or crashed before its exit bookkeeping) has its
 // socket removed; one that is alive but did not take the request is told on stderr.
@@ -107,6 +110,8 @@ Delivery Deliver(const std::string& systemPath, std::int64_t handle, int message
 
 // "--show", "--next", "--previous": only the running instance can serve them.
 int SendRequest(const std::string& systemPath, const IniFile& startupIni, const std::string& option, int message) {
+    // A start that is deciding and recording itself right now is waited for.
+    const platform::FileLock startLock(systemPath + "Instance", kStartLockWait);
     const StartDecision decision = CheckForRunningInstance(startupIni, platform::TickCountNow(), option);
     if (decision.handOff) {
         const Delivery delivery = Deliver(systemPath, decision.handle, message);
@@ -116,9 +121,6 @@ int SendRequest(const std::string& systemPath, const IniFile& startupIni, const 
                  systemPath.c_str(), option.c_str());
     return 1;
 }
-
-// How long a start waits for another start to finish deciding and recording itself.
-constexpr std::chrono::milliseconds kStartLockWait{5000};
 
 // startLock is held from the decision to run until this run is recorded, and let go then.
 int RunInstance(int argc, char** argv, const std::string& systemPath, const std::string& firstArgument,

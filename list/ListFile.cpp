@@ -314,8 +314,8 @@ void WriteListFile(const std::string& path, WallpaperList& list, bool saveImage,
     } catch (const std::system_error&) {
         throw ListFileError(kWriteError);
     }
-    // The thumbnails now read from the new file: the old one (and the memory of those made
-    // since it was read) is let go. Should another program have put a different file in
+    // The thumbnails now read from the new file: the old one (and the spill file of those
+    // made since it was read) is let go. Should another program have put a different file in
     // its place meanwhile, the check of each thumbnail's bytes finds it out when they are
     // read, and the thumbnail is made again.
     const int fd = ::open(file->targetPath().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -327,7 +327,7 @@ void WriteListFile(const std::string& path, WallpaperList& list, bool saveImage,
     }
     const std::shared_ptr<const ThumbnailStore> saved = KeepListFileOpen(fd);
     for (const ThumbnailWriting::Written& w : written) w.entry->Thumbnail->moveTo(saved, w.offset);
-    list.thumbnailsSaved();
+    if (saveImage) list.thumbnailsSaved();
 }
 
 std::string EncodeListFile(WallpaperList& list, bool saveImage, bool showImages) {

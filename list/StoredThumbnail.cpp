@@ -32,7 +32,8 @@ private:
 
 class OpenListFile final : public ThumbnailStore {
 public:
-    explicit OpenListFile(int fd) : m_fd(fd) {}
+    explicit OpenListFile(int fd, bool inListOrder = true) : m_fd(fd), m_inListOrder(inListOrder) {}
+    bool inListOrder() const override { return m_inListOrder; }
     std::size_t readUpTo(std::uint64_t offset, std::uint8_t* out, std::size_t n) const override {
         std::size_t done = 0;
         while (done < n) {
@@ -46,6 +47,7 @@ public:
 
 private:
     platform::UniqueFd m_fd;
+    bool m_inListOrder;
 };
 
 constexpr std::size_t kCheckSample = 32;
@@ -123,7 +125,7 @@ bool ThumbnailSpill::open() {
         m_failed = true;  // tried once; memory it is
         return false;
     }
-    m_file = KeepListFileOpen(fd);
+    m_file = std::make_shared<OpenListFile>(fd, false);
     m_fd = fd;
     m_size = 0;
     return true;
@@ -143,6 +145,7 @@ StoredThumbnail ThumbnailSpill::keep(JpegImage image) {
         // A full disk: this one and later ones stay in memory.
         m_failed = true;
         m_file.reset();
+        m_fd = -1;
         return StoredThumbnail(std::move(image));
     }
     StoredThumbnail stored(m_file, m_size, image.Bytes.data(), static_cast<std::uint32_t>(length), image.Width,
@@ -152,10 +155,15 @@ StoredThumbnail ThumbnailSpill::keep(JpegImage image) {
 }
 
 void ThumbnailSpill::startAfresh() {
+    m_failed = false;  // a save may have made room
+    // A file no thumbnail reads any more is emptied and used again.
+    if (m_file && m_file.use_count() == 1 && ::ftruncate(m_fd, 0) == 0) {
+        m_size = 0;
+        return;
+    }
     m_file.reset();
     m_fd = -1;
     m_size = 0;
-    m_failed = false;  // a save may have made room
 }
 
 bool StoredThumbnail::inMemory() const { return dynamic_cast<const MemoryThumbnail*>(m_store.get()) != nullptr; }
@@ -169,7 +177,8 @@ bool ThumbnailReadBuffer::read(const StoredThumbnail& thumbnail, std::vector<std
     const ThumbnailStore* store = thumbnail.m_store.get();
     const std::uint64_t offset = thumbnail.m_offset;
     const std::size_t length = thumbnail.m_length;
-    if (length >= kWindow / 2 || thumbnail.inMemory()) return thumbnail.read(out);
+    // Reading ahead serves only thumbnails that lie in list order; others are read alone.
+    if (length >= kWindow / 2 || thumbnail.inMemory() || !store->inListOrder()) return thumbnail.read(out);
     const bool inside = store == m_store && offset >= m_start && offset + length <= m_start + m_bytes.size();
     if (!inside) {
         m_bytes.resize(kWindow);

@@ -23,6 +23,9 @@ public:
     // Reads up to n bytes at offset; returns how many it got (fewer only at the end of
     // the bytes or on a failed read).
     virtual std::size_t readUpTo(std::uint64_t offset, std::uint8_t* out, std::size_t n) const = 0;
+    // Whether thumbnails lie in it in list order (a list file), so that reading ahead of
+    // one thumbnail serves the next ones; a spill file holds them in the order made.
+    virtual bool inListOrder() const { return true; }
 };
 
 // A list file kept open by its descriptor (taken over, and closed when the last
@@ -91,9 +94,9 @@ public:
     ThumbnailSpill& operator=(const ThumbnailSpill&) = delete;
 
     StoredThumbnail keep(JpegImage image);
-    // Later thumbnails go to a new file, or try again after a failure; the current one
-    // stays for the thumbnails in it (a save has just moved those it wrote to the list
-    // file).
+    // The thumbnails made so far are no longer needed from here (a save moved them to the
+    // list file, or the list let them go): later ones go to the emptied file, or to a new
+    // one while thumbnails still read from the old; after a failure it tries again.
     void startAfresh();
 
     // The folder used when none is given.

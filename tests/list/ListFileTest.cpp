@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -638,20 +639,27 @@ TEST_F(ListFileOnDiskTest, SavingThroughALinkReplacesTheFileItPointsTo) {
 
 // --- Thumbnails left in the list file that was read ---
 
-// SmallJpeg with its last entropy-coded bytes varied by n: a thumbnail of another picture
-// with the same header and length.
 // Files of folder this process holds open (a spill file has no name, but its descriptor
-// still says where it was made).
-int SpillFilesOpen(const std::string& folder) {
-    int count = 0;
+// still says where it was made), and their bytes.
+struct SpillFiles {
+    int open = 0;
+    std::uintmax_t bytes = 0;
+};
+SpillFiles SpillFilesIn(const std::string& folder) {
+    SpillFiles files;
     for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code ec;
         const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
-        if (!ec && target.rfind(folder + "/", 0) == 0) ++count;
+        if (ec || target.rfind(folder + "/", 0) != 0) continue;
+        ++files.open;
+        files.bytes += std::filesystem::file_size(e.path(), ec);
     }
-    return count;
+    return files;
 }
+int SpillFilesOpen(const std::string& folder) { return SpillFilesIn(folder).open; }
 
+// SmallJpeg with its last entropy-coded bytes varied by n: a thumbnail of another picture
+// with the same header and length.
 std::string VariedJpeg(int n) {
     std::string jpeg = JpegString();
     jpeg[jpeg.size() - 4] = static_cast<char>(0x10 + n % 200);
@@ -841,7 +849,8 @@ TEST_F(ListFileOnDiskTest, SavingMovesEveryThumbnailIntoTheSavedFile) {
         EXPECT_FALSE(list.at(i).Thumbnail->inMemory());
         EXPECT_EQ(test::StoredBytes(*list.at(i).Thumbnail), before[i]);
     }
-    EXPECT_EQ(SpillFilesOpen(m_dir.file("cache")), 0) << "the spill file went with its last thumbnail";
+    EXPECT_EQ(SpillFilesOpen(m_dir.file("cache")), 1);
+    EXPECT_EQ(SpillFilesIn(m_dir.file("cache")).bytes, 0u) << "the spill file is emptied for the next ones";
     // They are in the saved file now: cut it, and they can no longer be read back.
     ASSERT_EQ(::truncate(second.c_str(), 0), 0);
     for (std::size_t i = 0; i < list.count(); ++i) EXPECT_TRUE(test::StoredBytes(*list.at(i).Thumbnail).empty()) << i;
@@ -875,9 +884,74 @@ TEST_F(ListFileOnDiskTest, MadeThumbnailsWaitInASpillFileOrElseInMemory) {
             EXPECT_EQ(SpillFilesOpen(folder), 1);
             EXPECT_TRUE(std::filesystem::is_empty(folder)) << "the file has no name";
         }
+        if (!c.folderBlocked) {
+            EXPECT_GT(SpillFilesIn(folder).bytes, 0u);
+        }
         list.Clear();
-        EXPECT_EQ(SpillFilesOpen(folder), 0) << "it goes with the last thumbnail";
+        EXPECT_EQ(SpillFilesIn(folder).bytes, 0u) << "nothing in it is wanted any more";
+        list.setThumbnailFolder(folder + "-other");
+        EXPECT_EQ(SpillFilesOpen(folder), 0) << "the file goes with the spill";
     }
+}
+
+// Saves without thumbnails move none out of the spill file: it stays the one file, however
+// often the list is saved; saves with thumbnails empty it and use it again.
+TEST_F(ListFileOnDiskTest, SavesKeepOneSpillFile) {
+    const std::string folder = m_dir.file("spill");
+    WallpaperList list;
+    list.setThumbnailFolder(folder);
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        const std::string made = VariedJpeg(round);
+        list.AddEntry("/p" + std::to_string(round) + ".jpg");
+        ASSERT_TRUE(list.SetThumbnail(list.at(list.count() - 1).id(), JpegImage{{made.begin(), made.end()}, 3, 2}));
+        WriteListFile(m_dir.file("Files.kdl"), list, round % 3 == 2, true);
+        EXPECT_EQ(SpillFilesOpen(folder), 1);
+        for (std::size_t i = 0; i < list.count(); ++i) {
+            const std::string expected = VariedJpeg(static_cast<int>(i));
+            EXPECT_EQ(test::StoredBytes(*list.at(i).Thumbnail), std::vector<std::uint8_t>(expected.begin(), expected.end()))
+                << i;
+        }
+    }
+}
+
+// A disk that fills up (here: a file-size limit) keeps the thumbnail that no longer fits,
+// and later ones, in memory; a save lets the spill file be tried again.
+TEST_F(ListFileOnDiskTest, AFullDiskKeepsThumbnailsInMemory) {
+    const pid_t child = ::fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        int failures = 0;
+        auto check = [&failures](bool ok) { failures += ok ? 0 : 1; };
+        const std::string made = VariedJpeg(1);
+        const std::vector<std::uint8_t> bytes(made.begin(), made.end());
+        WallpaperList list;
+        list.setThumbnailFolder(m_dir.file("spill"));
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit limit{static_cast<rlim_t>(bytes.size() * 3 / 2), old.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        for (int i = 0; i < 3; ++i) {
+            list.AddEntry("/p" + std::to_string(i));
+            list.SetThumbnail(list.at(static_cast<std::size_t>(i)).id(), JpegImage{bytes, 3, 2});
+        }
+        check(!list.at(0).Thumbnail->inMemory());
+        check(list.at(1).Thumbnail->inMemory());  // half written, then kept
+        check(list.at(2).Thumbnail->inMemory());
+        for (std::size_t i = 0; i < 3; ++i) check(test::StoredBytes(*list.at(i).Thumbnail) == bytes);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        list.thumbnailsSaved();
+        list.AddEntry("/p3");
+        list.SetThumbnail(list.at(3).id(), JpegImage{bytes, 3, 2});
+        check(!list.at(3).Thumbnail->inMemory());
+        check(test::StoredBytes(*list.at(3).Thumbnail) == bytes);
+        ::_exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "checks that failed in the child";
 }
 
 TEST_F(ListFileOnDiskTest, FolderPartExists) {

@@ -288,6 +288,50 @@ std::string ProgramOf(std::string_view text) {
     return word;
 }
 
+// A programs line without the commands that run command. Commands on one line are
+// separated by "\\n"; a backslash at the end continues the entry on the next line.
+struct LineEdit {
+    enum { Keep, Drop, Rewrite } fate = Keep;
+    std::string text;  // for Rewrite
+};
+
+LineEdit EditLine(std::string_view text, const std::string& command) {
+    std::size_t trailing = 0;
+    for (std::size_t i = text.size(); i > 0 && text[i - 1] == '\\'; --i) ++trailing;
+    const bool continues = trailing % 2 == 1;
+    std::string_view body = continues ? text.substr(0, text.size() - 1) : text;
+    std::size_t blanks = 0;
+    while (blanks < body.size() && IsBlank(body[blanks])) ++blanks;
+    const std::string_view prefix = body.substr(0, blanks);
+    body.remove_prefix(blanks);
+
+    std::string kept;
+    bool removed = false;
+    bool anyLeft = false;
+    while (!body.empty()) {
+        const std::size_t separator = body.find("\\n");
+        const std::size_t end = separator == std::string_view::npos ? body.size() : separator + 2;
+        const std::string_view segment = body.substr(0, end);
+        body.remove_prefix(end);
+        if (ProgramOf(segment) == command) {
+            removed = true;
+            continue;
+        }
+        std::string_view piece = segment;
+        if (kept.empty()) {
+            while (!piece.empty() && IsBlank(piece.front())) piece.remove_prefix(1);
+        }
+        if (!ProgramOf(piece).empty()) anyLeft = true;
+        kept += piece;
+    }
+    if (!removed) return {};
+    if (!anyLeft) return {LineEdit::Drop, {}};
+    return {LineEdit::Rewrite, std::string(prefix) + kept + (continues ? "\\" : "")};
+}
+
+// Whether a programs line runs command, as one of its commands.
+bool RunsCommand(std::string_view text, const std::string& command) { return EditLine(text, command).fate != LineEdit::Keep; }
+
 std::string_view TextOf(const std::string& text, const Line& line) {
     return std::string_view(text).substr(line.begin, line.end - line.begin);
 }
@@ -338,7 +382,7 @@ bool ListsProgram(const std::string& content, const std::string& command) {
     for (std::size_t i = entry.head; i <= entry.last; ++i) {
         std::string_view text = TextOf(content, lines[i]);
         if (i == entry.head) text = std::string_view(content).substr(entry.keyEnd, lines[i].end - entry.keyEnd);
-        if (ProgramOf(text) == command) return true;
+        if (RunsCommand(text, command)) return true;
     }
     return false;
 }
@@ -373,9 +417,11 @@ std::string RemoveProgram(const std::string& content, const std::string& command
     const Entry entry = FindPrograms(content, lines);
     if (entry.head == std::string::npos) return content;
     std::vector<bool> drop(lines.size(), false);
+    std::vector<LineEdit> edits(lines.size());
     std::size_t last = entry.last;
     for (std::size_t i = entry.last; i > entry.head; --i) {
-        if (ProgramOf(TextOf(content, lines[i])) != command) continue;
+        edits[i] = EditLine(TextOf(content, lines[i]), command);
+        if (edits[i].fate != LineEdit::Drop) continue;
         drop[i] = true;
         if (i == last) last = i - 1;
     }
@@ -395,8 +441,9 @@ std::string RemoveProgram(const std::string& content, const std::string& command
         dropHead = afterKey == kHeadContinued;
     }
     // Our command on the head line itself (moved there by hand) leaves the head alone.
-    const bool headRunsIt =
-        ProgramOf(std::string_view(content).substr(entry.keyEnd, lines[entry.head].end - entry.keyEnd)) == command;
+    const LineEdit headEdit =
+        EditLine(std::string_view(content).substr(entry.keyEnd, lines[entry.head].end - entry.keyEnd), command);
+    const bool headRunsIt = headEdit.fate == LineEdit::Drop;
     std::string out;
     out.reserve(content.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -405,6 +452,14 @@ std::string RemoveProgram(const std::string& content, const std::string& command
         if (i == entry.head && headRunsIt) {
             out.append(content, line.begin, entry.keyEnd - line.begin);
             if (Continues(content, line) && !(i == last && cut != std::string::npos)) out += kHeadContinued;
+            out.append(content, line.end, line.next - line.end);
+            continue;
+        }
+        // A line that runs other commands beside ours keeps them.
+        const LineEdit& edit = i == entry.head ? headEdit : edits[i];
+        if (edit.fate == LineEdit::Rewrite) {
+            if (i == entry.head) out.append(content, line.begin, entry.keyEnd - line.begin);
+            out += edit.text;
             out.append(content, line.end, line.next - line.end);
             continue;
         }

@@ -168,6 +168,11 @@ TEST_F(InstallerTest, HandEditedEntriesLoseOnlyOurCommand) {
          "programs :\t\\\n\tqix -root\n"},
         {"turned off, with a visual", "programs:\t\\\n- GL: \"KD\" /home/u/ss/KDScreensaver -root \\n\\\n\tqix -root\n",
          "programs:\t\\\n\tqix -root\n"},
+        {"two commands on one line, ours first",
+         "programs:\t\\\n\t\"KD\" /home/u/ss/KDScreensaver --root \\n qix -root \\n\\\n\tmaze -root\n",
+         "programs:\t\\\n\tqix -root \\n\\\n\tmaze -root\n"},
+        {"two commands on one line, ours last", "programs:\tqix -root \\n /home/u/ss/KDScreensaver --root\nfade: 0\n",
+         "programs:\tqix -root \\n\nfade: 0\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

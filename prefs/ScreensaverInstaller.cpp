@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "AtomicFile.h"
+#include "IniFile.h"
 #include "UniqueFd.h"
 
 namespace kalidrome {
@@ -187,11 +188,15 @@ std::vector<Line> SplitLines(const std::string& text) {
     return lines;
 }
 
-bool Continues(const std::string& text, const Line& line) {
-    // An odd number of backslashes at the end continues the value on the next line.
+// An odd number of backslashes at the end continues the value on the next line.
+bool EndsContinued(std::string_view text) {
     std::size_t count = 0;
-    for (std::size_t i = line.end; i > line.begin && text[i - 1] == '\\'; --i) ++count;
+    for (std::size_t i = text.size(); i > 0 && text[i - 1] == '\\'; --i) ++count;
     return count % 2 == 1;
+}
+
+bool Continues(const std::string& text, const Line& line) {
+    return EndsContinued(std::string_view(text).substr(line.begin, line.end - line.begin));
 }
 
 // The programs entry: the index of its head and of its last line; head is npos when none.
@@ -215,11 +220,8 @@ Entry FindPrograms(const std::string& text, const std::vector<Line>& lines) {
         constexpr std::string_view name = kProgramsKey.substr(0, kProgramsKey.size() - 1);
         std::size_t at = line.begin;
         while (at < line.end && IsBlank(text[at])) ++at;
-        if (line.end - at < name.size()) continue;
-        bool same = true;
-        for (std::size_t k = 0; k < name.size() && same; ++k)
-            same = std::tolower(static_cast<unsigned char>(text[at + k])) == name[k];
-        if (!same) continue;
+        if (line.end - at < name.size() || !EqualsNoCase(std::string_view(text).substr(at, name.size()), name))
+            continue;
         at += name.size();
         while (at < line.end && IsBlank(text[at])) ++at;
         if (at == line.end || text[at] != ':') continue;
@@ -296,9 +298,7 @@ struct LineEdit {
 };
 
 LineEdit EditLine(std::string_view text, const std::string& command) {
-    std::size_t trailing = 0;
-    for (std::size_t i = text.size(); i > 0 && text[i - 1] == '\\'; --i) ++trailing;
-    const bool continues = trailing % 2 == 1;
+    const bool continues = EndsContinued(text);
     std::string_view body = continues ? text.substr(0, text.size() - 1) : text;
     std::size_t blanks = 0;
     while (blanks < body.size() && IsBlank(body[blanks])) ++blanks;

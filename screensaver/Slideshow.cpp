@@ -42,12 +42,12 @@ SlideshowOptions ReadSlideshowOptions(const std::string& systemPath) {
     auto readBool = [&ini](const BoolKey& k) { return ini.readBool(k.section, k.key, k.atLoad); };
     SlideshowOptions o;
     o.random = readBool(kRandom);
-    o.greyScale = readBool(kGreyScale);
-    o.useMask = readBool(kUseMask);
-    o.stretchLarger = readBool(kStretchLarger);
-    o.stretchSmaller = readBool(kStretchSmaller);
-    o.res1 = ResolutionRow(ini.readInteger(kOptions, kRes1, kResDefault));
-    o.res2 = ResolutionRow(ini.readInteger(kOptions, kRes2, kResDefault));
+    o.picture.GreyScale = readBool(kGreyScale);
+    o.picture.UseMask = readBool(kUseMask);
+    o.picture.StretchLarger = readBool(kStretchLarger);
+    o.picture.StretchSmaller = readBool(kStretchSmaller);
+    o.picture.Res1 = ResolutionRow(ini.readInteger(kOptions, kRes1, kResDefault));
+    o.picture.Res2 = ResolutionRow(ini.readInteger(kOptions, kRes2, kResDefault));
     o.currIndex = ini.readInteger(kOptions, kCurrIndex, 0);
     const std::int32_t seconds =
         ParseIntervalText(ini.readString(kOptions, kScreenSaverInterval, kScreenSaverIntervalDefault))
@@ -111,9 +111,9 @@ Slideshow::~Slideshow() {
 }
 
 void Slideshow::place(Slide& slide, render::PixelSize size) const {
+    const render::WallpaperOptions& o = m_options.picture;
     slide.placement = render::ChoosePlacement(slide.picture.width(), slide.picture.height(), size.width, size.height,
-                                              m_options.stretchLarger, m_options.stretchSmaller, m_options.res1,
-                                              m_options.res2);
+                                              o.StretchLarger, o.StretchSmaller, o.Res1, o.Res2);
     slide.windowSized = {};
     if (slide.placement == platform::Placement::Stretched && size.width > 0 && size.height > 0)
         slide.windowSized = render::ScaleAreaAverage(slide.picture, size.width, size.height, ScalingThreads());
@@ -123,7 +123,8 @@ Slideshow::Prepared Slideshow::prepare(const std::string& path, render::PixelSiz
     Prepared p;
     p.slide.path = path;
     try {
-        p.slide.picture = render::ConvertPictureInMemory(path, m_systemPath, m_options.greyScale, m_options.useMask);
+        p.slide.picture = render::ConvertPictureInMemory(path, m_systemPath, m_options.picture.GreyScale,
+                                                         m_options.picture.UseMask);
         place(p.slide, size);
         p.ok = true;
     } catch (const std::exception&) {

@@ -10,7 +10,7 @@
 
 #include "Desktop.h"
 #include "Image.h"
-#include "Settings.h"
+#include "Wallpaper.h"
 
 namespace kalidrome::screensaver {
 
@@ -18,12 +18,8 @@ namespace kalidrome::screensaver {
 struct SlideshowOptions {
     bool random = true;
     std::chrono::seconds interval{20};
-    bool greyScale = false;
-    bool useMask = false;
-    bool stretchLarger = true;
-    bool stretchSmaller = false;
-    settings::ScreenSize res1 = settings::ResolutionRow(settings::kResDefault);
-    settings::ScreenSize res2 = settings::ResolutionRow(settings::kResDefault);
+    // How each picture is converted and placed, as for the wallpaper.
+    render::WallpaperOptions picture;
     std::int32_t currIndex = 0;
     // The list file: key List, by default the System folder's Files.kdl.
     std::string listPath;

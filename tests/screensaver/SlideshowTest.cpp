@@ -193,7 +193,7 @@ TEST_F(SlideshowTest, PicturesArePlacedForTheWindowAsTheWallpaperIsForTheScreen)
 
 TEST_F(SlideshowTest, GreyscaleTurnsBitmapsGreyAsOnTheDesktop) {
     SlideshowOptions options;
-    options.greyScale = true;
+    options.picture.GreyScale = true;
     auto show = Show({Picture("red.bmp", kRed)}, options);
     ASSERT_TRUE(show->update(kWindow));
     EXPECT_EQ(Describe(Middle(show->current())), Describe(Rgb{76, 76, 76}));

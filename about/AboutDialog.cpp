@@ -3,12 +3,16 @@
 #include <QApplication>
 #include <QEvent>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMimeDatabase>
 #include <QScreen>
 #include <QScrollArea>
+#include <QVBoxLayout>
 
 #include "Shell.h"
+#include "TextContrast.h"
+#include "WindowFont.h"
 
 namespace kalidrome {
 
@@ -28,22 +32,11 @@ constexpr const char* kThanks[] = {
     "Everyone who translated a language file",
     "Everyone who sent suggestions",
 };
-constexpr int kThanksLineHeight = 18;
 const QColor kLinkColour(0, 128, 255);
-
-QLabel* Placed(QLabel* label, int left, int top, int width = -1, int height = -1) {
-    if (width < 0) {
-        label->adjustSize();
-        label->move(left, top);
-    } else {
-        label->setGeometry(left, top, width, height);
-    }
-    return label;
-}
 
 void MakeLink(QLabel* label) {
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, kLinkColour);
+    palette.setColor(QPalette::WindowText, platform::ReadableOn(kLinkColour, palette.color(QPalette::Window)));
     label->setPalette(palette);
     label->setCursor(Qt::PointingHandCursor);
 }
@@ -71,22 +64,25 @@ AboutDialog::AboutDialog(const QString& fileVersion, const QPixmap& logo, QWidge
     setObjectName(QStringLiteral("frmAbout1"));
     setWindowTitle(QStringLiteral("About"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    QFont font(QStringLiteral("Sans Serif"));
-    font.setPointSize(8);
-    setFont(font);
+    platform::UseWindowFont(this, 8);
 
     auto* box = new QGroupBox(this);
     box->setObjectName(QStringLiteral("grpAbout1"));
-    box->setGeometry(6, 6, 372, 251 - 12);
-    setFixedSize(384, 251);
+    // The nominal size; the box grows when the words ask for more.
+    box->setMinimumSize(372, 251 - 12);
 
     m_logo->setParent(box);
     m_logo->setObjectName(QStringLiteral("imgLogo1"));
     m_logo->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_logo->setAlignment(Qt::AlignCenter);
-    m_logo->setPixmap(logo.scaled(96, 96, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    // Drawn from a picture of as many pixels as the screen shows in the box, not blown up.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap sharp = logo.scaled(QSize(96, 96) * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    sharp.setDevicePixelRatio(ratio);
+    m_logo->setPixmap(sharp);
     m_logo->setCursor(Qt::PointingHandCursor);
-    Placed(m_logo, 8, 14, 106, 106);
+    m_logo->setFixedSize(106, 106);
+    m_logo->setAccessibleName(QStringLiteral("Kalidrome"));
 
     auto* title = new QLabel(QApplication::applicationName().isEmpty() ? QStringLiteral("Kalidrome")
                                                                          : QApplication::applicationName(),
@@ -94,54 +90,81 @@ AboutDialog::AboutDialog(const QString& fileVersion, const QPixmap& logo, QWidge
     title->setObjectName(QStringLiteral("pnlTitle1"));
     title->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     title->setAlignment(Qt::AlignCenter);
-    QFont titleFont = title->font();
-    titleFont.setPointSize(14);
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    Placed(title, 118, 14, 246, 28);
+    platform::UseWindowFont(title, 14, true);
+    title->setMinimumSize(246, 28);
 
-    auto* createdBy = Placed(new QLabel(QStringLiteral("Created by "), box), 120, 52);
+    auto* createdBy = new QLabel(QStringLiteral("Created by "), box);
     createdBy->setObjectName(QStringLiteral("lblCreatedBy1"));
     m_author->setParent(box);
     m_author->setObjectName(QStringLiteral("lblAuthor1"));
     m_author->setText(QString::fromLatin1(kAuthor));
     MakeLink(m_author);
-    Placed(m_author, 120 + createdBy->width(), 52, 120, 13);
 
-    auto* version = Placed(new QLabel(QStringLiteral("Version ") + fileVersion, box), 120, 68);
+    auto* version = new QLabel(QStringLiteral("Version ") + fileVersion, box);
     version->setObjectName(QStringLiteral("lblVersion1"));
-    auto* notice = Placed(new QLabel(QStringLiteral("Free software under the MIT licence"), box), 120, 84);
+    auto* notice = new QLabel(QStringLiteral("Free software under the MIT licence"), box);
     notice->setObjectName(QStringLiteral("lblNotice1"));
 
     m_link->setParent(box);
     m_link->setObjectName(QStringLiteral("lblLink1"));
     m_link->setText(QString::fromLatin1(kWebPage));
     MakeLink(m_link);
-    Placed(m_link, 120, 100, 214, 13);
 
-    auto* thanksInfo = Placed(new QLabel(QStringLiteral("Many thanks to:"), box), 10, 124);
+    auto* thanksInfo = new QLabel(QStringLiteral("Many thanks to:"), box);
     thanksInfo->setObjectName(QStringLiteral("lblThanksToInfo1"));
 
     auto* area = new QScrollArea(box);
     area->setObjectName(QStringLiteral("scbThanksTo1"));
     area->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    area->setGeometry(8, 140, 356, 58);
+    area->setMinimumSize(356, 58);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    thanksInfo->setBuddy(area);
     QStringList lines;
     for (const char* line : kThanks) lines << QString::fromLatin1(line);
     auto* thanks = new QLabel(lines.join(u'\n'));
     thanks->setObjectName(QStringLiteral("lblThanksTo1"));
     thanks->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     QPalette navy = thanks->palette();
-    navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
+    navy.setColor(QPalette::WindowText, platform::ReadableOn(QColor(0, 0, 128), navy.color(QPalette::Window)));
     thanks->setPalette(navy);
-    QFont thanksFont = thanks->font();
-    thanksFont.setPointSize(9);
-    thanks->setFont(thanksFont);
-    thanks->setFixedSize(356 - 20, kThanksLineHeight * static_cast<int>(std::size(kThanks)));
+    platform::UseWindowFont(thanks, 9);
+    thanks->setMargin(2);
     area->setWidget(thanks);
+    area->setWidgetResizable(true);
+
+    // The logo left, the title and the lines about the program right of it, the thanks
+    // under both.
+    auto* about = new QVBoxLayout;
+    about->setSpacing(3);
+    about->addWidget(title);
+    about->addSpacing(6);
+    auto* author = new QHBoxLayout;
+    author->setSpacing(0);
+    author->addWidget(createdBy);
+    author->addWidget(m_author);
+    author->addStretch(1);
+    about->addLayout(author);
+    about->addWidget(version);
+    about->addWidget(notice);
+    about->addWidget(m_link);
+    about->addStretch(1);
+    auto* top = new QHBoxLayout;
+    top->setSpacing(4);
+    top->addWidget(m_logo, 0, Qt::AlignTop);
+    top->addLayout(about, 1);
+    auto* inside = new QVBoxLayout(box);
+    inside->setContentsMargins(8, 8, 8, 8);
+    inside->setSpacing(3);
+    inside->addLayout(top);
+    inside->addWidget(thanksInfo);
+    inside->addWidget(area, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(box);
 
     for (QLabel* label : {m_logo, m_author, m_link}) label->installEventFilter(this);
+    adjustSize();
     if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
 }
 

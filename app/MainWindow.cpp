@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QMenuBar>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -37,6 +38,7 @@
 #include "TrayIcon.h"
 #include "Wallpaper.h"
 #include "WallpaperListView.h"
+#include "AtLeast.h"
 #include "WindowFont.h"
 
 namespace kalidrome {
@@ -58,8 +60,8 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-JpegImage MakeThumbnail(const std::string& path) {
-    render::EncodedThumbnail t = render::MakeThumbnailFromFile(path);
+JpegImage MakeThumbnail(const std::string& path, std::int32_t box) {
+    render::EncodedThumbnail t = render::MakeThumbnailFromFile(path, box);
     return JpegImage{std::move(t.jpeg), t.width, t.height};
 }
 
@@ -102,8 +104,8 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
       m_lblFiles1(new QLabel(QStringLiteral("0"))),
       m_lblFilesListed1(new QLabel(QStringLiteral(" files listed:"))),
       m_view(new WallpaperListView(m_list)),
-      m_btnAdd1(new QPushButton(QStringLiteral("&Add"))),
-      m_btnCycle1(new QPushButton(QStringLiteral("&Cycle!"))),
+      m_btnAdd1(new platform::AtLeast<QPushButton>(QSize(69, 21), QStringLiteral("&Add"))),
+      m_btnCycle1(new platform::AtLeast<QPushButton>(QSize(69, 21), QStringLiteral("&Cycle!"))),
       m_listCommands(m_list, *m_menus, *m_lblFiles1, *m_btnCycle1),
       m_tray(nullptr),
       m_tmrCycle1(CycleTimer::kCycleTimerMs),
@@ -246,9 +248,8 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::buildLayout() {
-    setFont(platform::WindowFont(8));
+    platform::UseWindowFont(this, 8);
     resize(290, 428);
-    setMinimumSize(290, 355);
     if (QScreen* screen = QGuiApplication::primaryScreen()) move(screen->availableGeometry().center() - rect().center());
 
     m_lblThereAre1->setObjectName("lblThereAre1");
@@ -262,8 +263,7 @@ void MainWindow::buildLayout() {
     layout->setContentsMargins(0, 0, 0, 4);
     layout->setSpacing(0);
 
-    auto* countLine = new QWidget(central);
-    countLine->setFixedHeight(19);
+    auto* countLine = new platform::AtLeast<QWidget>(QSize(0, 19), central);
     auto* countLayout = new QHBoxLayout(countLine);
     countLayout->setContentsMargins(6, 0, 0, 0);
     countLayout->setSpacing(0);
@@ -274,16 +274,12 @@ void MainWindow::buildLayout() {
     layout->addWidget(countLine);
     layout->addWidget(m_view, 1);
 
-    QFont bold = m_btnAdd1->font();
-    bold.setBold(true);
-    m_btnAdd1->setFont(bold);
+    platform::UseWindowFont(m_btnAdd1, 8, true);
     QPalette navy = m_btnCycle1->palette();
     // Navy while enabled; disabled, the style's greyed caption shows that it is.
     for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
         navy.setColor(group, QPalette::ButtonText, QColor(0, 0, 128));
     m_btnCycle1->setPalette(navy);
-    m_btnAdd1->setFixedSize(69, 21);
-    m_btnCycle1->setFixedSize(69, 21);
     auto* buttons = new QHBoxLayout;
     buttons->setContentsMargins(4, 4, 4, 0);
     buttons->addWidget(m_btnAdd1);
@@ -291,6 +287,10 @@ void MainWindow::buildLayout() {
     buttons->addWidget(m_btnCycle1);
     layout->addLayout(buttons);
     setCentralWidget(central);
+    // The least size is the nominal 290 x 355, or more where the menu bar's captions need
+    // it: a menu never hides behind the bar's overflow button.
+    central->setMinimumSize(290, 355 - menuBar()->sizeHint().height());
+    menuBar()->installEventFilter(this);
 
     // A right click anywhere in the window opens the context menu.
     setContextMenuPolicy(Qt::CustomContextMenu);
@@ -363,6 +363,8 @@ void MainWindow::wireList() {
     m_list.setChangeListener([this] { m_view->listChanged(); });
     m_list.setRowChangedListener([this](EntryId id) { m_view->repaintRow(id); });
     connect(m_view, &WallpaperListView::thumbnailWanted, this, &MainWindow::RequestThumbnail);
+    connect(m_view, &WallpaperListView::sharpThumbnailWanted, m_thumbnails, &ThumbnailMaker::RequestSharpThumbnail);
+    connect(m_thumbnails, &ThumbnailMaker::sharpThumbnailMade, m_view, &WallpaperListView::setSharpThumbnail);
     connect(m_view, &WallpaperListView::selectionChangedFor, this, [this](EntryId id) {
         const TListItemInfo* entry = m_list.find(id);
         if (!entry || !platform::FileExists(entry->FilePath)) return;
@@ -697,12 +699,33 @@ void MainWindow::hideEvent(QHideEvent* event) {
     QTimer::singleShot(0, this, &MainWindow::askToSaveAfterFailedSave);
 }
 
+void MainWindow::fitMenuBar() {
+    if (QWidget* central = centralWidget())
+        central->setMinimumWidth(std::max(290, menuBar()->sizeHint().width()));
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == menuBar()) {
+        switch (event->type()) {
+            case QEvent::ActionAdded:
+            case QEvent::ActionChanged:
+            case QEvent::ActionRemoved:
+            case QEvent::FontChange:
+                // Measured once the bar has taken the change in.
+                QMetaObject::invokeMethod(this, &MainWindow::fitMenuBar, Qt::QueuedConnection);
+                break;
+            default: break;
+        }
+        return false;
+    }
     if (event->type() == QEvent::KeyPress) {
         auto* widget = qobject_cast<QWidget*>(watched);
         if (widget && widget->window() == this) {
             auto* key = static_cast<QKeyEvent*>(event);
-            if (m_menus->dispatchShortcut(QKeySequence(key->keyCombination()))) return true;
+            // A key of the number pad (Del with NumLock off, say) is the same command as
+            // its twin on the main block.
+            const QKeyCombination combination(key->modifiers() & ~Qt::KeypadModifier, Qt::Key(key->key()));
+            if (m_menus->dispatchShortcut(QKeySequence(combination))) return true;
         }
     }
     return QMainWindow::eventFilter(watched, event);

@@ -156,6 +156,8 @@ protected:
 
 private:
     void buildLayout();
+    // Makes the window at least as wide as the menu bar's captions.
+    void fitMenuBar();
     void wireCommands();
     void wireList();
     void publishInRegistry();

@@ -31,7 +31,7 @@ PreferencesDialog::Hooks PreferencesHooksFor(MainWindow& window) {
     hooks.systemPath = window.systemPath();
     hooks.translate = [&window](std::string_view text) { return window.translator().Translate(text, "PrefForm"); };
     hooks.setDisableCycling = [&window](bool value) { window.optionState().SetDisableCycling(value); };
-    hooks.apply = [&window](const PreferencesValues& v) {
+    hooks.apply = [&window](const Options& v) {
         OptionState& state = window.optionState();
         // Settings.ini refusing a write must not keep the later values from taking effect;
         // the first such error is told once at the end.
@@ -50,8 +50,8 @@ PreferencesDialog::Hooks PreferencesHooksFor(MainWindow& window) {
         state.SetStretchLarger(v.StretchLarger);
         state.SetStretchSmaller(v.StretchSmaller);
         Options& options = state.options();
-        options.Res1 = settings::ResolutionRow(v.Res1);
-        options.Res2 = settings::ResolutionRow(v.Res2);
+        options.Res1 = v.Res1;
+        options.Res2 = v.Res2;
         state.AssignInterval(v.Interval);  // the countdown starts again from the full interval
         options.ShowImages = v.ShowImages;
         options.SaveImage = v.SaveImage;

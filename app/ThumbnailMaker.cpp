@@ -3,6 +3,8 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include "Thumbnail.h"
+
 namespace kalidrome {
 
 ThumbnailMaker::ThumbnailMaker(WallpaperList& list, MakeFunction make, int threads, QObject* parent)
@@ -21,13 +23,20 @@ ThumbnailMaker::~ThumbnailMaker() {
 }
 
 void ThumbnailMaker::RequestThumbnail(EntryId id) {
-    const TListItemInfo* entry = m_list.find(id);
-    if (!entry) return;
+    if (const TListItemInfo* entry = m_list.find(id)) queue(Job{id, entry->FilePath, 0}, m_pending);
+}
+
+void ThumbnailMaker::RequestSharpThumbnail(EntryId id, std::int32_t box) {
+    if (const TListItemInfo* entry = m_list.find(id)) queue(Job{id, entry->FilePath, box}, m_pendingSharp);
+}
+
+void ThumbnailMaker::queue(Job job, std::unordered_set<EntryId>& pending) {
     std::lock_guard lock(m_mutex);
-    if (!m_pending.insert(id).second) return;  // already on its way
-    m_queue.push_back(Job{id, entry->FilePath});
+    if (!pending.insert(job.id).second) return;  // already on its way
+    m_queue.push_back(std::move(job));
     if (m_queue.size() > kMaxWaiting) {
-        m_pending.erase(m_queue.front().id);
+        const Job& oldest = m_queue.front();
+        (oldest.box ? m_pendingSharp : m_pending).erase(oldest.id);
         m_queue.pop_front();
     }
     m_wake.notify_one();
@@ -51,7 +60,7 @@ void ThumbnailMaker::workerLoop() {
         JpegImage image;
         bool ok = false;
         try {
-            image = m_make(job.path);
+            image = m_make(job.path, job.box ? job.box : render::kThumbnailBox);
             ok = true;
         } catch (...) {
             // Missing, unreadable or corrupt: the row asks again at its next paint.
@@ -61,15 +70,22 @@ void ThumbnailMaker::workerLoop() {
             if (m_stopping) return;
         }
         QMetaObject::invokeMethod(
-            this, [this, id = job.id, ok, image = std::move(image)]() mutable { finished(id, ok, std::move(image)); },
+            this, [this, job, ok, image = std::move(image)]() mutable { finished(job, ok, std::move(image)); },
             Qt::QueuedConnection);
     }
 }
 
-void ThumbnailMaker::finished(EntryId id, bool ok, JpegImage image) {
+void ThumbnailMaker::finished(const Job& job, bool ok, JpegImage image) {
+    const EntryId id = job.id;
     {
         std::lock_guard lock(m_mutex);
-        m_pending.erase(id);
+        (job.box ? m_pendingSharp : m_pending).erase(id);
+    }
+    if (job.box) {
+        if (ok && m_list.find(id))
+            emit sharpThumbnailMade(id, QByteArray(reinterpret_cast<const char*>(image.Bytes.data()),
+                                                   static_cast<qsizetype>(image.Bytes.size())));
+        return;
     }
     // SetThumbnail finds nothing for an entry removed meanwhile.
     if (ok && m_list.SetThumbnail(id, std::move(image))) {

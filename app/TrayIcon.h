@@ -29,9 +29,11 @@ public:
     void showMessage(const QString& title, const QString& text,
                      QSystemTrayIcon::MessageIcon kind = QSystemTrayIcon::Information);
     // The very first start's message: where the program is and how to open it. The
-    // texts pass through translate (section "MainForm").
+    // texts pass through translate (section "MainForm"). Shown once the tray host has
+    // placed the icon, or after kWelcomeWaitTicks x 50 ms without a place.
     void showWelcome(const std::function<std::string(std::string_view)>& translate);
 
+    static constexpr int kWelcomeWaitTicks = 60;
     static constexpr std::string_view kWelcomeTitle = "Kalidrome is running";
     static constexpr std::string_view kWelcomeText =
         "Kalidrome lives here, in the tray. Double-click this icon to show or hide its window, "

@@ -3,11 +3,15 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QShowEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QTabWidget>
+#include <QVBoxLayout>
 
 #include "AtomicFile.h"
 #include "IniFile.h"
@@ -15,6 +19,7 @@
 #include "ScreensaverInstaller.h"
 #include "Settings.h"
 #include "ShortenPath.h"
+#include "TextContrast.h"
 #include "WindowFont.h"
 
 namespace kalidrome {
@@ -23,51 +28,82 @@ using namespace settings;
 
 namespace {
 
-constexpr int kTabHeight = 248;
-
-void SetTextColour(QWidget* w, const QColor& colour) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, colour);
-    p.setColor(QPalette::ButtonText, colour);
-    w->setPalette(p);
-}
+// The nominal sizes the windows were first drawn at; each grows with its contents.
+constexpr QSize kTabsSize(366, 248);
+constexpr QSize kButtonSize(75, 25);
 
 const QColor kGrey(128, 128, 128);
 const QColor kNavy(0, 0, 128);
 const QColor kMaroon(128, 0, 0);
 
+void SetTextColour(QWidget* w, const QColor& colour) {
+    QPalette p = w->palette();
+    const QColor readable = platform::ReadableOn(colour, p.color(QPalette::Window));
+    p.setColor(QPalette::WindowText, readable);
+    p.setColor(QPalette::ButtonText, readable);
+    w->setPalette(p);
+}
+
 template <typename W>
-W* Make(QWidget* page, const char* name, const char* caption, int left, int top) {
+W* Make(QWidget* page, const char* name, const char* caption) {
     auto* w = new W(QString::fromUtf8(caption), page);
     w->setObjectName(QString::fromLatin1(name));
-    w->move(left, top);
-    w->adjustSize();
     return w;
 }
 
-QLabel* SmallLabel(QWidget* page, const char* name, const char* caption, int left, int top) {
-    auto* label = Make<QLabel>(page, name, caption, left, top);
-    label->setFont(platform::WindowFont(7));
-    label->adjustSize();
+QLabel* SmallLabel(QWidget* page, const char* name, const char* caption) {
+    auto* label = Make<QLabel>(page, name, caption);
+    platform::UseWindowFont(label, 7);
     return label;
 }
 
-QLineEdit* DigitsField(QWidget* page, const char* name, int left, int top, int width) {
+// A label whose text wraps at the page's width: it asks for its nominal width only and
+// takes the lines the width it gets calls for.
+QLabel* WrappedLabel(QWidget* page, const char* name, const char* caption, int nominalWidth) {
+    auto* label = Make<QLabel>(page, name, caption);
+    label->setWordWrap(true);
+    label->setMinimumWidth(nominalWidth);
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Minimum);
+    return label;
+}
+
+// An edit field for a number of seconds, at least its nominal width and wide enough for
+// five digits in the font it draws with.
+QLineEdit* DigitsField(QWidget* page, const char* name, int nominalWidth, QLabel* caption) {
     auto* field = new QLineEdit(page);
     field->setObjectName(QString::fromLatin1(name));
-    field->setGeometry(left, top, width, 21);
+    const int digits = field->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 10;
+    field->setMinimumSize(std::max(nominalWidth, digits), 21);
+    field->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     // Only digits can be typed; a stored text is shown as it is.
     field->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), field));
+    if (caption) caption->setBuddy(field);
     return field;
 }
 
-QComboBox* SizeList(QWidget* page, const char* name, int left, int top) {
+QComboBox* SizeList(QWidget* page, const char* name) {
     auto* list = new QComboBox(page);
     list->setObjectName(QString::fromLatin1(name));
-    list->setGeometry(left, top, 102, 21);
+    list->setMinimumSize(102, 21);
+    list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     for (const ScreenSize& size : kResolutionTable)
         list->addItem(QStringLiteral("%1x%2").arg(size.width).arg(size.height));
     return list;
+}
+
+QVBoxLayout* PageLayout(QWidget* page) {
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setSpacing(4);
+    return layout;
+}
+
+QHBoxLayout* Row(QVBoxLayout* page, int indent = 0) {
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(indent, 0, 0, 0);
+    row->setSpacing(4);
+    page->addLayout(row);
+    return row;
 }
 
 // The row of the resolution table that the main window uses for a stored index.
@@ -99,11 +135,14 @@ PreferencesDialog::PreferencesDialog(Hooks hooks, QWidget* parent)
     setObjectName("frmOptions1");
     setWindowTitle(QStringLiteral("Kalidrome - Options"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    setFont(platform::WindowFont(8));
-    setFixedSize(366, 287);
+    platform::UseWindowFont(this, 8);
 
     m_pages->setObjectName("pgcOptions1");
-    m_pages->setGeometry(0, 0, 366, kTabHeight);
+    m_pages->setAccessibleName(windowTitle());
+    m_pages->setMinimumSize(kTabsSize);
+    // Every tab whole, however long its caption: no scroll arrows, no shortened captions.
+    m_pages->setUsesScrollButtons(false);
+    m_pages->setElideMode(Qt::ElideNone);
     m_basic->setObjectName("tsBasic1");
     auto* screensaver = new QWidget;
     screensaver->setObjectName("tsScreensaver1");
@@ -121,88 +160,143 @@ PreferencesDialog::PreferencesDialog(Hooks hooks, QWidget* parent)
 
     m_cancel = new QPushButton(QStringLiteral("&Cancel"), this);
     m_cancel->setObjectName("btnCancel1");
-    m_cancel->setGeometry(206, 254, 75, 25);
+    m_cancel->setMinimumSize(kButtonSize);
     m_ok = new QPushButton(QStringLiteral("&OK"), this);
     m_ok->setObjectName("btnOK1");
-    m_ok->setGeometry(283, 254, 75, 25);
-    QFont bold = m_ok->font();
-    bold.setBold(true);
-    m_ok->setFont(bold);
+    m_ok->setMinimumSize(kButtonSize);
+    platform::UseWindowFont(m_ok, 8, true);
     m_ok->setDefault(true);
     connect(m_ok, &QPushButton::clicked, this, &PreferencesDialog::okClicked);
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    // The tabs on top, the buttons under them at the right; the dialog takes the size its
+    // contents ask for (never less than the nominal one) and keeps it fixed.
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 8, 8);
+    layout->setSpacing(6);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(m_pages);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(2);
+    buttons->addStretch(1);
+    buttons->addWidget(m_cancel);
+    buttons->addWidget(m_ok);
+    layout->addLayout(buttons);
 
     load();
 }
 
 void PreferencesDialog::buildBasicPage(QWidget* page) {
-    m_disableCycling = Make<QCheckBox>(page, "chkDisableCycling1", "&Disable auto cycling", 8, 10);
-    m_cycleLabel = SmallLabel(page, "lblCycle1", "Cycle Interval (sec):", 26, 31);
-    m_interval = DigitsField(page, "edtInterval1", 118, 28, 28);
-    m_timer = SmallLabel(page, "lblTimer1", "---", 190, 31);
+    QVBoxLayout* layout = PageLayout(page);
+    m_disableCycling = Make<QCheckBox>(page, "chkDisableCycling1", "&Disable auto cycling");
+    layout->addWidget(m_disableCycling);
+    QHBoxLayout* interval = Row(layout, 18);
+    m_cycleLabel = SmallLabel(page, "lblCycle1", "Cycle Interval (sec):");
+    m_interval = DigitsField(page, "edtInterval1", 28, m_cycleLabel);
+    m_timer = SmallLabel(page, "lblTimer1", "---");
     SetTextColour(m_timer, kGrey);
-    auto* tillNext = SmallLabel(page, "Label11", "sec till next cycle", 212, 31);
+    // Room for four digits, so that the words after the countdown stand still while it runs.
+    m_timer->setMinimumWidth(m_timer->fontMetrics().horizontalAdvance(QStringLiteral("0000")));
+    m_timer->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* tillNext = SmallLabel(page, "Label11", "sec till next cycle");
     SetTextColour(tillNext, kGrey);
-    m_random = Make<QCheckBox>(page, "chkRandom1", "&Random Image", 8, 49);
-    m_greyscale = Make<QCheckBox>(page, "chkGreyscale1", "&Greyscale", 8, 71);
-    m_stretchLarger = Make<QCheckBox>(page, "chkStretchLarger1", "&Stretch image when larger than", 8, 94);
-    m_res1 = SizeList(page, "cbxResolutions1", 196, 92);
-    m_stretchSmaller = Make<QCheckBox>(page, "chkStretchSmaller1", "Don't stretch when smaller than ", 8, 117);
-    m_res2 = SizeList(page, "cbxResolutions2", 196, 116);
-    m_showTray = Make<QCheckBox>(page, "chkShowTray1", "Show &tray", 8, 142);
-    m_showImages = Make<QCheckBox>(page, "chkShowImages1", "Show &Images", 8, 166);
-    m_saveImage = Make<QCheckBox>(page, "chkSaveImage1", "Save &Images", 8, 190);
+    interval->addWidget(m_cycleLabel);
+    interval->addWidget(m_interval);
+    interval->addSpacing(20);
+    interval->addWidget(m_timer);
+    interval->addWidget(tillNext);
+    interval->addStretch(1);
+    m_random = Make<QCheckBox>(page, "chkRandom1", "&Random Image");
+    m_greyscale = Make<QCheckBox>(page, "chkGreyscale1", "&Greyscale");
+    layout->addWidget(m_random);
+    layout->addWidget(m_greyscale);
+    // The two size lists stand in one column, right of their check boxes.
+    auto* sizes = new QGridLayout;
+    sizes->setHorizontalSpacing(4);
+    sizes->setVerticalSpacing(4);
+    sizes->setColumnMinimumWidth(0, 184);
+    m_stretchLarger = Make<QCheckBox>(page, "chkStretchLarger1", "&Stretch image when larger than");
+    m_res1 = SizeList(page, "cbxResolutions1");
+    m_stretchSmaller = Make<QCheckBox>(page, "chkStretchSmaller1", "Don't stretch when smaller than ");
+    m_res2 = SizeList(page, "cbxResolutions2");
+    sizes->addWidget(m_stretchLarger, 0, 0);
+    sizes->addWidget(m_res1, 0, 1);
+    sizes->addWidget(m_stretchSmaller, 1, 0);
+    sizes->addWidget(m_res2, 1, 1);
+    sizes->setColumnStretch(2, 1);
+    layout->addLayout(sizes);
+    m_showTray = Make<QCheckBox>(page, "chkShowTray1", "Show &tray");
+    m_showImages = Make<QCheckBox>(page, "chkShowImages1", "Show &Images");
+    m_saveImage = Make<QCheckBox>(page, "chkSaveImage1", "Save &Images");
+    for (QWidget* w : {static_cast<QWidget*>(m_showTray), static_cast<QWidget*>(m_showImages),
+                       static_cast<QWidget*>(m_saveImage)})
+        layout->addWidget(w);
+    layout->addStretch(1);
     // clicked, not toggled: a box set from code (the load) runs no handler.
     connect(m_disableCycling, &QCheckBox::clicked, this, &PreferencesDialog::disableCyclingClicked);
 }
 
 void PreferencesDialog::buildScreensaverPage(QWidget* page) {
-    m_ssLabel = Make<QLabel>(page, "lblScreenSaver1", kScreensaverCreateLabel.data(), 8, 10);
-    m_ssLabel->setWordWrap(true);
-    m_ssLabel->resize(349, 29);
+    QVBoxLayout* layout = PageLayout(page);
+    m_ssLabel = WrappedLabel(page, "lblScreenSaver1", kScreensaverCreateLabel.data(), 349);
     SetTextColour(m_ssLabel, kNavy);
-    m_ssButton = Make<QPushButton>(page, "btnCreateScreensaver1", kScreensaverCreateButton.data(), 113, 43);
-    m_ssButton->resize(134, 25);
-    QFont bold = m_ssButton->font();
-    bold.setBold(true);
-    m_ssButton->setFont(bold);
+    layout->addWidget(m_ssLabel);
+    m_ssButton = Make<QPushButton>(page, "btnCreateScreensaver1", kScreensaverCreateButton.data());
+    m_ssButton->setMinimumSize(134, 25);
+    platform::UseWindowFont(m_ssButton, 8, true);
     connect(m_ssButton, &QPushButton::clicked, this, &PreferencesDialog::screensaverClicked);
-    SetTextColour(Make<QLabel>(page, "Label5", "If you want, you can set the interval to cycle each image.", 8, 75),
-                  kNavy);
-    Make<QLabel>(page, "Label6", "Interval:", 8, 96);
-    m_ssInterval = DigitsField(page, "edtSSInterval1", 54, 94, 43);
-    Make<QLabel>(page, "Label7", "sec.", 100, 96);
-    for (auto [name, text, top] :
-         {std::tuple{"Label4", "To add images to your ScreenSaver, just add them to the list in Kalidrome, as you "
-                               "normally would.",
-                     120},
-          std::tuple{"Label8", "All settings for Kalidrome are valid for your screensaver.", 148}}) {
-        auto* label = Make<QLabel>(page, name, text, 8, top);
-        label->setWordWrap(true);
-        label->resize(345, 30);
+    layout->addWidget(m_ssButton, 0, Qt::AlignHCenter);
+    auto* label5 = WrappedLabel(page, "Label5", "If you want, you can set the interval to cycle each image.", 345);
+    SetTextColour(label5, kNavy);
+    layout->addWidget(label5);
+    QHBoxLayout* interval = Row(layout);
+    auto* label6 = Make<QLabel>(page, "Label6", "Interval:");
+    m_ssInterval = DigitsField(page, "edtSSInterval1", 43, label6);
+    interval->addWidget(label6);
+    interval->addWidget(m_ssInterval);
+    interval->addWidget(Make<QLabel>(page, "Label7", "sec."));
+    interval->addStretch(1);
+    for (auto [name, text] :
+         {std::pair{"Label4", "To add images to your ScreenSaver, just add them to the list in Kalidrome, as you "
+                              "normally would."},
+          std::pair{"Label8", "All settings for Kalidrome are valid for your screensaver."}}) {
+        auto* label = WrappedLabel(page, name, text, 345);
         SetTextColour(label, kGrey);
+        layout->addWidget(label);
     }
+    layout->addStretch(1);
 }
 
 void PreferencesDialog::buildAdvancedPage(QWidget* page) {
-    m_closeImmediately =
-        Make<QCheckBox>(page, "chkCloseImmediately1", "&Immediately close Kalidrome after a cycle.", 8, 10);
-    auto* warning = SmallLabel(page, "Label1",
-                               "If this option is checked, you cannot open the Main Window of Kalidrome anymore. To "
-                               "do so, delete the file named DontStartup.kdf in the System subfolder of Kalidrome.",
-                               8, 32);
-    warning->setWordWrap(true);
-    warning->resize(337, 30);
+    QVBoxLayout* layout = PageLayout(page);
+    m_closeImmediately = Make<QCheckBox>(page, "chkCloseImmediately1", "&Immediately close Kalidrome after a cycle.");
+    layout->addWidget(m_closeImmediately);
+    auto* warning = WrappedLabel(page, "Label1",
+                                 "If this option is checked, you cannot open the Main Window of Kalidrome anymore. "
+                                 "To do so, delete the file named DontStartup.kdf in the System subfolder of "
+                                 "Kalidrome.",
+                                 337);
+    platform::UseWindowFont(warning, 7);
     SetTextColour(warning, kMaroon);
-    SetTextColour(SmallLabel(page, "lblSystem1", "System Folder:", 8, 68), kGrey);
-    m_systemPath = SmallLabel(page, "lblSystemPath1", "", 8, 81);
-    m_systemPath->resize(345, m_systemPath->height());
+    layout->addWidget(warning);
+    layout->addSpacing(4);
+    auto* system = SmallLabel(page, "lblSystem1", "System Folder:");
+    SetTextColour(system, kGrey);
+    layout->addWidget(system);
+    layout->setSpacing(4);
+    m_systemPath = SmallLabel(page, "lblSystemPath1", "");
+    // The path is shortened to the width the label gets, not the other way round.
+    m_systemPath->setMinimumWidth(345);
+    m_systemPath->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     SetTextColour(m_systemPath, kGrey);
+    layout->addWidget(m_systemPath);
+    m_systemPath->installEventFilter(this);
     // Kept from earlier versions, out of sight: a click would store LowProfile, which
     // nothing reads.
-    m_lowProfile = Make<QCheckBox>(page, "chkLowProfile1", "&Enable low resource usage (no GUI)", 8, 100);
+    m_lowProfile = Make<QCheckBox>(page, "chkLowProfile1", "&Enable low resource usage (no GUI)");
     m_lowProfile->setVisible(false);
     m_lowProfile->setEnabled(false);
+    layout->addStretch(1);
     connect(m_closeImmediately, &QCheckBox::clicked, this, &PreferencesDialog::closeImmediatelyClicked);
     connect(m_lowProfile, &QCheckBox::clicked, this, &PreferencesDialog::lowProfileClicked);
 }
@@ -235,31 +329,24 @@ void PreferencesDialog::load() {
         settings.readBool(kCloseImmediately.section, kCloseImmediately.key, kCloseImmediately.atLoad));
     applyCyclingEnabled();
 
+    showSystemPath();
+
+    // English here: the language walk that follows the load translates every caption once.
+    showScreensaverState(false);
+    m_rules->load(settings);
+}
+
+bool PreferencesDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_systemPath && event->type() == QEvent::Resize) showSystemPath();
+    return QDialog::eventFilter(watched, event);
+}
+
+void PreferencesDialog::showSystemPath() {
     const QFontMetrics metrics(m_systemPath->font());
     m_systemPath->setText(QString::fromStdString(
         ShortenPathToWidth(m_hooks.systemPath, m_systemPath->width() - 5, [&metrics](const std::string& text) {
             return metrics.horizontalAdvance(QString::fromStdString(text));
         })));
-
-    showScreensaverState(false);
-    translateCaptions();
-    m_rules->load(settings);
-}
-
-void PreferencesDialog::translateCaptions() {
-    auto translated = [this](const QString& text) { return QString::fromStdString(translate(text.toStdString())); };
-    for (int i = 0; i < m_pages->count(); ++i) {
-        m_pages->setTabText(i, translated(m_pages->tabText(i)));
-        // Captions placed directly on a page: check boxes, labels and push buttons.
-        for (QWidget* w : m_pages->widget(i)->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (auto* box = qobject_cast<QCheckBox*>(w)) box->setText(translated(box->text()));
-            else if (auto* label = qobject_cast<QLabel*>(w)) label->setText(translated(label->text()));
-            else if (auto* button = qobject_cast<QPushButton*>(w)) button->setText(translated(button->text()));
-        }
-    }
-    m_rules->translateItems();
-    m_ok->setText(translated(m_ok->text()));
-    m_cancel->setText(translated(m_cancel->text()));
 }
 
 void PreferencesDialog::selectPage(int index) { m_pages->setCurrentIndex(index); }
@@ -357,7 +444,7 @@ bool PreferencesDialog::intervalsValid() {
 void PreferencesDialog::okClicked() {
     if (!intervalsValid()) return;
 
-    PreferencesValues v;
+    Options v;
     v.DisableCycling = m_disableCycling->isChecked();
     v.ShowTray = m_showTray->isChecked();
     v.Random = m_random->isChecked();
@@ -366,8 +453,10 @@ void PreferencesDialog::okClicked() {
     v.StretchSmaller = !m_stretchSmaller->isChecked();
     v.ShowImages = m_showImages->isChecked();
     v.SaveImage = m_saveImage->isChecked();
-    v.Res1 = TableRow(m_res1->currentIndex());
-    v.Res2 = TableRow(m_res2->currentIndex());
+    const std::int32_t res1 = TableRow(m_res1->currentIndex());
+    const std::int32_t res2 = TableRow(m_res2->currentIndex());
+    v.Res1 = ResolutionRow(res1);
+    v.Res2 = ResolutionRow(res2);
     v.Interval = *ParseIntervalText(m_interval->text().toStdString());
 
     try {
@@ -377,8 +466,8 @@ void PreferencesDialog::okClicked() {
                                   {kStretchLarger.key, v.StretchLarger}, {kStretchSmaller.key, v.StretchSmaller},
                                   {kShowImages.key, v.ShowImages}, {kSaveImage.key, v.SaveImage}})
             settings.writeBool(kOptions, key, value);
-        settings.writeInteger(kOptions, kRes1, v.Res1);
-        settings.writeInteger(kOptions, kRes2, v.Res2);
+        settings.writeInteger(kOptions, kRes1, res1);
+        settings.writeInteger(kOptions, kRes2, res2);
         settings.writeString(kOptions, kInterval, m_interval->text().toStdString());
         settings.writeString(kOptions, kScreenSaverInterval, m_ssInterval->text().toStdString());
     } catch (const IniWriteError& e) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "Options.h"
+
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -17,24 +19,6 @@ class QTabWidget;
 namespace kalidrome {
 
 class RuleEditor;
-
-// What OK hands to the main window, in the order it takes them: the setters
-// SetDisableCycling, SetShowTray, SetRandom, SetGreyScale, SetStretchLarger and
-// SetStretchSmaller; Res1 and Res2 (rows of the resolution table, 0 ... 3); Interval
-// (which restarts the countdown); ShowImages and SaveImage (the list is laid out again).
-struct PreferencesValues {
-    bool DisableCycling = false;
-    bool ShowTray = true;
-    bool Random = true;
-    bool GreyScale = false;
-    bool StretchLarger = true;
-    bool StretchSmaller = false;
-    std::int32_t Res1 = 1;
-    std::int32_t Res2 = 1;
-    std::int32_t Interval = 600;
-    bool ShowImages = true;
-    bool SaveImage = true;
-};
 
 // The options dialog ("frmOptions1"): every option of section Options on the pages
 // "Basic Options", "Screensaver" and "Advanced Options", and the calendar rules on
@@ -66,8 +50,12 @@ public:
         std::function<std::string(std::string_view)> translate;
         // The main window's SetDisableCycling, at once.
         std::function<void(bool)> setDisableCycling;
-        // OK's hand-over to the main window.
-        std::function<void(const PreferencesValues&)> apply;
+        // OK's hand-over to the main window, which takes them in this order: the setters
+        // SetDisableCycling, SetShowTray, SetRandom, SetGreyScale, SetStretchLarger and
+        // SetStretchSmaller; Res1 and Res2; Interval (which restarts the countdown);
+        // ShowImages and SaveImage (the list is laid out again). UseMask and CurrIndex are
+        // not the dialog's and stay as they were.
+        std::function<void(const Options&)> apply;
         // A warning with OK and Cancel; true when the user chose OK.
         std::function<bool(const QString&)> confirm;
         // The application's error box.
@@ -97,12 +85,16 @@ public:
     // Every close (OK, Cancel, the close box, a newer opening) stores the rules.
     void done(int result) override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void buildBasicPage(QWidget* page);
     void buildScreensaverPage(QWidget* page);
     void buildAdvancedPage(QWidget* page);
     void load();
-    void translateCaptions();
+    // The System folder, shortened to the width its label has now.
+    void showSystemPath();
     std::string translate(std::string_view text) const;
     void showError(const QString& text);
     void applyCyclingEnabled();

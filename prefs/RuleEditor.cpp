@@ -2,12 +2,14 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include "IniFile.h"
 
@@ -17,7 +19,6 @@ namespace {
 
 QString Q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
-void Place(QWidget* w, int left, int top, int width, int height) { w->setGeometry(left, top, width, height); }
 
 }  // namespace
 
@@ -50,13 +51,34 @@ RuleEditor::RuleEditor(Hooks hooks, QWidget* parent)
     m_label9->setPalette(navy);
     m_label12->setPalette(navy);
 
-    Place(m_label9, 8, 10, 287, 13);
-    Place(m_label12, 8, 23, 224, 13);
-    Place(m_list, 8, 48, 342, 137);
-    Place(m_label10, 8, 192, 86, 13);
-    Place(m_number, 98, 189, 85, 21);
-    Place(m_kinds, 186, 189, 95, 21);
-    Place(m_add, 283, 189, 67, 20);
+    // The two lines of explanation, the rules, and under them the row that builds a rule;
+    // every part at least its nominal size, and as large as its words ask.
+    m_list->setMinimumSize(342, 137);
+    m_label10->setMinimumWidth(86);
+    m_number->setMinimumSize(85, 21);
+    m_kinds->setMinimumSize(95, 21);
+    m_kinds->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_add->setMinimumSize(67, 20);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setSpacing(0);
+    layout->addWidget(m_label9);
+    layout->addWidget(m_label12);
+    layout->addSpacing(10);
+    layout->addWidget(m_list, 1);
+    layout->addSpacing(4);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(3);
+    row->addWidget(m_label10);
+    row->addWidget(m_number);
+    row->addWidget(m_kinds);
+    row->addWidget(m_add);
+    row->addStretch(1);
+    layout->addLayout(row);
+    layout->addStretch(0);
+    // A screen reader names each part by the caption that explains it, in any language.
+    m_label12->setBuddy(m_kinds);
+    m_label10->setBuddy(m_number);
 
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -73,6 +95,8 @@ RuleEditor::RuleEditor(Hooks hooks, QWidget* parent)
     for (int n = 1; n <= 31; ++n) m_number->addItem(QString::number(n));
     m_number->setCurrentIndex(-1);
     m_number->setEditText(QString());
+    // Keys reach the box itself first (it holds the focus) and its edit field after.
+    m_number->installEventFilter(this);
     m_number->lineEdit()->installEventFilter(this);
     connect(m_number, &QComboBox::editTextChanged, this, &RuleEditor::numberChanged);
 
@@ -96,12 +120,10 @@ void RuleEditor::load(const IniFile& settings) {
 
 void RuleEditor::save(IniFile& settings) const { m_rules.Save(settings); }
 
-void RuleEditor::translateItems() {
-    // Every item is rewritten at its own position, translated or not.
-    for (int i = 0; i < m_kinds->count(); ++i)
-        m_kinds->setItemText(i, QString::fromStdString(translate(m_kinds->itemText(i).toStdString())));
-    for (QAction* action : {m_delete, m_clear})
-        action->setText(QString::fromStdString(translate(action->text().toStdString())));
+void RuleEditor::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The rules are read out under the line that explains them, in the language shown.
+    m_list->setAccessibleName(m_label9->text());
 }
 
 void RuleEditor::numberChanged(const QString& text) { m_add->setEnabled(!text.isEmpty() && m_kinds->currentIndex() >= 0); }
@@ -140,7 +162,7 @@ void RuleEditor::prepareContextMenu() {
 bool RuleEditor::eventFilter(QObject* watched, QEvent* event) {
     // The number box takes digits only; Backspace is dropped too, while Delete, the
     // drop-down and typing over a selection still change the text.
-    if (watched == m_number->lineEdit() && event->type() == QEvent::KeyPress) {
+    if ((watched == m_number || watched == m_number->lineEdit()) && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Backspace) return true;
         const QString text = key->text();

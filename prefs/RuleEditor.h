@@ -44,10 +44,6 @@ public:
     void save(IniFile& settings) const;
     const RuleList& rules() const { return m_rules; }
 
-    // Rewrites the kind list's items and the context menu's entries in the current
-    // language (the page's labels and button go with the dialog's own walk).
-    void translateItems();
-
     // Add: the line built from the number box and the kind list, appended at the end.
     void addRule();
     // Delete: the selected line, if any.
@@ -60,6 +56,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     std::string translate(std::string_view text) const;

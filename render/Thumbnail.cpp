@@ -32,12 +32,11 @@ int DctScaleFor(std::int32_t width, std::int32_t height, ThumbnailSize wanted) {
 
 }  // namespace
 
-ThumbnailSize ThumbnailSizeFor(std::int32_t width, std::int32_t height) {
-    if (width <= kThumbnailBox && height <= kThumbnailBox) return {width, height};
+ThumbnailSize ThumbnailSizeFor(std::int32_t width, std::int32_t height, std::int32_t box) {
+    if (width <= box && height <= box) return {width, height};
     // A side that rounds to 0 (a picture 200 times wider than high) still gets one pixel.
-    if (width > height)
-        return {kThumbnailBox, std::max(1, RoundHalfEven(static_cast<std::int64_t>(height) * kThumbnailBox, width))};
-    return {std::max(1, RoundHalfEven(static_cast<std::int64_t>(width) * kThumbnailBox, height)), kThumbnailBox};
+    if (width > height) return {box, std::max(1, RoundHalfEven(static_cast<std::int64_t>(height) * box, width))};
+    return {std::max(1, RoundHalfEven(static_cast<std::int64_t>(width) * box, height)), box};
 }
 
 Image ScaleToThumbnail(const Image& source) {
@@ -47,20 +46,22 @@ Image ScaleToThumbnail(const Image& source) {
 
 std::vector<std::uint8_t> EncodeThumbnail(const Image& thumbnail) { return EncodeJpeg(thumbnail, kThumbnailQuality); }
 
-EncodedThumbnail MakeThumbnailFromFile(const std::string& path) {
+EncodedThumbnail MakeThumbnailFromFile(const std::string& path, std::int32_t box) {
     Image thumbnail;
     if (KindByExtension(path) == PictureKind::Jpeg) {
         const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
         try {
             const JpegHeader header = ReadJpegHeader(bytes.data(), bytes.size());
-            const ThumbnailSize size = ThumbnailSizeFor(header.width, header.height);
+            const ThumbnailSize size = ThumbnailSizeFor(header.width, header.height, box);
             const Image decoded = DecodeJpeg(bytes.data(), bytes.size(), DctScaleFor(header.width, header.height, size));
             thumbnail = ScaleAreaAverage(decoded, size.width, size.height);
         } catch (const PictureError& e) {
             throw PictureError(std::string(e.what()) + " (" + path + ")");
         }
     } else {
-        thumbnail = ScaleToThumbnail(LoadPicture(path));
+        const Image picture = LoadPicture(path);
+        const ThumbnailSize size = ThumbnailSizeFor(picture.width(), picture.height(), box);
+        thumbnail = ScaleAreaAverage(picture, size.width, size.height);
     }
     EncodedThumbnail result;
     result.width = thumbnail.width();

@@ -19,9 +19,10 @@ struct ThumbnailSize {
 };
 
 // The thumbnail size of a width x height picture: unchanged when it fits the box; else the
-// longer side (the width only when strictly longer) becomes 85 and the other keeps the
-// proportion, rounded to the nearest integer with halves to even, and at least 1.
-ThumbnailSize ThumbnailSizeFor(std::int32_t width, std::int32_t height);
+// longer side (the width only when strictly longer) becomes the box's side (85 for the
+// thumbnails the list keeps) and the other keeps the proportion, rounded to the nearest
+// integer with halves to even, and at least 1.
+ThumbnailSize ThumbnailSizeFor(std::int32_t width, std::int32_t height, std::int32_t box = kThumbnailBox);
 
 // The thumbnail of a picture: an unscaled copy when it fits the box, else the area average
 // at ThumbnailSizeFor.
@@ -39,6 +40,8 @@ std::vector<std::uint8_t> EncodeThumbnail(const Image& thumbnail);
 // its thumbnail and encodes it. Large JPEG pictures are decoded at a reduced scale (libjpeg's
 // DCT scaling, never below the thumbnail size) before the area average. Safe to call from
 // several threads at once. Throws PictureError.
-EncodedThumbnail MakeThumbnailFromFile(const std::string& path);
+// A larger box (the list's box times the screen's pixel ratio) makes the sharper picture a
+// high-resolution screen shows in the same place; such thumbnails are only shown, never kept.
+EncodedThumbnail MakeThumbnailFromFile(const std::string& path, std::int32_t box = kThumbnailBox);
 
 }  // namespace kalidrome::render

@@ -8,9 +8,11 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include "ShortenPath.h"
+#include "AtLeast.h"
 #include "WindowFont.h"
 
 namespace kalidrome {
@@ -20,8 +22,7 @@ namespace {
 constexpr int kPathRole = Qt::UserRole;
 constexpr int kFilledRole = Qt::UserRole + 1;
 constexpr int kBottomHeight = 46;
-constexpr int kButtonWidth = 75;
-constexpr int kButtonHeight = 23;
+constexpr QSize kButtonSize(75, 23);
 
 QTreeWidgetItem* MakeFolderItem(const QString& name, const QString& path, const QIcon& icon) {
     auto* item = new QTreeWidgetItem(QStringList{name});
@@ -44,18 +45,19 @@ FolderBrowser::FolderBrowser(QWidget* mainWindow, Hooks hooks)
     : QDialog(mainWindow, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_hooks(std::move(hooks)),
       m_tree(new QTreeWidget(this)),
-      m_bottom(new QWidget(this)),
+      m_bottom(new platform::AtLeast<QWidget>(QSize(0, kBottomHeight), this)),
       m_label(new QLabel(m_bottom)),
       m_path(new QLabel(QStringLiteral("---"), m_bottom)),
       m_found(new QLabel(m_bottom)),
-      m_add(new QPushButton(m_bottom)),
-      m_close(new QPushButton(m_bottom)),
+      m_add(new platform::AtLeast<QPushButton>(kButtonSize, m_bottom)),
+      m_close(new platform::AtLeast<QPushButton>(kButtonSize, m_bottom)),
       m_progressTimer(new QTimer(this)) {
     setObjectName(QStringLiteral("frmBrowse1"));
     setModal(true);
-    setFont(platform::WindowFont(8));
+    platform::UseWindowFont(this, 8);
     resize(250, 341);
-    setMinimumSize(250, 300);
+    // The least size is the nominal one, or what the captions under the folders ask for.
+    m_tree->setMinimumSize(250 - 8, 300 - 8 - kBottomHeight);
 
     m_tree->setObjectName(QStringLiteral("shlTree1"));
     m_bottom->setObjectName(QStringLiteral("pnlBottom1"));
@@ -70,23 +72,24 @@ FolderBrowser::FolderBrowser(QWidget* mainWindow, Hooks hooks)
     layout->setSpacing(0);
     layout->addWidget(m_tree, 1);
     layout->addWidget(m_bottom);
-    m_bottom->setFixedHeight(kBottomHeight);
 
     auto* separator = new QFrame(m_bottom);
     separator->setObjectName(QStringLiteral("bvlTop1"));
     separator->setFrameShape(QFrame::HLine);
     separator->setFrameShadow(QFrame::Sunken);
     for (QLabel* label : {m_label, m_path, m_found}) {
-        label->setFont(platform::WindowFont(7));
+        platform::UseWindowFont(label, 7);
         // Folder names may hold "<" and "&": shown as they are.
         label->setTextFormat(Qt::PlainText);
     }
     m_found->setAlignment(Qt::AlignCenter);
     m_found->setWordWrap(true);
+    m_found->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_found->hide();
-    QFont bold = m_add->font();
-    bold.setBold(true);
-    m_add->setFont(bold);
+    // The path is shortened to the room the label has, not the other way round.
+    m_path->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_path->setMinimumWidth(1);
+    platform::UseWindowFont(m_add, 8, true);
     m_add->setAutoDefault(false);
     m_close->setAutoDefault(false);
 
@@ -96,8 +99,30 @@ FolderBrowser::FolderBrowser(QWidget* mainWindow, Hooks hooks)
     m_add->setText(text("&Add"));
     m_close->setText(text("C&lose"));
     m_label->setText(text("Path:"));
+    m_tree->setAccessibleName(windowTitle());
 
-    m_bottom->installEventFilter(this);
+    // Under the folders: a line, the chosen path, and the row of Add, the search's
+    // progress and Close.
+    auto* bottom = new QVBoxLayout(m_bottom);
+    bottom->setContentsMargins(0, 0, 0, 0);
+    bottom->setSpacing(4);
+    bottom->addWidget(separator);
+    auto* pathRow = new QHBoxLayout;
+    pathRow->setContentsMargins(4, 0, 0, 0);
+    pathRow->setSpacing(4);
+    pathRow->addWidget(m_label);
+    pathRow->addWidget(m_path, 1);
+    bottom->addLayout(pathRow);
+    bottom->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(2);
+    buttons->addWidget(m_add);
+    buttons->addWidget(m_found, 1);
+    buttons->addStretch(0);
+    buttons->addWidget(m_close);
+    bottom->addLayout(buttons);
+
+    m_path->installEventFilter(this);
     // The window sees Esc before its controls do.
     for (QWidget* w : {static_cast<QWidget*>(m_tree), static_cast<QWidget*>(m_add), static_cast<QWidget*>(m_close)})
         w->installEventFilter(this);
@@ -192,9 +217,14 @@ bool FolderBrowser::selectFolder(const QString& folder) {
 }
 
 void FolderBrowser::selectionChanged() {
+    showPath();
+}
+
+void FolderBrowser::showPath() {
     const std::string path = selectedFolder().toStdString();
-    const QFontMetrics metrics(font());
-    const std::string shortened = ShortenPathToWidth(path, m_bottom->width() - 20, [&metrics](const std::string& s) {
+    const QFontMetrics metrics(m_path->font());
+    const int quotes = metrics.horizontalAdvance(QStringLiteral("\"\""));
+    const std::string shortened = ShortenPathToWidth(path, m_path->width() - quotes - 4, [&metrics](const std::string& s) {
         return metrics.horizontalAdvance(QString::fromStdString(s));
     });
     m_path->setText(QLatin1Char('"') + QString::fromStdString(shortened) + QLatin1Char('"'));
@@ -204,25 +234,11 @@ void FolderBrowser::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous()) return;
     if (QWidget* main = parentWidget()) move(main->frameGeometry().center() - QPoint(width() / 2, height() / 2));
-    layOutBottomPanel();
-}
-
-void FolderBrowser::layOutBottomPanel() {
-    const int w = m_bottom->width(), h = m_bottom->height();
-    if (auto* separator = m_bottom->findChild<QFrame*>(QStringLiteral("bvlTop1"), Qt::FindDirectChildrenOnly))
-        separator->setGeometry(0, 0, w, 2);
-    m_label->move(4, 8);
-    m_label->adjustSize();
-    // The path label runs to near the window's right edge and stretches with it.
-    m_path->setGeometry(35, 8, std::max(0, width() - 24), m_label->height());
-    m_add->setGeometry(0, h - kButtonHeight, kButtonWidth, kButtonHeight);
-    m_close->setGeometry(w - kButtonWidth, h - kButtonHeight, kButtonWidth, kButtonHeight);
-    m_found->setGeometry(kButtonWidth + 2, h - kButtonHeight, std::max(0, w - 2 * kButtonWidth - 4), kButtonHeight);
 }
 
 bool FolderBrowser::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_bottom && event->type() == QEvent::Resize) {
-        layOutBottomPanel();
+    if (watched == m_path && event->type() == QEvent::Resize) {
+        showPath();
     } else if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         reject();
         return true;

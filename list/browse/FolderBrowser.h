@@ -67,7 +67,8 @@ private:
     void buildTree();
     void fillFolder(QTreeWidgetItem* item);
     void selectionChanged();
-    void layOutBottomPanel();
+    // The chosen folder in the path label, shortened to the label's width.
+    void showPath();
     void addClicked();
     void closeClicked();
     void searchDone(unsigned number, std::vector<std::string> found, bool complete);

@@ -10,11 +10,13 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "PreviewLoader.h"
 #include "ProcessInfo.h"
+#include "AtLeast.h"
 #include "WindowFont.h"
 
 namespace kalidrome {
@@ -22,10 +24,9 @@ namespace kalidrome {
 namespace {
 
 constexpr int kPanelHeight = 26;
-constexpr int kButtonWidth = 52;
-constexpr int kButtonHeight = 17;
-// The Close button keeps this distance from the window's right edge (67 in 131 pixels).
-constexpr int kCloseFromRight = 131 - 67;
+constexpr QSize kButtonSize(52, 17);
+// The Close button keeps this distance from the window's right edge (67 + 52 in 131 pixels).
+constexpr int kCloseRightMargin = 131 - 67 - 52;
 
 }  // namespace
 
@@ -34,17 +35,18 @@ PreviewWindow::PreviewWindow(QWidget* beside, Hooks hooks)
       m_beside(beside),
       m_hooks(std::move(hooks)),
       m_area(new QWidget(this)),
-      m_panel(new QWidget(this)),
-      m_delete(new QPushButton(m_panel)),
-      m_close(new QPushButton(m_panel)),
+      m_panel(new platform::AtLeast<QWidget>(QSize(0, kPanelHeight), this)),
+      m_delete(new platform::AtLeast<QPushButton>(kButtonSize, m_panel)),
+      m_close(new platform::AtLeast<QPushButton>(kButtonSize, m_panel)),
       m_popup(new QMenu(this)),
       m_setAsWallpaper(new QAction(m_popup)),
       m_loader(new PreviewLoader(this)) {
     setObjectName(QStringLiteral("frmPreview1"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setFont(platform::WindowFont(8));
+    platform::UseWindowFont(this, 8);
     resize(131, 174);
-    setMinimumSize(130, 160);
+    // The window's least size is the nominal one, or what the buttons' captions ask for.
+    m_area->setMinimumSize(130, 160 - kPanelHeight);
 
     m_area->setObjectName(QStringLiteral("imgPreview1"));
     m_panel->setObjectName(QStringLiteral("pnlProps1"));
@@ -58,9 +60,12 @@ PreviewWindow::PreviewWindow(QWidget* beside, Hooks hooks)
     layout->setSpacing(0);
     layout->addWidget(m_area, 1);
     layout->addWidget(m_panel);
-    m_panel->setFixedHeight(kPanelHeight);
-    m_delete->setGeometry(5, 5, kButtonWidth, kButtonHeight);
-    m_close->setGeometry(67, 5, kButtonWidth, kButtonHeight);
+    auto* buttons = new QHBoxLayout(m_panel);
+    buttons->setContentsMargins(5, 5, kCloseRightMargin, 4);
+    buttons->setSpacing(4);
+    buttons->addWidget(m_delete);
+    buttons->addStretch(1);
+    buttons->addWidget(m_close);
     m_delete->setAutoDefault(false);
     m_close->setAutoDefault(false);
 
@@ -69,7 +74,6 @@ PreviewWindow::PreviewWindow(QWidget* beside, Hooks hooks)
     addAction(m_setAsWallpaper);  // F9 works in the window too
     m_area->setAttribute(Qt::WA_OpaquePaintEvent);
     m_area->installEventFilter(this);
-    m_panel->installEventFilter(this);
 
     setWindowTitle(text("Preview"));
     m_delete->setText(text("&Delete"));
@@ -167,8 +171,6 @@ bool PreviewWindow::eventFilter(QObject* watched, QEvent* event) {
             m_popup->popup(static_cast<QContextMenuEvent*>(event)->globalPos());
             return true;
         }
-    } else if (watched == m_panel && event->type() == QEvent::Resize) {
-        m_close->move(std::max(0, m_panel->width() - kCloseFromRight), 5);
     }
     return QWidget::eventFilter(watched, event);
 }

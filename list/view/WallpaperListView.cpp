@@ -4,7 +4,10 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QPainter>
+#include <cmath>
 
+#include "TextContrast.h"
+#include "Thumbnail.h"
 #include "WindowFont.h"
 
 namespace kalidrome {
@@ -75,7 +78,21 @@ void WallpaperTableModel::rowChanged(EntryId id) {
 // --- delegate ----------------------------------------------------------------------
 
 WallpaperItemDelegate::WallpaperItemDelegate(WallpaperTableModel& model, QObject* parent)
-    : QStyledItemDelegate(parent), m_model(model), m_pixmaps(kDecodedKilobytes) {}
+    : QStyledItemDelegate(parent), m_model(model), m_pixmaps(kDecodedKilobytes), m_sharp(kDecodedKilobytes * 4) {}
+
+QColor WallpaperItemDelegate::PathColour(const QColor& background) {
+    return platform::ReadableOn(QColor(192, 192, 192), background);
+}
+
+bool WallpaperItemDelegate::setSharpThumbnail(EntryId id, const QByteArray& jpeg, qreal ratio) {
+    m_sharpAsked.erase(id);
+    QPixmap pixmap;
+    if (!pixmap.loadFromData(jpeg, "JPEG")) return false;
+    pixmap.setDevicePixelRatio(ratio);
+    const qsizetype kilobytes = 1 + static_cast<qsizetype>(pixmap.width()) * pixmap.height() * pixmap.depth() / 8 / 1024;
+    m_sharp.insert(id, new QPixmap(std::move(pixmap)), kilobytes);
+    return true;
+}
 
 const QPixmap* WallpaperItemDelegate::thumbnailPixmap(TListItemInfo& entry) const {
     if (QPixmap* cached = m_pixmaps.object(entry.id())) return cached;
@@ -108,9 +125,19 @@ void WallpaperItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
     const QRect cell = option.rect;
     if (index.column() == 0 && m_showImages) {
         if (entry->Thumbnail) {
-            if (const QPixmap* pm = thumbnailPixmap(*entry)) {
-                const int top = cell.top() + 42 - entry->Thumbnail->Height / 2;
-                painter->drawPixmap(cell.left() + kCellMargin + 4, top, *pm);
+            const int top = cell.top() + 42 - entry->Thumbnail->Height / 2;
+            const QPoint at(cell.left() + kCellMargin + 4, top);
+            const qreal ratio = painter->device()->devicePixelRatioF();
+            const QPixmap* sharp = ratio > 1 ? m_sharp.object(entry->id()) : nullptr;
+            if (sharp && sharp->devicePixelRatio() == ratio) {
+                painter->drawPixmap(at, *sharp);
+            } else if (const QPixmap* pm = thumbnailPixmap(*entry)) {
+                // In its box at its own size (the box keeps its size in points); on a screen
+                // with more pixels than points a sharper one is made, and shown once there.
+                painter->drawPixmap(QRect(at, QSize(entry->Thumbnail->Width, entry->Thumbnail->Height)), *pm);
+                if (ratio > 1 && m_sharpAsked.insert(entry->id()).second)
+                    emit sharpThumbnailWanted(entry->id(),
+                                              static_cast<std::int32_t>(std::ceil(render::kThumbnailBox * ratio)));
             }
         }
         // Also when the thumbnail was dropped just now because it could not be read back.
@@ -125,7 +152,7 @@ void WallpaperItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         // Silver, except on a selected row, where silver on the selection colour cannot be read.
         painter->setFont(platform::WindowFont(7));
         painter->setPen(option.state & QStyle::State_Selected ? option.palette.highlightedText().color()
-                                                              : QColor(192, 192, 192));
+                                                              : PathColour(option.palette.color(QPalette::Base)));
         painter->drawText(TextRect(cell), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                           QString::fromStdString(entry->FilePath));
     }
@@ -156,6 +183,7 @@ QSize WallpaperItemDelegate::sizeHint(const QStyleOptionViewItem& option, const 
 WallpaperListView::WallpaperListView(WallpaperList& list, QWidget* parent)
     : QTreeView(parent), m_list(list), m_model(list, this), m_delegate(m_model, this) {
     setObjectName(QStringLiteral("vdtListFiles1"));
+    setAccessibleName(QStringLiteral("Pictures"));
     setModel(&m_model);
     setItemDelegate(&m_delegate);
     setRootIsDecorated(false);
@@ -181,6 +209,7 @@ WallpaperListView::WallpaperListView(WallpaperList& list, QWidget* parent)
     header()->resizeSection(1, kPathColumnWidth);
 
     connect(&m_delegate, &WallpaperItemDelegate::thumbnailWanted, this, &WallpaperListView::thumbnailWanted);
+    connect(&m_delegate, &WallpaperItemDelegate::sharpThumbnailWanted, this, &WallpaperListView::sharpThumbnailWanted);
     connect(&m_delegate, &WallpaperItemDelegate::rowLaidOut, this, &WallpaperListView::fitFirstColumn,
             Qt::QueuedConnection);
     connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -323,6 +352,14 @@ void WallpaperListView::paintEvent(QPaintEvent* event) {
         m_painted = true;
         emit firstPainted();
     }
+}
+
+}  // namespace kalidrome
+
+namespace kalidrome {
+
+void WallpaperListView::setSharpThumbnail(EntryId id, const QByteArray& jpeg) {
+    if (m_delegate.setSharpThumbnail(id, jpeg, devicePixelRatioF())) m_model.rowChanged(id);
 }
 
 }  // namespace kalidrome

@@ -7,6 +7,7 @@
 #include <QTreeView>
 #include <cstdint>
 #include <functional>
+#include <unordered_set>
 #include <vector>
 
 #include "WallpaperList.h"
@@ -62,12 +63,27 @@ public:
     static constexpr int kDecodedKilobytes = 4096;
 
     // Forgets decoded thumbnails (entries removed or replaced).
-    void forget(EntryId id) { m_pixmaps.remove(id); }
-    void forgetAll() { m_pixmaps.clear(); }
+    void forget(EntryId id) {
+        m_pixmaps.remove(id);
+        m_sharp.remove(id);
+    }
+    void forgetAll() {
+        m_pixmaps.clear();
+        m_sharp.clear();
+    }
+    // A thumbnail made for the screen's pixel ratio (see sharpThumbnailWanted); false when
+    // it cannot be decoded.
+    bool setSharpThumbnail(EntryId id, const QByteArray& jpeg, qreal ratio);
+
+    // The path column's silver, darkened as far as it takes to read on the background.
+    static QColor PathColour(const QColor& background);
 
 signals:
     // A painted row has no thumbnail yet.
     void thumbnailWanted(EntryId id) const;
+    // A row with a thumbnail was painted on a screen with more pixels than points: a
+    // thumbnail made to fit box pixels would be as sharp as the screen.
+    void sharpThumbnailWanted(EntryId id, std::int32_t box) const;
     // A row was laid out the first time it was needed.
     void rowLaidOut() const;
 
@@ -77,6 +93,9 @@ private:
     WallpaperTableModel& m_model;
     bool m_showImages = true;
     mutable QCache<EntryId, QPixmap> m_pixmaps;  // cost: kilobytes
+    // Sharp thumbnails, with their pixel ratio set: drawn in the box of the kept ones.
+    mutable QCache<EntryId, QPixmap> m_sharp;
+    mutable std::unordered_set<EntryId> m_sharpAsked;
     mutable std::vector<std::uint8_t> m_bytes;
 };
 
@@ -111,6 +130,8 @@ public:
 
     int selectedCount() const;
     bool focusList();
+    // A sharp thumbnail arrived: kept and drawn at the view's pixel ratio.
+    void setSharpThumbnail(EntryId id, const QByteArray& jpeg);
 
 signals:
     // A single entry's selection changed (nullptr id 0 when the change named no one row).
@@ -119,6 +140,7 @@ signals:
     void clicked();
     void doubleClicked();
     void thumbnailWanted(EntryId id);
+    void sharpThumbnailWanted(EntryId id, std::int32_t box);
     // The view has painted its rows for the first time.
     void firstPainted();
 

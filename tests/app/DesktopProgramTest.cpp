@@ -3,6 +3,8 @@
 // changes the root window's picture, and a second start shows the main window.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -129,6 +131,39 @@ private:
 };
 
 bool Installed(const char* program) { return ::access(program, X_OK) == 0; }
+
+// The very first start's balloon points at the icon in the tray host (top right), not at
+// a corner of the screen, where it went when shown before the host had placed the icon.
+TEST(DesktopProgram, TheFirstStartsBalloonWaitsForTheIconsPlace) {
+    for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/openbox", "/usr/bin/trayer"})
+        if (!Installed(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)";
+    test::XvfbServer xvfb(1024, 768);
+    ASSERT_TRUE(xvfb.ok()) << xvfb.reason();
+    TempDir dir;
+    const std::map<std::string, std::string> x11{{"DISPLAY", xvfb.display()}, {"QT_QPA_PLATFORM", "xcb"}};
+    Process windowManager("/usr/bin/openbox", {"--sm-disable"}, x11, dir.file("openbox.log"));
+    Process trayHost("/usr/bin/trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
+                                         "100", "--height", "24", "--SetDockType", "true"},
+                     x11, dir.file("trayer.log"));
+    std::filesystem::copy_file(std::string(std::getenv("KALIDROME_BIN_DIR")) + "/kalidrome", dir.file("kalidrome"));
+    std::filesystem::create_directory(dir.file("System"));
+    std::map<std::string, std::string> env = x11;
+    env["XDG_RUNTIME_DIR"] = dir.path();
+    env["XDG_CONFIG_HOME"] = dir.file("config");
+    env["KALIDROME_TRACE"] = dir.file("trace");
+    env["KALIDROME_NONINTERACTIVE"] = "1";
+    auto trace = [&] { return ReadFile(dir.file("trace")); };
+    Process program(dir.file("kalidrome"), {}, env, dir.file("kalidrome.log"));
+    ASSERT_TRUE(WaitFor([&] { return trace().find("welcome") != std::string::npos; }, 15000))
+        << trace() << ReadFile(dir.file("kalidrome.log"));
+    const std::string all = trace();
+    const std::size_t at = all.find("welcome ");
+    ASSERT_NE(at, std::string::npos) << "the balloon was shown before the icon had a place: " << all;
+    int x = -1, y = -1;
+    ASSERT_EQ(std::sscanf(all.c_str() + at, "welcome %d,%d", &x, &y), 2);
+    EXPECT_GT(x, 1024 - 100);
+    EXPECT_LT(y, 24);
+}
 
 TEST(DesktopProgram, StartsToTheTrayCyclesFromTheTrayMenuAndShowsOnASecondStart) {
     for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/openbox", "/usr/bin/trayer", "/usr/bin/xdotool"})

@@ -6,7 +6,9 @@
 #include <QAction>
 #include <QComboBox>
 #include <QActionGroup>
+#include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -215,6 +217,22 @@ TEST_F(LanguageTest, ThePreferencesDialogFollowsTheCurrentLanguage) {
     auto* kinds = dialog.findChild<QComboBox*>("cbList1");
     ASSERT_NE(kinds, nullptr);
     EXPECT_EQ(kinds->itemText(2), "Januar");
+}
+
+// A caption is translated once: a translation that is itself a key of the file is not
+// looked up again, and edit fields keep their values.
+TEST_F(LanguageTest, PreferencesCaptionsAreTranslatedOnce) {
+    language("Deutsch.lng",
+             "[WordList#PrefForm]\nShow &tray=&Symbol zeigen\n&Symbol zeigen=zweimal\n"
+             "Basic Options=Allgemein\nAllgemein=zweimal\nInterval:=Intervall:\n600=sechshundert\n");
+    storeChoice("Deutsch");
+    create();
+    PreferencesDialog dialog(PreferencesHooksFor(*window), window.get());
+    ApplyLanguageToPreferences(*window, dialog);
+    EXPECT_EQ(dialog.findChild<QCheckBox*>("chkShowTray1")->text(), "&Symbol zeigen");
+    EXPECT_EQ(dialog.findChild<QTabWidget*>("pgcOptions1")->tabText(0), "Allgemein");
+    EXPECT_EQ(dialog.findChild<QLabel*>("Label6")->text(), "Intervall:");
+    EXPECT_EQ(dialog.findChild<QLineEdit*>("edtInterval1")->text(), "600");
 }
 
 TEST_F(LanguageTest, ChoosingALanguageAppliesStoresTellsAndClosesForARestart) {

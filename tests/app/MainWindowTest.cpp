@@ -302,12 +302,21 @@ TEST_F(MainWindowTest, ShortcutsFollowTheContextMenuFirst) {
         else EXPECT_EQ(w.engine().CurrentWallpaper(), b);
     }
 
-    // Del removes the selected entry when the command is enabled.
+    // Del removes the selected entry when the command is enabled, the number pad's Del
+    // (NumLock off) as well.
     select({0});
     w.listCommands().RefreshListCommands(ListOccasion::SelectionChanged);
     press(view, Qt::Key_Delete);
     ASSERT_EQ(w.list().count(), 2u);
     EXPECT_EQ(w.list().at(0).FilePath, b);
+    ui::SetNextFileNames({QString::fromStdString(a)});
+    w.addCommand();
+    ASSERT_EQ(w.list().count(), 3u);
+    select({2});
+    w.listCommands().RefreshListCommands(ListOccasion::SelectionChanged);
+    press(view, Qt::Key_Delete, Qt::KeypadModifier);
+    ASSERT_EQ(w.list().count(), 2u);
+    EXPECT_EQ(w.list().at(1).FilePath, c);
 
     // Ctrl+Del removes the current wallpaper's entry when a file is at that path.
     w.prepareContextMenu();
@@ -716,7 +725,7 @@ TEST_F(MainWindowTest, ThumbnailsAreMadeInTheBackgroundForPaintedRows) {
 TEST_F(MainWindowTest, ThumbnailOfARemovedEntryIsDropped) {
     WallpaperList list;
     std::atomic<bool> release{false};
-    ThumbnailMaker maker(list, [&](const std::string&) {
+    ThumbnailMaker maker(list, [&](const std::string&, std::int32_t) {
         while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return JpegImage{{0xFF, 0xD8}, 1, 1};
     });

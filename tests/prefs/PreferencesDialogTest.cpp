@@ -63,7 +63,7 @@ TEST_F(PreferencesDialogTest, AFreshSettingsFileShowsTheValuesTheProgramUses) {
     // What the main window reads for the missing keys.
     using namespace settings;
     ASSERT_EQ(applied.size(), 1u);
-    const PreferencesValues& v = applied[0];
+    const Options& v = applied[0];
     EXPECT_EQ(v.DisableCycling, kDisableCycling.atLoad);
     EXPECT_EQ(v.ShowTray, kShowTray.atLoad);
     EXPECT_EQ(v.Random, kRandom.atLoad);
@@ -72,8 +72,8 @@ TEST_F(PreferencesDialogTest, AFreshSettingsFileShowsTheValuesTheProgramUses) {
     EXPECT_EQ(v.StretchSmaller, kStretchSmaller.atLoad);
     EXPECT_EQ(v.ShowImages, kShowImages.atLoad);
     EXPECT_EQ(v.SaveImage, kSaveImage.atLoad);
-    EXPECT_EQ(v.Res1, kResDefault);
-    EXPECT_EQ(v.Res2, kResDefault);
+    EXPECT_EQ(v.Res1, ResolutionRow(kResDefault));
+    EXPECT_EQ(v.Res2, ResolutionRow(kResDefault));
     EXPECT_EQ(std::to_string(v.Interval), kIntervalDefault);
     EXPECT_TRUE(disableCyclingCalls.empty());
     EXPECT_TRUE(errors.empty());
@@ -118,13 +118,13 @@ TEST_F(PreferencesDialogTest, OkWritesTheChangedValuesInOrderAndHandsThemOver) {
                     {"CloseImmediately", "0"}, {"List", "/x/Files.kdl"}, {"ShowTray", "1"}, {"StretchLarger", "1"},
                     {"ShowImages", "1"}, {"SaveImage", "0"}}));
     ASSERT_EQ(applied.size(), 1u);
-    const PreferencesValues& v = applied[0];
+    const Options& v = applied[0];
     EXPECT_FALSE(v.Random);
     EXPECT_TRUE(v.GreyScale);
     EXPECT_FALSE(v.StretchSmaller);
     EXPECT_FALSE(v.SaveImage);
-    EXPECT_EQ(v.Res1, 2);
-    EXPECT_EQ(v.Res2, 3);
+    EXPECT_EQ(v.Res1, settings::kResolutionTable[2]);
+    EXPECT_EQ(v.Res2, settings::kResolutionTable[3]);
     EXPECT_EQ(v.Interval, 45);
 }
 
@@ -333,31 +333,6 @@ TEST_F(PreferencesDialogTest, CountdownLabel) {
     EXPECT_EQ(child<QLabel>("lblTimer1")->text(), "599");
     d.showCountdown(-1);
     EXPECT_EQ(child<QLabel>("lblTimer1")->text(), "-1");
-}
-
-// Captions on the pages, the tabs and the two buttons go through the translation; the
-// fields keep their values.
-TEST_F(PreferencesDialogTest, CaptionsAreTranslated) {
-    translate = [](std::string_view text) -> std::string {
-        static const std::map<std::string, std::string, std::less<>> german = {
-            {"Basic Options", "Allgemein"}, {"Show &tray", "&Tray zeigen"}, {"Interval:", "Intervall:"},
-            {"&OK", "&OK!"}, {"600", "sechshundert"}, {"January", "Januar"}, {"C&lear", "&Leeren"},
-            {"&Create Screensaver", "Bildschirmschoner &anlegen"}, {"System Folder:", "Systemordner:"}};
-        auto it = german.find(text);
-        return it == german.end() ? std::string(text) : it->second;
-    };
-    writeSettings("[Options]\nInterval=600\n");
-    open();
-    EXPECT_EQ(child<QTabWidget>("pgcOptions1")->tabText(0), "Allgemein");
-    EXPECT_EQ(box("chkShowTray1")->text(), "&Tray zeigen");
-    EXPECT_EQ(child<QLabel>("Label6")->text(), "Intervall:");
-    EXPECT_EQ(child<QLabel>("lblSystem1")->text(), "Systemordner:");
-    EXPECT_EQ(button("btnCreateScreensaver1")->text(), "Bildschirmschoner &anlegen");
-    EXPECT_EQ(button("btnOK1")->text(), "&OK!");
-    EXPECT_EQ(field("edtInterval1")->text(), "600");
-    EXPECT_EQ(combo("cbList1")->itemText(2), "Januar");
-    EXPECT_EQ(dialog->findChild<QAction*>("Clear1")->text(), "&Leeren");
-    EXPECT_EQ(dialog->windowTitle(), "Kalidrome - Options");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "ApplyLanguage.h"
 #include "PrefsFixture.h"
 #include "ScreensaverInstaller.h"
 
@@ -46,12 +47,12 @@ TEST_F(PreferencesScreensaverTest, PressingTwiceInstallsThenRemovesAndTheTextsFo
 
 TEST_F(PreferencesScreensaverTest, OpeningWhileInstalledOffersRemovalInTheCurrentLanguage) {
     ASSERT_EQ(InstallScreensaver(paths()), InstallResult::Installed);
-    translate = [](std::string_view text) {
-        if (text == "&Delete Screensaver") return std::string("Bildschirmschoner &l\xC3\xB6schen");
-        if (text == kDeleteLabel) return std::string("Hier klicken, um den Bildschirmschoner zu l\xC3\xB6schen.");
-        return std::string(text);
-    };
+    WriteFile(system + "Deutsch.lng", std::string("[WordList#PrefForm]\n&Delete Screensaver=Bildschirmschoner "
+                                                  "&l\xC3\xB6schen\n") +
+                                          kDeleteLabel + "=Hier klicken, um den Bildschirmschoner zu l\xC3\xB6schen.\n");
     open();
+    CaptionWalk walk(system + "Deutsch.lng", "PrefForm");
+    WalkPreferencesForm(walk, *dialog);
     EXPECT_EQ(caption(), "Bildschirmschoner &l\xC3\xB6schen");
     EXPECT_EQ(label(), "Hier klicken, um den Bildschirmschoner zu l\xC3\xB6schen.");
 }

@@ -43,7 +43,7 @@ protected:
         hooks.systemPath = system;
         hooks.translate = translate;
         hooks.setDisableCycling = [this](bool v) { disableCyclingCalls.push_back(v); };
-        hooks.apply = [this](const PreferencesValues& v) { applied.push_back(v); };
+        hooks.apply = [this](const Options& v) { applied.push_back(v); };
         hooks.confirm = [this](const QString& text) {
             confirmTexts.push_back(text);
             EXPECT_FALSE(answers.empty()) << "unexpected warning";
@@ -87,7 +87,7 @@ protected:
     std::function<std::string(std::string_view)> translate;  // empty: English
     std::unique_ptr<PreferencesDialog> dialog;
     std::vector<bool> disableCyclingCalls;
-    std::vector<PreferencesValues> applied;
+    std::vector<Options> applied;
     std::vector<QString> confirmTexts;
     std::deque<bool> answers;
     std::vector<std::string> errors;

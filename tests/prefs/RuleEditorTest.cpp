@@ -48,15 +48,21 @@ TEST_F(RuleEditorTest, TheNumberBoxStartsEmptyAndAddWaitsForANumber) {
     EXPECT_FALSE(button("btnAdd1")->isEnabled());
 }
 
+// Typed as a user types: the keys go to the widget that holds the focus once the box was
+// clicked, which is the box itself, not its edit field.
 TEST_F(RuleEditorTest, TheNumberBoxTakesDigitsAndNoBackspace) {
-    open();
-    QLineEdit* edit = number()->lineEdit();
-    typeText(edit, "1x2");
+    open().show();
+    dialog->selectPage(PreferencesDialog::kTimeBasedPage);
+    number()->setFocus(Qt::MouseFocusReason);
+    QCoreApplication::processEvents();
+    QWidget* focused = dialog->focusWidget();
+    ASSERT_NE(focused, nullptr);
+    typeText(focused, "1x2");
     EXPECT_EQ(number()->currentText(), "12");
-    type(edit, Qt::Key_Backspace, QString());
+    type(focused, Qt::Key_Backspace, QString());
     EXPECT_EQ(number()->currentText(), "12");
-    edit->setCursorPosition(0);
-    type(edit, Qt::Key_Delete, QString());
+    number()->lineEdit()->setCursorPosition(0);
+    type(focused, Qt::Key_Delete, QString());
     EXPECT_EQ(number()->currentText(), "2");
 }
 

@@ -552,6 +552,7 @@ void MainWindow::addFolderCommand() {
                       m_engine.SetCurrentWallpaper(current);
                       m_listCommands.RefreshListCommands(ListOccasion::Added);
                   },
+                  m_systemPath,
               });
     browser->setAttribute(Qt::WA_DeleteOnClose);
     m_browser = browser;

@@ -67,7 +67,8 @@ PlaceRect ClampToScreens(const PlaceRect& place, const std::vector<PlaceRect>& s
     if (screens.empty()) return place;
     for (const PlaceRect& s : screens) {
         const bool topOnScreen = place.y >= s.y && place.y < s.y + s.height;
-        if (topOnScreen && Overlap(place.x, place.width, s.x, s.width) >= std::min(place.width, kVisibleWidth) &&
+        const bool fits = place.width <= s.width && place.height <= s.height;
+        if (topOnScreen && fits && Overlap(place.x, place.width, s.x, s.width) >= std::min(place.width, kVisibleWidth) &&
             Overlap(place.y, place.height, s.y, s.height) >= std::min(place.height, kVisibleHeight))
             return place;
     }
@@ -93,7 +94,9 @@ std::optional<std::vector<ColumnPlace>> ParseColumns(std::string_view text, int 
         if (column < 0 || column >= count || seen[static_cast<std::size_t>(column)] || width <= 0) return std::nullopt;
         seen[static_cast<std::size_t>(column)] = true;
         columns.push_back({column, width});
-        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+        if (comma == std::string_view::npos) break;
+        text = text.substr(comma + 1);
+        if (text.empty()) return std::nullopt;  // a trailing comma
     }
     if (static_cast<int>(columns.size()) != count) return std::nullopt;
     return columns;

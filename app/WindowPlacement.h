@@ -26,8 +26,9 @@ std::optional<PlaceRect> ParsePlace(std::string_view text);
 std::string FormatPlace(const PlaceRect& place);
 
 // Where a stored place is shown on the screens there are now (their usable areas): where it
-// was, when a good part of it and its top edge lie on one screen; otherwise moved (and
-// shrunk, if it must be) wholly into the screen nearest to it. No screens: unchanged.
+// was, when it fits on a screen that holds its top edge and a good part of it; otherwise
+// moved (and shrunk, if it must be) wholly into the screen nearest to it. No screens:
+// unchanged.
 PlaceRect ClampToScreens(const PlaceRect& place, const std::vector<PlaceRect>& screens);
 
 // A list header's columns from left to right: logical column and width.

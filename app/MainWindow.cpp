@@ -152,7 +152,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     setWindowTitle("Kalidrome");
     setWindowFlags(windowFlags() & ~Qt::WindowMinimizeButtonHint);
     buildLayout();
-    m_placement.restore(*this, "Main");
+    m_placement.restore(*this, kMainWindowPlace);
 
     // The creation sequence.
     publishInRegistry();
@@ -240,7 +240,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     // Without a tray nothing else would show that the program runs.
     if (!m_trayAvailable) showMainWindow();
     m_view->fitFirstColumn();
-    if (m_placement.restoreColumns(*m_view->header(), "Main")) m_view->keepColumnWidths();
+    if (m_placement.restoreColumns(*m_view->header(), kMainWindowPlace)) m_view->keepColumnWidths();
     if (firstStart) m_tray->showWelcome([this](std::string_view text) { return m_translator.Translate(text, "MainForm"); });
 }
 
@@ -507,8 +507,8 @@ void MainWindow::putAway() {
 }
 
 void MainWindow::rememberPlace() {
-    m_placement.save(*this, "Main");
-    m_placement.saveColumns(*m_view->header(), "Main");
+    m_placement.save(*this, kMainWindowPlace);
+    m_placement.saveColumns(*m_view->header(), kMainWindowPlace);
 }
 
 void MainWindow::openPreferences(int page) {
@@ -608,13 +608,13 @@ void MainWindow::previewCommand() {
                   });
         m_preview = preview;
         connect(preview, &PreviewWindow::closed, this, [this] {
-            if (m_preview) m_placement.save(*m_preview, "Preview");
+            if (m_preview) m_placement.save(*m_preview, kPreviewPlace);
             m_preview = nullptr;
             m_menus->actPreview1->setChecked(false);
         });
         preview->show();
         // Where the user left it last time; else beside this window (the preview's own rule).
-        m_placement.restore(*preview, "Preview");
+        m_placement.restore(*preview, kPreviewPlace);
         QCoreApplication::processEvents();
         auto selected = m_list.selectedEntries();
         if (m_preview && selected.size() == 1) m_preview->ShowInPreview(selected.front()->FilePath);

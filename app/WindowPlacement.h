@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "IniFile.h"
+#include "Settings.h"
 
 class QHeaderView;
 class QWidget;
@@ -48,7 +49,7 @@ std::string FormatColumns(const std::vector<ColumnPlace>& columns);
 // old place and says nothing (the window's place is not worth a message).
 class WindowPlacement {
 public:
-    static constexpr std::string_view kSection = "Window";
+    static constexpr std::string_view kSection = settings::kWindow;
 
     explicit WindowPlacement(IniFile& settings) : m_settings(settings) {}
 

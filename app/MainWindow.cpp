@@ -86,8 +86,17 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
                             m_cycleTimer.SetRunning(!v);
                         },
                         [this](bool v) {
+                            const bool wasShown = trayIconShown();
                             m_menus->actShowTray1->setChecked(v);
                             m_tray->setShown(v);
+                            // Without the icon only a second start brings a hidden window
+                            // back: say so, once, from the event loop.
+                            if (m_created && wasShown && !trayIconShown())
+                                QTimer::singleShot(0, this, [this] {
+                                    ui::TraceEvent("told how to show");
+                                    ui::ShowInformation(isVisible() ? this : nullptr,
+                                                        QString::fromStdString(m_translator.Translate(kNoTrayIconNotice, "MainForm")));
+                                });
                         },
                         [this](std::int32_t seconds) { m_cycleTimer.SetCountdown(seconds); },
                         [this](bool disableCycling) { m_cycleTimer.StartStartupTimerAfterLoad(disableCycling); },
@@ -145,6 +154,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     setWindowTitle("Kalidrome");
     setWindowFlags(windowFlags() & ~Qt::WindowMinimizeButtonHint);
     buildLayout();
+    m_placement.restore(*this, kMainWindowPlace);
 
     // The creation sequence.
     publishInRegistry();
@@ -215,6 +225,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     m_tmrDefiniteDate1.setOnTimeout([this] { m_scheduler.CheckDefiniteDates(); });
     m_tmrDefiniteDate1.start();
 
+    m_created = true;
     if (m_closeImmediatelyAtStart) {
         // The one-shot run: one cycle now, the window stays hidden.
         m_cycleTimer.SetRunning(false);
@@ -231,6 +242,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     // Without a tray nothing else would show that the program runs.
     if (!m_trayAvailable) showMainWindow();
     m_view->fitFirstColumn();
+    if (m_placement.restoreColumns(*m_view->header(), kMainWindowPlace)) m_view->keepColumnWidths();
     if (firstStart) m_tray->showWelcome([this](std::string_view text) { return m_translator.Translate(text, "MainForm"); });
 }
 
@@ -417,6 +429,7 @@ void MainWindow::reportError(const std::exception& error) { ui::ShowError(this, 
 void MainWindow::goAway() {
     if (m_goneAway) return;
     m_goneAway = true;
+    if (isVisible()) rememberPlace();
     m_tmrHeartbeat1->stop();
     m_cycleTimer.SetRunning(false);
     m_cycleTimer.StopStartupTimer();
@@ -478,8 +491,26 @@ void MainWindow::showMainWindow() {
 void MainWindow::showOrHide() {
     m_cycleTimer.StopStartupTimer();
     // A minimised window is out of sight: the first double-click brings it back.
-    if (isVisible() && !isMinimized()) hide();
+    if (isVisible() && !isMinimized()) putAway();
     else showMainWindow();
+}
+
+bool MainWindow::trayIconShown() const { return m_trayAvailable && m_tray && m_tray->shown(); }
+
+void MainWindow::putAway() {
+    if (trayIconShown()) {
+        hide();
+        return;
+    }
+    // A hidden window could not be found again without a tray icon: it goes to the task bar.
+    rememberPlace();
+    showMinimized();
+    ui::TraceEvent("minimised");
+}
+
+void MainWindow::rememberPlace() {
+    m_placement.save(*this, kMainWindowPlace);
+    m_placement.saveColumns(*m_view->header(), kMainWindowPlace);
 }
 
 void MainWindow::openPreferences(int page) {
@@ -554,6 +585,7 @@ void MainWindow::addFolderCommand() {
                       m_engine.SetCurrentWallpaper(current);
                       m_listCommands.RefreshListCommands(ListOccasion::Added);
                   },
+                  m_systemPath,
               });
     browser->setAttribute(Qt::WA_DeleteOnClose);
     m_browser = browser;
@@ -578,10 +610,13 @@ void MainWindow::previewCommand() {
                   });
         m_preview = preview;
         connect(preview, &PreviewWindow::closed, this, [this] {
+            if (m_preview) m_placement.save(*m_preview, kPreviewPlace);
             m_preview = nullptr;
             m_menus->actPreview1->setChecked(false);
         });
         preview->show();
+        // Where the user left it last time; else beside this window (the preview's own rule).
+        m_placement.restore(*preview, kPreviewPlace);
         QCoreApplication::processEvents();
         auto selected = m_list.selectedEntries();
         if (m_preview && selected.size() == 1) m_preview->ShowInPreview(selected.front()->FilePath);
@@ -666,6 +701,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     const bool ctrlHeld = QApplication::queryKeyboardModifiers() & Qt::ControlModifier;
     if (m_exitRequested || ctrlHeld) {
         m_closingForGood = true;
+        rememberPlace();
         const std::string wallpaper = m_systemPath + std::string(kWallpaperFile);
         std::remove(wallpaper.c_str());
         event->accept();
@@ -673,13 +709,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
-    if (!m_trayAvailable) {
-        // A hidden window could not be found again without a tray: it goes to the task bar.
-        showMinimized();
-        ui::TraceEvent("minimised");
-        return;
-    }
-    hide();
+    putAway();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {
@@ -693,6 +723,7 @@ void MainWindow::showEvent(QShowEvent* event) {
 void MainWindow::hideEvent(QHideEvent* event) {
     QMainWindow::hideEvent(event);
     if (event->spontaneous()) return;
+    rememberPlace();
     m_menus->miShowHide1->setText(QString::fromStdString(m_translator.ShowCaption()));
     ui::TraceEvent("hidden");
     // Asked once the window is out of sight, from the event loop.

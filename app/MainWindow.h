@@ -24,6 +24,7 @@
 #include "TickCount.h"
 #include "Translator.h"
 #include "WallpaperList.h"
+#include "WindowPlacement.h"
 
 class QLabel;
 class QPushButton;
@@ -142,6 +143,14 @@ public:
     // Heartbeat timer tick (public so that tests can step it).
     void tmrHeartbeat1Timer();
 
+    // Whether a tray icon is there to bring the window back: the session has a tray and
+    // "Show Tray" is on.
+    bool trayIconShown() const;
+
+    static constexpr std::string_view kNoTrayIconNotice =
+        "Kalidrome keeps running without a tray icon. To show its window again, start Kalidrome once more or run "
+        "\"kalidrome --show\".";
+
 signals:
     // The window has closed for good; the program ends.
     void closedForGood();
@@ -165,6 +174,10 @@ private:
     void askToSaveAfterFailedSave();
     void applyWallpaper(const std::string& path);
     void reportError(const std::exception& error);
+    // Out of sight as far as it can be found again: hidden with a tray icon, else minimised.
+    void putAway();
+    // Records where the window and its columns are (Settings.ini, section "Window").
+    void rememberPlace();
 
     std::string m_systemPath;
     std::string m_firstArgument;
@@ -218,6 +231,9 @@ private:
     bool m_closingForGood = false;
     bool m_goneAway = false;
     bool m_trayAvailable = true;
+    // Creation is over: from now on the tray icon going away is the user's doing.
+    bool m_created = false;
+    WindowPlacement m_placement{m_settingsIni};
 };
 
 }  // namespace kalidrome

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 #include <unordered_set>
 
 namespace kalidrome {
@@ -27,6 +29,21 @@ struct FolderKeyHash {
                                                static_cast<unsigned long long>(k.dev));
     }
 };
+
+using KeySet = std::unordered_set<FolderKey, FolderKeyHash>;
+
+// The path with every link resolved, or empty when it leads nowhere.
+std::string RealPath(const std::string& path) {
+    std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    return real ? std::string(real.get()) : std::string();
+}
+
+// Whether path (resolved) is folder (resolved) or lies below it.
+bool IsInside(const std::string& path, const std::string& folder) {
+    if (path.empty() || folder.empty()) return false;
+    if (folder == "/") return true;
+    return path.compare(0, folder.size(), folder) == 0 && (path.size() == folder.size() || path[folder.size()] == '/');
+}
 
 // A mask of the common form "*" + plain text ("*.jpg") is a case-blind test of the
 // name's end, much cheaper than the general matcher on every name of a big tree.
@@ -98,14 +115,23 @@ bool MatchesMask(std::string_view name, std::string_view mask) {
 
 std::vector<std::string> FindImagesMulti(const std::string& folder,
                                          const std::vector<std::string>& masks, bool recurse,
-                                         FindProgress* progress) {
+                                         FindProgress* progress, const std::string& leaveOut) {
     std::vector<std::string> result;
     auto cancelled = [progress] { return progress && progress->cancelled.load(std::memory_order_relaxed); };
     if (folder.empty() || masks.empty()) return result;
 
     std::vector<CompiledMask> compiled(masks.begin(), masks.end());
     std::vector<std::vector<std::string>> perMask(masks.size());
-    std::unordered_set<FolderKey, FolderKeyHash> searched;
+    KeySet searched;
+    KeySet listedFiles;
+    // Links are judged by where they lead: a folder link is followed only into the chosen
+    // folder, and nothing of the left-out folder is listed, however it is reached.
+    const std::string rootReal = RealPath(folder);
+    const std::string leftOutReal = leaveOut.empty() ? std::string() : RealPath(leaveOut);
+    if (!leftOutReal.empty()) {
+        struct stat st {};
+        if (::stat(leftOutReal.c_str(), &st) == 0) searched.insert(FolderKey{st.st_dev, st.st_ino});
+    }
     std::vector<std::string> pending{folder.back() == '/' ? folder : folder + "/"};
     std::vector<std::string> subFolders;
     std::vector<bool> matched(masks.size());
@@ -141,15 +167,34 @@ std::vector<std::string> FindImagesMulti(const std::string& folder,
 
             bool isFile = ent->d_type == DT_REG;
             bool isFolder = ent->d_type == DT_DIR;
+            bool isLink = ent->d_type == DT_LNK;
+            FolderKey fileKey{st.st_dev, ent->d_ino};
             // Only a link or a file system without entry types needs a look at the inode.
-            if (ent->d_type == DT_LNK || ent->d_type == DT_UNKNOWN) {
+            if (ent->d_type == DT_UNKNOWN) {
+                struct stat own {};
+                if (::fstatat(dirFd, ent->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0) {
+                    isLink = S_ISLNK(own.st_mode);
+                    isFile = S_ISREG(own.st_mode);
+                    isFolder = S_ISDIR(own.st_mode);
+                    fileKey = FolderKey{own.st_dev, own.st_ino};
+                }
+            }
+            if (isLink) {
                 struct stat target {};
                 if (::fstatat(dirFd, ent->d_name, &target, 0) == 0) {
-                    isFile = S_ISREG(target.st_mode);
-                    isFolder = S_ISDIR(target.st_mode);
+                    isFile = S_ISREG(target.st_mode) && anyMatch;
+                    isFolder = S_ISDIR(target.st_mode) && folderCandidate;
+                    fileKey = FolderKey{target.st_dev, target.st_ino};
+                }
+                if (isFile || isFolder) {
+                    const std::string real = RealPath(dir + ent->d_name);
+                    if (IsInside(real, leftOutReal)) continue;
+                    if (isFolder && !IsInside(real, rootReal)) continue;
                 }
             }
             if (isFile && anyMatch) {
+                // A file reached under several names (links, hard links) is listed once.
+                if (!listedFiles.insert(fileKey).second) continue;
                 std::size_t count = 0;
                 for (std::size_t i = 0; i < masks.size(); ++i)
                     if (matched[i]) {
@@ -176,7 +221,7 @@ std::vector<std::string> FindImagesMulti(const std::string& folder,
 }
 
 std::vector<std::string> FindImages(const std::string& folder, std::string_view mask, bool recurse) {
-    return FindImagesMulti(folder, {std::string(mask)}, recurse);
+    return FindImagesMulti(folder, {std::string(mask)}, recurse, nullptr, {});
 }
 
 }  // namespace kalidrome

@@ -45,8 +45,15 @@ bool TakesFrameOverlay(bool useMask, std::int32_t width, std::int32_t height) {
     return useMask && width == 1024 && height == 768;
 }
 
-// Only 24-bit bitmaps turn grey; others are used byte for byte.
+// Of bitmaps only 24-bit ones turn grey; others are used byte for byte. Decoded JPEG and
+// PNG pictures always have the 24-bit layout, so they all turn grey.
 bool TurnsGrey(bool greyScale, const BmpInfo& info) { return greyScale && info.bitsPerPixel == 24; }
+
+// Grey first, then the frame: the frame keeps its own colours.
+void GreyThenFrame(Image& pixels, const std::string& systemPath, bool greyScale, bool framed) {
+    if (greyScale) MakeGreyscale(pixels);
+    if (framed) ApplyFrameOverlay(pixels, systemPath);
+}
 
 // The picture's path added to a decoder's message, so the user knows which file it was.
 [[noreturn]] void RethrowNamingFile(const PictureError& e, const std::string& picturePath) {
@@ -55,8 +62,8 @@ bool TurnsGrey(bool greyScale, const BmpInfo& info) { return greyScale && info.b
 
 }  // namespace
 
-void MakeGreyscale(Image& image) {
-    for (std::int32_t y = 0; y < image.height(); ++y) {
+void MakeGreyscaleRows(Image& image, std::int32_t first, std::int32_t count) {
+    for (std::int32_t y = first; y < first + count; ++y) {
         std::uint8_t* p = image.row(y);
         for (std::int32_t x = 0; x < image.width(); ++x, p += 3) {
             const unsigned grey = (77u * p[2] + 151u * p[1] + 28u * p[0]) >> 8;
@@ -65,6 +72,8 @@ void MakeGreyscale(Image& image) {
     }
 }
 
+void MakeGreyscale(Image& image) { MakeGreyscaleRows(image, 0, image.height()); }
+
 void ApplyFrameOverlay(Image& picture, const std::string& systemPath) {
     const Image bottom = LoadBmpFile(systemPath + "Images/Bottom.bmp");
     const Image right = LoadBmpFile(systemPath + "Images/Right.bmp");
@@ -72,8 +81,8 @@ void ApplyFrameOverlay(Image& picture, const std::string& systemPath) {
     DrawCorner(picture, right, true);
 }
 
-ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool useMask,
-                                    const ScaleRequest& alsoScale) {
+ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
+                                    bool useMask, const ScaleRequest& alsoScale) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
     const std::string target = WallpaperPath(systemPath);
     ConvertedPicture result;
@@ -82,11 +91,12 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
         const JpegHeader header = ReadJpegHeader(bytes.data(), bytes.size());
         if (TakesFrameOverlay(useMask, header.width, header.height)) {
             result.pixels = DecodeJpeg(bytes.data(), bytes.size());
-            ApplyFrameOverlay(result.pixels, systemPath);
+            GreyThenFrame(result.pixels, systemPath, greyScale, true);
             WriteBmpFile(target, result.pixels);
         } else {
             // Rows go to the file as they are decoded, each to its final (bottom-up) place,
-            // written (and scaled, if asked) by a second thread while the next rows decode.
+            // turned grey, written (and scaled, if asked) by a second thread while the next
+            // rows decode.
             CheckPictureSize(header.width, header.height);
             BmpStreamWriter writer(target, header.width, header.height);
             std::unique_ptr<StreamingAreaAverage> scaler;
@@ -96,6 +106,8 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
                                                                 scaleTo.height);
             const std::uint8_t* top = nullptr;
             RowPipeline pipeline(header.height, [&](std::int32_t first, std::int32_t count) {
+                // Announced rows are final: the decoder no longer touches them.
+                if (greyScale) MakeGreyscaleRows(result.pixels, first, count);
                 writer.writeRows(top, first, count);
                 if (scaler) scaler->addRows(top, first, count);
             });
@@ -114,7 +126,7 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
     return result;
 }
 
-ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath) {
+ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
     ConvertedPicture result;
     result.bitmapPath = WallpaperPath(systemPath);
@@ -123,6 +135,7 @@ ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::st
     } catch (const PictureError& e) {
         RethrowNamingFile(e, picturePath);
     }
+    GreyThenFrame(result.pixels, systemPath, greyScale, false);
     WriteBmpFile(result.bitmapPath, result.pixels);
     return result;
 }
@@ -130,8 +143,8 @@ ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::st
 ConvertedPicture ConvertPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
                                 bool useMask, const ScaleRequest& alsoScale) {
     switch (KindByExtension(picturePath)) {
-        case PictureKind::Jpeg: return ConvertJpegPicture(picturePath, systemPath, useMask, alsoScale);
-        case PictureKind::Png: return ConvertPngPicture(picturePath, systemPath);
+        case PictureKind::Jpeg: return ConvertJpegPicture(picturePath, systemPath, greyScale, useMask, alsoScale);
+        case PictureKind::Png: return ConvertPngPicture(picturePath, systemPath, greyScale);
         default: break;
     }
     ConvertedPicture result;
@@ -170,9 +183,12 @@ Image ConvertPictureInMemory(const std::string& picturePath, const std::string& 
         switch (KindByExtension(picturePath)) {
             case PictureKind::Jpeg:
                 pixels = DecodeJpeg(bytes.data(), bytes.size());
-                if (TakesFrameOverlay(useMask, pixels.width(), pixels.height())) ApplyFrameOverlay(pixels, systemPath);
+                GreyThenFrame(pixels, systemPath, greyScale, TakesFrameOverlay(useMask, pixels.width(), pixels.height()));
                 break;
-            case PictureKind::Png: pixels = DecodePng(bytes.data(), bytes.size()); break;
+            case PictureKind::Png:
+                pixels = DecodePng(bytes.data(), bytes.size());
+                GreyThenFrame(pixels, systemPath, greyScale, false);
+                break;
             default: {
                 const BmpInfo info = ReadBmpInfo(bytes.data(), bytes.size());
                 pixels = DecodeBmp(bytes.data(), bytes.size());

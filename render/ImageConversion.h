@@ -24,26 +24,27 @@ struct ConvertedPicture {
 using ScaleRequest = std::function<PixelSize(std::int32_t width, std::int32_t height)>;
 
 // Turns the picture into the bitmap the desktop shows. JPEG (".jpg", ".jpeg") and PNG
-// (".png") pictures, in any letter case, are decoded and written as WallPaper.bmp in the
-// System folder; a JPEG of exactly 1024 x 768 gets the frame overlay first when useMask is
-// on. Anything else is taken as a bitmap: handed on by its own path with greyScale off;
-// with greyScale on, a 24-bit one is turned grey and written as WallPaper.bmp, any other is
-// written there unchanged. WallPaper.bmp is replaced atomically and keeps its old content
+// (".png") pictures, in any letter case, are decoded, turned grey when greyScale is on and
+// written as WallPaper.bmp in the System folder; a JPEG of exactly 1024 x 768 gets the frame
+// overlay (in colour, after the grey) when useMask is on. Anything else is taken as a
+// bitmap: handed on by its own path with greyScale off; with greyScale on, a 24-bit one is
+// turned grey and written as WallPaper.bmp, any other is written there unchanged. WallPaper.bmp is replaced atomically and keeps its old content
 // on any failure. systemPath ends with "/". Throws on every failure.
 ConvertedPicture ConvertPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
                                 bool useMask, const ScaleRequest& alsoScale = {});
-ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool useMask,
-                                    const ScaleRequest& alsoScale = {});
-ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath);
+ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
+                                    bool useMask, const ScaleRequest& alsoScale = {});
+ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale);
 
 // The pixels the desktop would be given for the picture, decoded in memory by the rules of
-// ConvertPicture (the frame overlay on a 1024 x 768 JPEG with useMask, grey only for a
-// 24-bit bitmap with greyScale) and written nowhere. Throws on every failure.
+// ConvertPicture (grey with greyScale for JPEG, PNG and 24-bit bitmaps; then the frame
+// overlay on a 1024 x 768 JPEG with useMask) and written nowhere. Throws on every failure.
 Image ConvertPictureInMemory(const std::string& picturePath, const std::string& systemPath, bool greyScale,
                              bool useMask);
 
-// grey = (77 R + 151 G + 28 B) >> 8 for every pixel.
+// grey = (77 R + 151 G + 28 B) >> 8 for every pixel (of rows first .. first + count - 1).
 void MakeGreyscale(Image& image);
+void MakeGreyscaleRows(Image& image, std::int32_t first, std::int32_t count);
 
 // Draws Images/Bottom.bmp (opaque) and then Images/Right.bmp (magenta 255, 0, 255 lets the
 // picture show through) into the bottom-right corner of the picture. Throws when either

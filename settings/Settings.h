@@ -22,6 +22,12 @@ inline constexpr std::string_view kOptions = "Options";
 inline constexpr std::string_view kSettings = "Settings";
 inline constexpr std::string_view kLanguages = "Languages";
 inline constexpr std::string_view kDefiniteDate = "DefiniteDate";
+// Where the user left the windows (app/WindowPlacement.h): "left,top,width,height" under the
+// window's key, and its list's columns ("column:width" from left to right) under the key
+// + "Columns".
+inline constexpr std::string_view kWindow = "Window";
+inline constexpr std::string_view kMainWindowPlace = "Main";        // Window, text (+ "Columns")
+inline constexpr std::string_view kPreviewPlace = "Preview";        // Window, text
 
 // Startup.ini: program entry writes the header as "StartUp"; every other write uses
 // "Startup". Names compare without regard to case, so both are one section.

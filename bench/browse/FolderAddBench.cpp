@@ -62,7 +62,8 @@ Run ThroughTheDialog(const std::string& root) {
                                                              t.start();
                                                              list.AddFiles(std::move(batch), current);
                                                              addMs = t.nsecsElapsed() / 1e6;
-                                                         }});
+                                                         },
+                                                         {}});
     browser.show();
     browser.selectFolder(QString::fromStdString(root));
     QCoreApplication::processEvents();

@@ -273,11 +273,11 @@ void FolderBrowser::addClicked() {
 
     const unsigned number = ++m_searchNumber;
     const std::string root = QFile::encodeName(folder).toStdString();
-    m_search = std::thread([this, number, root] {
+    m_search = std::thread([this, number, root, leaveOut = m_hooks.systemFolder] {
         std::vector<std::string> found;
         bool complete = false;
         try {
-            found = FindImagesMulti(root, PictureMasks(), true, &m_progress);
+            found = FindImagesMulti(root, PictureMasks(), true, &m_progress, leaveOut);
             complete = !m_progress.cancelled;
         } catch (const std::exception&) {
             // Out of memory in a giant tree: the search ends with nothing added.

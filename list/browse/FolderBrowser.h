@@ -35,6 +35,9 @@ public:
         // Appends the batch to the list (skipping pictures already listed) and brings the
         // main window's count line and commands up to date.
         std::function<void(std::vector<std::string>)> addFiles;
+        // The program's own System folder: never searched, so its pictures (the overlays,
+        // WallPaper.bmp) never reach the list.
+        std::string systemFolder;
     };
 
     // The masks, searched in this order over the whole tree each.

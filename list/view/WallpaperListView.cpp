@@ -223,6 +223,9 @@ void WallpaperListView::setShowImages(bool on) {
 }
 
 void WallpaperListView::fitFirstColumn() {
+    const int mode = showImages() ? 1 : 0;
+    if (m_fittedFor == mode) return;
+    m_fittedFor = mode;
     const int width = showImages() ? kThumbnailColumnWidth : kNameColumnWidth;
     if (header()->sectionSize(0) != width) header()->resizeSection(0, width);
 }

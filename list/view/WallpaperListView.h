@@ -115,8 +115,11 @@ public:
 
     // The row layout: height 85 or 17 and the laid-out bit, column 0 at 105 or 200.
     void LayOutRow(TListItemInfo& entry);
-    // Column 0 at 105 with thumbnails, 200 without.
+    // Column 0 at 105 with thumbnails, 200 without, whenever "Show Images" has changed since
+    // the last fit; a width the user set in between stays.
     void fitFirstColumn();
+    // The columns' widths as they are now (restored from an earlier run) count as fitted.
+    void keepColumnWidths() { m_fittedFor = showImages() ? 1 : 0; }
     // The list changed (the list's change listener): rebuild rows, keep the selection.
     void listChanged();
     void repaintRow(EntryId id);
@@ -157,6 +160,8 @@ private:
     WallpaperList& m_list;
     WallpaperTableModel m_model;
     WallpaperItemDelegate m_delegate;
+    // The "Show Images" state column 0 was last fitted for: 0 off, 1 on, -1 not yet.
+    int m_fittedFor = -1;
     bool m_restoring = false;
     bool m_painted = false;
 };

@@ -9,6 +9,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <filesystem>
+#include <memory>
 #include <unistd.h>
 
 #include "BmpCodec.h"
@@ -78,7 +79,61 @@ public:
         return grab == AlreadyGrabbed;
     }
 
+    // The program's top-level window as the window manager manages it (it carries WM_STATE),
+    // or None.
+    Window managedWindow(const char* programClass) const { return findManaged(DefaultRootWindow(m_dpy), programClass); }
+
+    // The ICCCM state the window manager gives the window: NormalState (1), IconicState (3),
+    // or WithdrawnState (0) when it has none.
+    long wmState(Window w) const {
+        const Atom wmStateAtom = XInternAtom(m_dpy, "WM_STATE", False);
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        long state = WithdrawnState;
+        if (XGetWindowProperty(m_dpy, w, wmStateAtom, 0, 2, False, wmStateAtom, &type, &format, &count, &after, &data) ==
+                Success &&
+            data && format == 32 && count >= 1)
+            state = reinterpret_cast<long*>(data)[0];
+        if (data) XFree(data);
+        return state;
+    }
+
+    // What the title bar's close button does: WM_DELETE_WINDOW to the window.
+    void askToClose(Window w) const {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = w;
+        event.xclient.message_type = XInternAtom(m_dpy, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(m_dpy, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(m_dpy, w, False, NoEventMask, &event);
+        XFlush(m_dpy);
+    }
+
 private:
+    Window findManaged(Window w, const char* programClass) const {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        const Atom wmStateAtom = XInternAtom(m_dpy, "WM_STATE", False);
+        const bool managed = XGetWindowProperty(m_dpy, w, wmStateAtom, 0, 1, False, AnyPropertyType, &type, &format,
+                                                &count, &after, &data) == Success &&
+                             type != None;
+        if (data) XFree(data);
+        if (managed && hasClass(w, programClass)) return w;
+        Window root, parent, *children = nullptr;
+        unsigned int n = 0;
+        if (!XQueryTree(m_dpy, w, &root, &parent, &children, &n)) return None;
+        Window found = None;
+        for (unsigned int i = 0; i < n && found == None; ++i) found = findManaged(children[i], programClass);
+        if (children) XFree(children);
+        return found;
+    }
+
     // A menu of the program: a mapped override-redirect window of its class straight under
     // the root (the tray icon also has the class, but lives inside the tray host).
     bool findPopupMenu(const char* programClass) const {
@@ -240,6 +295,81 @@ TEST(DesktopProgram, StartsToTheTrayCyclesFromTheTrayMenuAndShowsOnASecondStart)
 
     program.signal(SIGTERM);
     EXPECT_TRUE(program.waitFinished(5000));
+}
+
+// With no tray icon to bring the window back, the title bar's close button leaves the window
+// iconic (in the task bar), never withdrawn: whether the session has no tray at all, or has
+// one (trayer) with "Show Tray" off. A second start shows it again.
+TEST(DesktopProgram, CloseWithoutATrayIconLeavesTheWindowIconic) {
+    for (const char* tool : {"/usr/bin/Xvfb", "/usr/bin/openbox", "/usr/bin/trayer", "/usr/bin/xdotool"})
+        if (!Installed(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)";
+    struct Case {
+        const char* name;
+        bool trayHost;
+    };
+    for (const Case& c : {Case{"trayer, Show Tray off", true}, Case{"no tray host", false}}) {
+        SCOPED_TRACE(c.name);
+        test::XvfbServer xvfb(1024, 768);
+        ASSERT_TRUE(xvfb.ok()) << xvfb.reason();
+        TempDir dir;
+        const std::map<std::string, std::string> x11{
+            {"DISPLAY", xvfb.display()},
+            {"QT_QPA_PLATFORM", "xcb"},
+            {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.file("no-bus")},
+        };
+        Process windowManager("/usr/bin/openbox", {"--sm-disable"}, x11, dir.file("openbox.log"));
+        std::unique_ptr<Process> trayHost;
+        if (c.trayHost) {
+            trayHost = std::make_unique<Process>("/usr/bin/trayer", std::vector<std::string>{"--SetDockType", "true"},
+                                                 x11, dir.file("trayer.log"));
+            ASSERT_TRUE(WaitFor(
+                [&] {
+                    Process search("/usr/bin/xdotool", {"search", "--classname", "trayer"}, x11, dir.file("xdotool.log"));
+                    return search.waitFinished(5000) && search.exitCode() == 0;
+                },
+                10000))
+                << "trayer did not come up: " << ReadFile(dir.file("trayer.log"));
+        }
+        std::filesystem::copy_file(std::string(std::getenv("KALIDROME_BIN_DIR")) + "/kalidrome", dir.file("kalidrome"));
+        std::filesystem::create_directory(dir.file("System"));
+        WriteFile(dir.file("System/Settings.ini"), "[Options]\nDisableCycling=1\nShowTray=0\n");
+        std::map<std::string, std::string> env = x11;
+        env["XDG_RUNTIME_DIR"] = dir.path();
+        env["XDG_CONFIG_HOME"] = dir.file("config");
+        env["KALIDROME_TRACE"] = dir.file("trace");
+        env["KALIDROME_NONINTERACTIVE"] = "1";
+        auto trace = [&] { return ReadFile(dir.file("trace")); };
+        auto traced = [&](const std::string& line) { return trace().find(line) != std::string::npos; };
+
+        Process program(dir.file("kalidrome"), {}, env, dir.file("kalidrome.log"));
+        ASSERT_TRUE(WaitFor([&] { return traced("running\n"); }, 15000)) << ReadFile(dir.file("kalidrome.log"));
+        if (c.trayHost) {
+            EXPECT_FALSE(traced("shown")) << "with a tray the program starts hidden, icon or not";
+            Process show(dir.file("kalidrome"), {"--show"}, env, dir.file("show.log"));
+            ASSERT_TRUE(show.waitFinished(5000));
+            EXPECT_EQ(show.exitCode(), 0);
+        }
+        Screen screen(xvfb.display());
+        ASSERT_TRUE(screen.ok());
+        Window main = None;
+        ASSERT_TRUE(WaitFor([&] { return (main = screen.managedWindow("kalidrome")) != None && screen.wmState(main) == NormalState; }, 10000))
+            << trace();
+
+        screen.askToClose(main);
+        EXPECT_TRUE(WaitFor([&] { return screen.wmState(main) == IconicState; }, 5000))
+            << "WM_STATE " << screen.wmState(main) << "\n" << trace();
+        EXPECT_TRUE(traced("minimised")) << trace();
+        EXPECT_FALSE(traced("hidden")) << trace();
+        EXPECT_TRUE(program.running());
+
+        // A second start brings it back.
+        Process second(dir.file("kalidrome"), {"--show"}, env, dir.file("second.log"));
+        ASSERT_TRUE(second.waitFinished(5000));
+        EXPECT_TRUE(WaitFor([&] { return screen.wmState(main) == NormalState; }, 5000)) << trace();
+
+        program.signal(SIGTERM);
+        EXPECT_TRUE(program.waitFinished(5000));
+    }
 }
 
 }  // namespace

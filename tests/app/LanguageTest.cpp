@@ -76,7 +76,7 @@ protected:
         EXPECT_EQ(text("actClose1"), "&Beenden") << "held as \"C&lose      \"";
         EXPECT_EQ(text("actClearNonExisting1"), "&Fehlende entfernen");
         EXPECT_EQ(text("miShowHide1"), "&Anzeigen");
-        EXPECT_EQ(text("actStartWithWindows1"), "Beim An&melden starten");
+        EXPECT_EQ(text("actStartWithWindows1"), "Bei der An&meldung starten");
         EXPECT_EQ(window->menus().miLanguage1->text(), "S&prache");
         EXPECT_EQ(text("btnAdd1"), "&Hinzufügen");
         EXPECT_EQ(text("btnCycle1"), "&Wechseln!");

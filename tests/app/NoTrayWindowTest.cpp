@@ -1,10 +1,12 @@
-// A session without a tray: the main window shows at start and its close button
-// minimises it instead of hiding it, so that it can always be found again; with a tray
-// nothing changes. The Close command ends the program either way.
+// No tray icon to bring the window back (a session without a tray, or "Show Tray" off): the
+// close button minimises the window instead of hiding it, so that it can always be found
+// again; without a tray the window also shows at start. With a tray icon nothing changes.
+// The Close command ends the program either way.
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
+#include <cstdlib>
 
 #include "Autostart.h"
 #include "FakeDesktop.h"
@@ -26,19 +28,21 @@ TEST(NoTrayWindow, ShowsAtStartAndTheCloseButtonMinimises) {
     struct Case {
         const char* name;
         bool trayAvailable;
+        bool showTray;
         bool visibleAtStart;
         bool visibleAfterClose;
         bool minimisedAfterClose;
     };
     const Case cases[] = {
-        {"with a tray", true, false, false, false},
-        {"without a tray", false, true, true, true},
+        {"with a tray", true, true, false, false, false},
+        {"without a tray", false, true, true, true, true},
+        {"with a tray, Show Tray off", true, false, false, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::TempDir dir;
         // Not a first start, which would show the window in any case.
-        test::WriteFile(dir.file("Settings.ini"), "[Options]\nShowTray=1\n");
+        test::WriteFile(dir.file("Settings.ini"), std::string("[Options]\nShowTray=") + (c.showTray ? "1" : "0") + "\n");
         ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
         FixedTicks clock;
         platform::FakeDesktop desktop;
@@ -67,6 +71,58 @@ TEST(NoTrayWindow, ShowsAtStartAndTheCloseButtonMinimises) {
         QApplication::processEvents();
         EXPECT_TRUE(ended);
     }
+}
+
+// Turning "Show Tray" off says, once, how to get the window back; a start with it off, or
+// turning it off where there is no tray anyway, says nothing.
+TEST(NoTrayWindow, TurningShowTrayOffTellsHowToShowTheWindow) {
+    ::setenv("KALIDROME_NONINTERACTIVE", "1", 1);
+    const std::string notice(MainWindow::kNoTrayIconNotice);
+    struct Case {
+        const char* name;
+        bool trayAvailable;
+        bool showTrayAtStart;
+        int toldWhenTurnedOff;
+    };
+    const Case cases[] = {
+        {"tray, on at start", true, true, 1},
+        {"tray, off at start", true, false, 1},
+        {"no tray", false, true, 0},
+    };
+    auto count = [&](const std::string& err) {
+        int told = 0;
+        for (std::size_t at = err.find(notice); at != std::string::npos; at = err.find(notice, at + 1)) ++told;
+        return told;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        test::WriteFile(dir.file("Settings.ini"), std::string("[Options]\nShowTray=") + (c.showTrayAtStart ? "1" : "0") + "\n");
+        ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+        FixedTicks clock;
+        platform::FakeDesktop desktop;
+        platform::FakeRegistry registry;
+        platform::XdgAutostart autostart(dir.file("autostart/kalidrome.desktop"));
+        StartContext context{dir.path() + "/", "", &clock, &desktop, &registry, &autostart};
+        context.trayAvailable = c.trayAvailable;
+        testing::internal::CaptureStderr();
+        MainWindow window(context);
+        QApplication::processEvents();
+        QAction* showTray = window.menus().actShowTray1;
+        if (!showTray->isChecked()) showTray->trigger();  // on
+        QApplication::processEvents();
+        EXPECT_EQ(count(testing::internal::GetCapturedStderr()), 0) << "nothing to tell at start";
+
+        testing::internal::CaptureStderr();
+        showTray->trigger();  // off
+        QApplication::processEvents();
+        showTray->trigger();  // on again: nothing to tell
+        QApplication::processEvents();
+        EXPECT_EQ(count(testing::internal::GetCapturedStderr()), c.toldWhenTurnedOff);
+        window.setExitRequested(true);
+        window.close();
+    }
+    ::unsetenv("KALIDROME_NONINTERACTIVE");
 }
 
 }  // namespace

@@ -29,23 +29,28 @@ using kalidrome::test::WriteFile;
 namespace fs = std::filesystem;
 
 // A folder tree with one picture per mask and folder (so that the order inside a folder,
-// which is the file system's, does not matter), a hidden folder, a link back to the top
-// and a folder nobody may read.
+// which is the file system's, does not matter), a hidden folder, a link back to the top,
+// a folder nobody may read, and the program's System folder (with a link to it).
 class FolderBrowserTest : public ::testing::Test {
 protected:
     FolderBrowserTest()
         : root(dir.file("Pictures")),
-          browser(nullptr, FolderBrowser::Hooks{{}, [this](std::vector<std::string> batch) {
+          browser(nullptr, FolderBrowser::Hooks{{},
+                                                [this](std::vector<std::string> batch) {
                                                     ++addCalls;
                                                     list.AddFiles(std::move(batch), current);
-                                                }}) {
+                                                },
+                                                root + "/System/"}) {
         fs::create_directories(root + "/Sub/Deeper");
         fs::create_directories(root + "/.hidden");
         fs::create_directories(root + "/Sub/Locked");
+        fs::create_directories(root + "/System/Images");
         for (const char* name : {"a.jpg", "b.JPEG", "c.png", "notes.txt", ".hidden/e.jpg", "Sub/d.bmp", "Sub/f.jpg",
-                                 "Sub/Deeper/g.jpeg", "Sub/Locked/q.jpg"})
+                                 "Sub/Deeper/g.jpeg", "Sub/Locked/q.jpg", "System/WallPaper.bmp",
+                                 "System/Images/Right.bmp"})
             WriteFile(root + "/" + name, "x");
         fs::create_directory_symlink("..", root + "/Sub/loop");
+        fs::create_directory_symlink("../System/Images", root + "/Sub/icons");
         fs::permissions(root + "/Sub/Locked", fs::perms::none);
     }
     ~FolderBrowserTest() override { fs::permissions(root + "/Sub/Locked", fs::perms::owner_all); }
@@ -89,7 +94,8 @@ TEST_F(FolderBrowserTest, AddsTheTreeMaskByMaskAfterThePicturesAlreadyListed) {
         got.erase(locked);
     }
     // Every .jpg of the tree, then every .jpeg, .png and .bmp; c.png was listed already,
-    // the hidden folder is not searched and the link back to the top adds nothing twice.
+    // the hidden folder is not searched, the link back to the top adds nothing twice, and
+    // nothing of the System folder comes in, not even through a link.
     EXPECT_EQ(got, (std::vector<std::string>{at("c.png"), at("a.jpg"), at("Sub/f.jpg"), at("b.JPEG"),
                                              at("Sub/Deeper/g.jpeg"), at("Sub/d.bmp")}));
     EXPECT_TRUE(button("btnAdd1")->isEnabled());
@@ -158,7 +164,7 @@ TEST_F(FolderBrowserTest, TheTreeShowsFoldersOnlyHiddenOnesIncluded) {
     item->setExpanded(true);
     QStringList names;
     for (int i = 0; i < item->childCount(); ++i) names << item->child(i)->text(0);
-    EXPECT_EQ(names, (QStringList{".hidden", "Sub"}));
+    EXPECT_EQ(names, (QStringList{".hidden", "Sub", "System"}));
     EXPECT_EQ(tree->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_FALSE(browser.selectFolder(QString::fromStdString(at("a.jpg"))));
 }

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -86,8 +88,8 @@ TEST_F(FindImagesTest, OwnMatchesFirstThenSubFoldersDepthFirst) {
         if (n == "a.jpg" || n == "B.JPG" || n == ".hidden.jpg" || n == "link.jpg") expected.push_back(root() + "/" + n);
     // Then the sub-folders in listing order; .thumbs is left out, s2/back leads back to
     // the root, which has been searched already.
+    // s1/d.jpg is the file link.jpg has listed already.
     for (const auto& n : listed(".")) {
-        if (n == "s1") expected.push_back(root() + "/s1/d.jpg");
         if (n == "s2") expected.push_back(root() + "/s2/s3/f.JPG");
         if (n == "x.jpg") expected.push_back(root() + "/x.jpg/g.jpg");
     }
@@ -106,17 +108,70 @@ TEST_F(FindImagesTest, NothingFromWhatCannotBeSearched) {
     EXPECT_TRUE(FindImages(root() + "/a.jpg", "*", true).empty());
 }
 
-TEST_F(FindImagesTest, LinkLoopEndsAndListsEachFileOnce) {
-    // Starting inside the loop: s2/back leads to the root, whose s2 is s2 again.
-    Paths result = FindImages(root() + "/s2", "*", true);
-    Paths sorted = result;
-    std::sort(sorted.begin(), sorted.end());
-    EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end());
-    EXPECT_EQ(result.front(), root() + "/s2/e.png");
-    EXPECT_NE(std::find(result.begin(), result.end(), root() + "/s2/back/a.jpg"), result.end());
-    EXPECT_EQ(std::count_if(result.begin(), result.end(),
-                            [](const std::string& p) { return p.find("f.JPG") != std::string::npos; }),
-              1);
+// The chosen folder "root" in a tree with links of every kind; "System" inside it is the
+// program's own folder:
+//   elsewhere/c.jpg                     outside the chosen folder
+//   root/a.jpg  root/sub/b.png  root/.hidden/d.jpg  root/System/WallPaper.bmp  root/System/Images/Bottom.bmp
+//   root/inner -> sub          root/shown -> .hidden       root/self -> .      (inside)
+//   root/out -> ../elsewhere   root/up -> ..               root/sub/top -> ../.. (outside, ancestors)
+//   root/images -> System/Images                                              (the System folder)
+//   root/again.jpg -> a.jpg    root/hard.jpg (hard link of a.jpg)              (the same file)
+//   root/far.jpg -> ../elsewhere/c.jpg   root/wp.bmp -> System/WallPaper.bmp   (file links)
+TEST(FindImagesLinksTest, FollowsFolderLinksOnlyInsideAndListsEachFileOnce) {
+    test::TempDir dir;
+    namespace fs = std::filesystem;
+    const std::string root = dir.file("root");
+    for (const char* d : {"elsewhere", "root", "root/sub", "root/.hidden", "root/System", "root/System/Images"})
+        fs::create_directory(dir.file(d));
+    for (const char* f : {"elsewhere/c.jpg", "root/a.jpg", "root/sub/b.png", "root/.hidden/d.jpg",
+                          "root/System/WallPaper.bmp", "root/System/Images/Bottom.bmp"})
+        test::WriteFile(dir.file(f), f);
+    const std::pair<const char*, const char*> links[] = {
+        {"sub", "root/inner"},      {".hidden", "root/shown"},         {".", "root/self"},
+        {"../elsewhere", "root/out"}, {"..", "root/up"},                 {"../..", "root/sub/top"},
+        {"System/Images", "root/images"}, {"a.jpg", "root/again.jpg"}, {"../elsewhere/c.jpg", "root/far.jpg"},
+        {"System/WallPaper.bmp", "root/wp.bmp"},
+    };
+    for (const auto& [target, link] : links) ASSERT_EQ(::symlink(target, dir.file(link).c_str()), 0) << link;
+    ASSERT_EQ(::link(dir.file("root/a.jpg").c_str(), dir.file("root/hard.jpg").c_str()), 0);
+
+    const std::vector<std::string> masks = {"*.jpg", "*.jpeg", "*.bmp", "*.png"};
+    const Paths result = FindImagesMulti(root, masks, true, nullptr, root + "/System/");
+    // Which of a file's names comes first depends on the order the folder lists them; the
+    // files themselves are exact: a.jpg, b.png, d.jpg (through the link into .hidden) and
+    // the picture far.jpg leads to, each once, and every path stays in the chosen folder.
+    // A file is known by its inode: hard.jpg has no other name to resolve to.
+    auto identity = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return std::pair<dev_t, ino_t>(st.st_dev, st.st_ino);
+    };
+    std::map<std::pair<dev_t, ino_t>, Paths> byFile;
+    for (const std::string& path : result) {
+        EXPECT_EQ(path.rfind(root + "/", 0), 0u) << path;
+        EXPECT_EQ(path.find("/up/"), std::string::npos) << path;
+        EXPECT_EQ(path.find("/top/"), std::string::npos) << path;
+        byFile[identity(path)].push_back(path);
+    }
+    std::set<std::pair<dev_t, ino_t>> files;
+    for (const auto& [file, names] : byFile) {
+        files.insert(file);
+        EXPECT_EQ(names.size(), 1u) << names.front() << " and " << names.back() << " are one file";
+    }
+    std::set<std::pair<dev_t, ino_t>> expected;
+    for (const char* f : {"elsewhere/c.jpg", "root/.hidden/d.jpg", "root/a.jpg", "root/sub/b.png"})
+        expected.insert(identity(dir.file(f)));
+    EXPECT_EQ(files, expected);
+    EXPECT_NE(std::find(result.begin(), result.end(), root + "/shown/d.jpg"), result.end());
+    EXPECT_NE(std::find(result.begin(), result.end(), root + "/far.jpg"), result.end());
+
+    // Without a System folder to leave out, it is an ordinary folder of the tree.
+    const Paths withSystem = FindImagesMulti(root, masks, true);
+    EXPECT_EQ(withSystem.size(), result.size() + 2);
+    // Chosen itself, the System folder yields nothing; a scan that starts below an
+    // ancestor link does not climb out through it.
+    EXPECT_TRUE(FindImagesMulti(root + "/System", masks, true, nullptr, root + "/System").empty());
+    EXPECT_EQ(FindImagesMulti(root + "/sub", masks, true), (Paths{root + "/sub/b.png"}));
 }
 
 TEST_F(FindImagesTest, MultiIsTheConcatenationOfSingleScans) {

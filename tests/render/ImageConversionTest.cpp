@@ -85,14 +85,57 @@ TEST_F(ConversionTest, NonTwentyFourBitBitmapWithGreyscaleIsWrittenUnchanged) {
     EXPECT_EQ(Describe(PixelAt(out.pixels, 0, 0)), Describe(kRed));
 }
 
-TEST_F(ConversionTest, JpegAndPngStayInColourWithGreyscaleOn) {
-    WriteColourJpeg(dir.file("p.jpg"), SolidImage(16, 16, kRed));
-    render::ConvertPicture(dir.file("p.jpg"), system, true, false);
-    EXPECT_TRUE(Near(PixelAt(ReadWallpaper(), 8, 8), kRed, 6)) << Describe(PixelAt(ReadWallpaper(), 8, 8));
-
-    WritePng(dir.file("p.png"), 1, 1, {}, {0, 0, 255});
-    render::ConvertPicture(dir.file("p.png"), system, true, false);
-    EXPECT_EQ(Describe(PixelAt(ReadWallpaper(), 0, 0)), Describe(kBlue));
+// Every kind of picture turns grey by the same weights, applied to the pixels as decoded;
+// the frame keeps its colours.
+TEST_F(ConversionTest, GreyscaleTurnsJpegPngAndBitmapGreyByTheSameWeights) {
+    WriteOverlays();
+    const render::Image colours = MakeImage(40, 24, [](std::int32_t x, std::int32_t y) {
+        return Rgb{static_cast<std::uint8_t>(6 * x), static_cast<std::uint8_t>(10 * y), static_cast<std::uint8_t>(250 - 5 * x)};
+    });
+    WriteColourJpeg(dir.file("p.jpg"), colours);
+    std::vector<std::uint16_t> samples;
+    for (std::int32_t y = 0; y < colours.height(); ++y)
+        for (std::int32_t x = 0; x < colours.width(); ++x) {
+            const Rgb c = PixelAt(colours, x, y);
+            samples.insert(samples.end(), {c.r, c.g, c.b});
+        }
+    WritePng(dir.file("p.png"), colours.width(), colours.height(), {}, samples);
+    render::WriteBmpFile(dir.file("p.bmp"), colours);
+    WriteColourJpeg(dir.file("framed.jpg"), MakeImage(1024, 768, [](std::int32_t x, std::int32_t) {
+                        return Rgb{200, static_cast<std::uint8_t>(x / 8), 30};
+                    }));
+    auto grey = [](Rgb c) {
+        const auto g = static_cast<std::uint8_t>((77 * c.r + 151 * c.g + 28 * c.b) >> 8);
+        return Rgb{g, g, g};
+    };
+    const struct {
+        const char* file;
+        bool useMask;
+    } cases[] = {{"p.jpg", false}, {"p.png", false}, {"p.bmp", false}, {"framed.jpg", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const render::Image colour = render::LoadBmpFile(render::ConvertPicture(dir.file(c.file), system, false, false).bitmapPath);
+        const render::ConvertedPicture out = render::ConvertPicture(dir.file(c.file), system, true, c.useMask);
+        EXPECT_EQ(out.bitmapPath, Wallpaper());
+        const render::Image written = ReadWallpaper();
+        ASSERT_EQ(written.width(), colour.width());
+        ASSERT_EQ(written.height(), colour.height());
+        const std::int32_t w = written.width(), h = written.height();
+        int mismatches = 0;
+        for (std::int32_t y = 0; y < h; ++y)
+            for (std::int32_t x = 0; x < w; ++x) {
+                // Right.bmp's opaque column and Bottom.bmp's bar lie in the framed corner.
+                if (c.useMask && x >= w - 8 && y >= h - 6) continue;
+                if (PixelAt(written, x, y) != grey(PixelAt(colour, x, y)) && mismatches++ < 3)
+                    ADD_FAILURE() << "pixel " << x << "," << y << ": " << Describe(PixelAt(written, x, y))
+                                  << " from " << Describe(PixelAt(colour, x, y));
+            }
+        EXPECT_NE(PixelAt(colour, 0, 0), grey(PixelAt(colour, 0, 0))) << "the picture was in colour";
+        if (c.useMask) {
+            EXPECT_EQ(Describe(PixelAt(written, w - 1, h - 6)), Describe(kBlue)) << "the frame stays in colour";
+            EXPECT_EQ(Describe(PixelAt(written, w - 4, h - 6)), Describe(Rgb{254, 0, 255}));
+        }
+    }
 }
 
 TEST_F(ConversionTest, ExtensionsInCapitalsAreStillJpegAndPng) {
@@ -220,8 +263,8 @@ TEST_F(ConversionTest, InMemoryConversionGivesWhatTheWallpaperShowsAndWritesNoth
         bool greyScale;
         bool useMask;
     } cases[] = {{"p24.bmp", true, false},    {"p24.bmp", false, false}, {"p8.bmp", true, false},
-                 {"framed.jpg", false, true}, {"framed.jpg", false, false}, {"small.jpg", true, true},
-                 {"p.png", true, true}};
+                 {"framed.jpg", false, true}, {"framed.jpg", false, false}, {"framed.jpg", true, true},
+                 {"small.jpg", true, true}, {"small.jpg", false, false}, {"p.png", true, true}, {"p.png", false, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.file) + (c.greyScale ? " grey" : "") + (c.useMask ? " mask" : ""));
         const render::ConvertedPicture converted = render::ConvertPicture(dir.file(c.file), system, c.greyScale, c.useMask);
@@ -244,14 +287,22 @@ TEST_F(ConversionTest, JpegWrittenAsDecodedMatchesThePixelsInMemory) {
     WriteColourJpeg(dir.file("p.jpg"), MakeImage(333, 301, [](std::int32_t x, std::int32_t y) {
                         return Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), static_cast<std::uint8_t>(x + y)};
                     }));
-    const render::ConvertedPicture out = render::ConvertPicture(dir.file("p.jpg"), system, false, false, [](std::int32_t w, std::int32_t h) {
-        return render::PixelSize{w / 3, h / 3};
-    });
-    const render::Image written = ReadWallpaper();
-    ASSERT_EQ(written.byteSize(), out.pixels.byteSize());
-    EXPECT_EQ(std::memcmp(written.data(), out.pixels.data(), written.byteSize()), 0);
-    EXPECT_EQ(out.scaled.width(), 111);
-    EXPECT_EQ(out.scaled.height(), 100);
+    for (bool greyScale : {false, true}) {
+        SCOPED_TRACE(greyScale ? "grey" : "colour");
+        const render::ConvertedPicture out = render::ConvertPicture(
+            dir.file("p.jpg"), system, greyScale, false,
+            [](std::int32_t w, std::int32_t h) { return render::PixelSize{w / 3, h / 3}; });
+        const render::Image written = ReadWallpaper();
+        ASSERT_EQ(written.byteSize(), out.pixels.byteSize());
+        EXPECT_EQ(std::memcmp(written.data(), out.pixels.data(), written.byteSize()), 0);
+        EXPECT_EQ(out.scaled.width(), 111);
+        EXPECT_EQ(out.scaled.height(), 100);
+        // The picture scaled on the way is the grey one too.
+        const Rgb p = PixelAt(out.scaled, 100, 20);
+        EXPECT_EQ(p.r == p.g && p.g == p.b, greyScale) << Describe(p);
+        const Rgb q = PixelAt(written, 300, 20);
+        EXPECT_EQ(q.r == q.g && q.g == q.b, greyScale) << Describe(q);
+    }
 }
 
 }  // namespace

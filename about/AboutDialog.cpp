@@ -117,6 +117,8 @@ AboutDialog::AboutDialog(const QString& fileVersion, const QPixmap& logo, QWidge
     area->setObjectName(QStringLiteral("scbThanksTo1"));
     area->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     area->setMinimumSize(356, 58);
+    // The thanks scroll in the box's nominal height rather than make the box taller.
+    area->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     thanksInfo->setBuddy(area);
     QStringList lines;

@@ -155,11 +155,13 @@ TEST_F(ListViewLooksTest, SelectionAndGridLinesSpanTheWholeWidth) {
     EXPECT_NE(image.pixel(farRight, path0.bottom()), image.pixel(farRight, middle0)) << "no grid line at the edge";
 
     const QColor selectedText = view->palette().color(QPalette::Active, QPalette::HighlightedText);
-    ASSERT_FALSE(Near(qRgb(192, 192, 192), selectedText, 40)) << "this style's selected text is silver already";
+    const QColor pathColour = WallpaperItemDelegate::PathColour(view->palette().color(QPalette::Base));
+    ASSERT_FALSE(Near(pathColour.rgb(), selectedText, 40)) << "this style's selected text is the path's grey already";
     const QRect pathText1 = path1.adjusted(8, 1, -1, -2), pathText0 = path0.adjusted(8, 1, -1, -2);
     EXPECT_TRUE(AnyPixel(image, pathText1, [&](QRgb p) { return Near(p, selectedText, 40); }))
         << "the selected row's path is not in the selection's text colour";
-    EXPECT_FALSE(AnyPixel(image, pathText0, [](QRgb p) { return qRed(p) < 185; })) << "an unselected path is silver";
+    EXPECT_FALSE(AnyPixel(image, pathText0, [&](QRgb p) { return qRed(p) < pathColour.red() - 8; }))
+        << "an unselected path is in the path's grey";
 }
 
 // A click on a path wider than the view's room selects the row without scrolling sideways;

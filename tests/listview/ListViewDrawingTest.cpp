@@ -1,6 +1,8 @@
 // What the list view draws: the view is shown on the offscreen platform, grabbed, and its
 // pixels and row geometry are checked.
 #include <gtest/gtest.h>
+
+#include <QApplication>
 #include <unistd.h>
 
 #include <QHeaderView>
@@ -15,6 +17,7 @@
 #include "TempDir.h"
 #include "Thumbnail.h"
 #include "WallpaperList.h"
+#include "TextContrast.h"
 #include "WallpaperListView.h"
 
 namespace kalidrome::test {
@@ -127,7 +130,8 @@ TEST_F(ListViewDrawingTest, NoFileNameInTheThumbnailColumn) {
 }
 
 // Without thumbnails, rows are 17 pixels high one under the other, column 0 is 200 wide
-// and shows the file name in black, and the path is drawn in silver.
+// and shows the file name in black, and the path is drawn in silver darkened just enough
+// to read (4.5:1) on the list's background.
 TEST_F(ListViewDrawingTest, TextRowsAreSeventeenPixelsHigh) {
     for (int i = 0; i < 3; ++i) add("/pictures/p" + std::to_string(i) + ".jpg", "MMMM" + std::to_string(i) + ".jpg");
     const QImage image = show(false);
@@ -140,9 +144,13 @@ TEST_F(ListViewDrawingTest, TextRowsAreSeventeenPixelsHigh) {
         EXPECT_EQ(list.at(static_cast<std::size_t>(row)).RowHeight, 17);
         const QRect nameText = name.adjusted(8, 0, 0, -1), pathText = path.adjusted(8, 0, 0, -1);
         EXPECT_LT(Darkest(image, nameText), 100) << "the file name in black";
-        const int silver = Darkest(image, pathText);
-        EXPECT_GE(silver, 185) << "nothing darker than silver in the path";
-        EXPECT_LT(silver, 235) << "the path is drawn";
+        const QColor base = QApplication::palette().color(QPalette::Base);
+        const QColor grey = WallpaperItemDelegate::PathColour(base);
+        EXPECT_GE(platform::ContrastRatio(grey, base), 4.5);
+        EXPECT_LT(platform::ContrastRatio(grey, base), 4.8) << "darkened no further than needed";
+        const int darkest = Darkest(image, pathText);
+        EXPECT_GE(darkest, qGray(grey.rgb()) - 8) << "nothing darker than the path's grey";
+        EXPECT_LT(darkest, 235) << "the path is drawn";
     }
 }
 

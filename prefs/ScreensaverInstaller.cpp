@@ -88,7 +88,7 @@ std::string ReadSettings(const std::string& path) {
 // Rewrites XScreenSaver's settings through change. A symbolic link stays: the file it leads
 // to is replaced (made, when the link leads nowhere yet), by a new file beside it. A file
 // that change leaves empty, and that was not empty before, is removed (it was one that
-// installing made).
+// installing made). A file without write permission is left as it is, and is an error.
 void ChangeSettings(const std::string& path, const std::function<std::string(const std::string&)>& change) {
     if (path.empty()) throw std::system_error(ENOENT, std::generic_category(), "HOME");
     const std::string before = ReadSettings(path);
@@ -96,6 +96,10 @@ void ChangeSettings(const std::string& path, const std::function<std::string(con
     if (after == before) return;
     const std::string target = platform::FollowLink(path);
     if (after.empty()) {
+        // Read-only means kept, as for a rewrite.
+        struct stat st {};
+        if (::stat(target.c_str(), &st) == 0 && (st.st_mode & 0222) == 0)
+            throw std::system_error(EACCES, std::generic_category(), target);
         if (::unlink(target.c_str()) != 0 && errno != ENOENT) ThrowErrno(target);
         return;
     }

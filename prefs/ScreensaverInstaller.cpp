@@ -476,6 +476,15 @@ std::optional<Selected> FindSelected(const std::vector<Resource>& resources) {
     return Selected{std::stol(v.substr(b, e - b)), r->at[b], r->atEnd[e - 1]};
 }
 
+// value written as the number it replaces was: leading zeros kept to its width.
+std::string Renumbered(const std::string& text, const Selected& old, long value) {
+    std::string digits = std::to_string(value);
+    const std::size_t width = old.end - old.begin;
+    if (value >= 0 && width > 1 && text[old.begin] == '0' && digits.size() < width)
+        digits.insert(0, width - digits.size(), '0');
+    return digits;
+}
+
 // Where the line holding offset starts.
 std::size_t LineStart(const std::string& text, std::size_t offset) {
     const std::size_t nl = offset == 0 ? std::string::npos : text.rfind('\n', offset - 1);
@@ -491,7 +500,7 @@ bool OnlyBlanks(const std::string& text, std::size_t begin, std::size_t end) {
 // The bytes that go with our entry e: the whole lines it fills when it has lines of its own
 // (with the blank lines XScreenSaver's wrapping put before it); else the entry with the
 // separator after it, or, for the last entry, with the separator before it.
-Edit RemovalOf(const std::string& text, const Resource& r, const Entry& e) {
+Edit RemovalOf(const std::string& text, const Resource& r, const Entry& e, bool first) {
     const std::size_t lineStart = LineStart(text, e.textBegin);
     const bool ownsLineStart = lineStart > r.begin && OnlyBlanks(text, lineStart, e.textBegin);
     if (e.sepEnd != std::string::npos) {
@@ -510,7 +519,7 @@ Edit RemovalOf(const std::string& text, const Resource& r, const Entry& e) {
         const std::size_t begin = e.prevSepEnd != std::string::npos ? e.prevSepEnd : e.textBegin;
         return {begin, e.sepEnd - begin, {}};
     }
-    if (e.prevSepBegin != std::string::npos) return {e.prevSepBegin, e.textEnd - e.prevSepBegin, {}};
+    if (!first && e.prevSepBegin != std::string::npos) return {e.prevSepBegin, e.textEnd - e.prevSepBegin, {}};
     // The only entry, on a line of its own after a continued one.
     if (ownsLineStart && lineStart >= 2 && text[lineStart - 2] == '\\' && lineStart - 2 >= r.begin)
         return {lineStart - 2, e.textEnd - (lineStart - 2), {}};
@@ -594,8 +603,15 @@ std::string AddProgram(const std::string& content, const std::string& command, c
     std::vector<Resource> resources = ParseResources(base);
     if (!LastResource(resources, "programs")) {
         if (!base.empty() && base.back() != '\n') base += '\n';
+        // A last line ending with backslashes goes on into the lines after it, an empty
+        // line taking one backslash each.
+        std::size_t backslashes = 0;
+        while (backslashes + 1 < base.size() && base[base.size() - 2 - backslashes] == '\\') ++backslashes;
+        base.append(backslashes, '\n');
         base += SeededResource(defaultLines);
         resources = ParseResources(base);
+        if (!LastResource(resources, "programs"))
+            throw std::invalid_argument("XScreenSaver's settings cannot take a list of display modes");
     }
     const Resource& r = *LastResource(resources, "programs");
     const std::vector<Entry> entries = EntriesOf(r);
@@ -619,7 +635,7 @@ std::string AddProgram(const std::string& content, const std::string& command, c
     // Modes XScreenSaver adds behind the file's list move one down.
     if (const std::optional<Selected> s = FindSelected(resources);
         s && s->value >= static_cast<long>(entries.size()))
-        edits.push_back({s->begin, s->end - s->begin, std::to_string(s->value + 1)});
+        edits.push_back({s->begin, s->end - s->begin, Renumbered(base, *s, s->value + 1)});
     return Apply(base, std::move(edits));
 }
 
@@ -632,7 +648,7 @@ std::string RemoveProgram(const std::string& content, const std::string& command
     std::vector<long> removed;
     for (std::size_t k = 0; k < entries.size(); ++k) {
         if (!Runs(entries[k], command)) continue;
-        edits.push_back(RemovalOf(content, *r, entries[k]));
+        edits.push_back(RemovalOf(content, *r, entries[k], k == 0));
         removed.push_back(static_cast<long>(k));
     }
     if (edits.empty()) return content;
@@ -642,7 +658,7 @@ std::string RemoveProgram(const std::string& content, const std::string& command
             if (k == s->value) value = -1;
             else if (k < s->value && value >= 0) --value;
         }
-        if (value != s->value) edits.push_back({s->begin, s->end - s->begin, std::to_string(value)});
+        if (value != s->value) edits.push_back({s->begin, s->end - s->begin, Renumbered(content, *s, value)});
     }
     std::string out = Apply(content, std::move(edits));
     // A resource that AddProgram appended, holding nothing but the defaults it started from.

@@ -332,7 +332,9 @@ void PreferencesDialog::showScreensaverState(bool translated) {
 void PreferencesDialog::screensaverClicked() {
     const ScreensaverPaths paths = ScreensaverPaths::For(m_hooks.systemPath);
     if (ScreensaverInstalled(paths)) {
-        RemoveScreensaver(paths);
+        const ScreensaverNotice notice =
+            RemoveScreensaverAndTell(paths, [this](std::string_view text) { return translate(text); });
+        if (notice.isError) showError(QString::fromStdString(notice.text));
     } else {
         const ScreensaverNotice notice =
             InstallScreensaverAndTell(paths, [this](std::string_view text) { return translate(text); });

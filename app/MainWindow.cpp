@@ -658,7 +658,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     const std::string listPath = m_optionState.ListFileForSave(m_saveDialogFileName.toStdString());
     try {
         m_optionState.SaveList(listPath);
+    } catch (const ListSaveError& e) {
+        // Where the list is, or that it is only in memory, is worth a box also at exit.
+        reportError(e);
     } catch (const std::exception& e) {
+        // A Settings.ini that cannot be written was told at the start.
         std::fprintf(stderr, "kalidrome: %s\n", e.what());
     }
     const bool ctrlHeld = QApplication::queryKeyboardModifiers() & Qt::ControlModifier;

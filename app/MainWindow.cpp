@@ -204,7 +204,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
             m_settingsIni.writeBool(kCloseImmediately.section, kCloseImmediately.key, false);
     } catch (const IniWriteError& e) {
         // A Settings.ini the user made read-only: the load has said so already; run on.
-        std::fprintf(stderr, "kalidrome: %s\n", e.what());
+        noteError(e);
     }
 
     m_tmrHeartbeat1->setInterval(1000);
@@ -410,7 +410,14 @@ void MainWindow::aboutCommand() {
     about->exec();
 }
 
-void MainWindow::reportError(const std::exception& error) { ui::ShowError(this, QString::fromStdString(error.what())); }
+void MainWindow::reportError(const std::exception& error) {
+    m_toldErrors.insert(error.what());
+    ui::ShowError(this, QString::fromStdString(error.what()));
+}
+
+void MainWindow::noteError(const std::exception& error) {
+    if (m_toldErrors.count(error.what()) == 0) std::fprintf(stderr, "kalidrome: %s\n", error.what());
+}
 
 void MainWindow::goAway() {
     if (m_goneAway) return;
@@ -422,7 +429,7 @@ void MainWindow::goAway() {
     try {
         RecordCleanExit(m_startupIni);
     } catch (const IniWriteError& e) {
-        std::fprintf(stderr, "kalidrome: %s\n", e.what());
+        noteError(e);
     }
     ui::TraceEvent("exit");
 }
@@ -663,7 +670,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         reportError(e);
     } catch (const std::exception& e) {
         // A Settings.ini that cannot be written was told at the start.
-        std::fprintf(stderr, "kalidrome: %s\n", e.what());
+        noteError(e);
     }
     const bool ctrlHeld = QApplication::queryKeyboardModifiers() & Qt::ControlModifier;
     if (m_exitRequested || ctrlHeld) {

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <cstring>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -463,6 +465,47 @@ TEST_F(ProgramTest, OddIniFilesNeitherHangNorGetReplaced) {
         }
     }
     wrapper.clear();
+}
+
+// The System folder on a full disk: the list cannot be saved at the end. List keeps naming
+// the intact file, and the user is told where and why.
+TEST_F(ProgramTest, SaveOnAFullDiskKeepsListAndSaysSo) {
+    const std::string disk = file("disk");
+    std::filesystem::create_directories(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=512k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    const std::string listPath = disk + "/Files.kdl";
+    {
+        WallpaperList list;
+        for (int i = 0; i < 3000; ++i) list.AddEntry("/nonexistent/pictures/picture number " + std::to_string(i) + ".jpg");
+        WriteListFile(listPath, list, false, false);
+    }
+    const std::string intact = ReadFile(listPath);
+    ASSERT_GT(intact.size(), 100000u);
+    // Whatever space is left goes to a filler.
+    {
+        FILE* filler = std::fopen((disk + "/filler").c_str(), "w");
+        ASSERT_NE(filler, nullptr);
+        const std::string block(4096, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {
+        }
+        std::fclose(filler);
+    }
+    std::filesystem::create_directories(system);
+    WriteFile(system + "Settings.ini", "[Options]\nShowImages=0\nDisableCycling=1\nList=" + listPath + "\n");
+
+    auto p = startRunning();
+    p->signal(SIGTERM);
+    ASSERT_TRUE(p->waitFinished(10000));
+    const std::string told = ReadFile(file("log"));
+    EXPECT_NE(told.find("The list could not be saved:\n" + listPath), std::string::npos) << told;
+    EXPECT_NE(told.find("There is no space left on the disk."), std::string::npos) << told;
+    EXPECT_EQ(IniFile(system + "Settings.ini").readString("Options", "List", "?"), listPath);
+    EXPECT_EQ(ReadFile(listPath), intact);
 }
 
 TEST_F(ProgramTest, OneShotMarkerAndOption) {

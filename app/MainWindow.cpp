@@ -450,7 +450,10 @@ void MainWindow::applyWallpaper(const std::string& path) {
     } else if (!failure.empty() && m_desktopNotice.report(failure)) {
         ui::TraceEvent(("desktop refused " + failure).c_str());
         const QString title = QString::fromStdString(m_translator.Translate("The wallpaper could not be changed:", "MainForm"));
-        m_tray->icon().showMessage(title, QString::fromStdString(failure), QSystemTrayIcon::Warning);
+        // The program's own reasons (a picture missing or too large, a full disk) are
+        // translated; a desktop's own words are not in any language file and stay as they are.
+        m_tray->icon().showMessage(title, QString::fromStdString(m_translator.Translate(failure, "MainForm")),
+                                   QSystemTrayIcon::Warning);
         emit desktopFailureShown(QString::fromStdString(failure));
     }
 }

@@ -327,7 +327,7 @@ Image LoadBmpFile(const std::string& path) {
     try {
         return DecodeBmp(bytes.data(), bytes.size());
     } catch (const PictureError& e) {
-        throw PictureError(std::string(e.what()) + " (" + path + ")");
+        throw e.naming(path);
     }
 }
 

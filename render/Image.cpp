@@ -15,7 +15,8 @@ void CheckPictureSize(std::int64_t width, std::int64_t height) {
                            std::to_string(height) + ")");
     if (width > kMaxSide || height > kMaxSide || width * height > kMaxPixels)
         throw PictureError("The picture is too large (" + std::to_string(width) + " x " +
-                           std::to_string(height) + " pixels)");
+                               std::to_string(height) + " pixels)",
+                           PictureError::Reason::TooLarge);
 }
 
 namespace {
@@ -30,7 +31,8 @@ DecodeMemoryCapScope::~DecodeMemoryCapScope() { t_decodeCap = m_previous; }
 void CheckDecodeMemory(std::uint64_t bytes, std::int64_t width, std::int64_t height) {
     if (bytes <= t_decodeCap) return;
     throw PictureError("The picture is too large (" + std::to_string(width) + " x " + std::to_string(height) +
-                       " pixels; decoding it needs " + std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB)");
+                           " pixels; decoding it needs " + std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB)",
+                       PictureError::Reason::TooLarge);
 }
 
 Image::Image(std::int32_t width, std::int32_t height) {

@@ -50,7 +50,7 @@ bool TurnsGrey(bool greyScale, const BmpInfo& info) { return greyScale && info.b
 
 // The picture's path added to a decoder's message, so the user knows which file it was.
 [[noreturn]] void RethrowNamingFile(const PictureError& e, const std::string& picturePath) {
-    throw PictureError(std::string(e.what()) + " (" + picturePath + ")");
+    throw e.naming(picturePath);
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ EncodedThumbnail MakeThumbnailFromFile(const std::string& path) {
             const Image decoded = DecodeJpeg(bytes.data(), bytes.size(), DctScaleFor(header.width, header.height, size));
             thumbnail = ScaleAreaAverage(decoded, size.width, size.height);
         } catch (const PictureError& e) {
-            throw PictureError(std::string(e.what()) + " (" + path + ")");
+            throw e.naming(path);
         }
     } else {
         thumbnail = ScaleToThumbnail(LoadPicture(path));

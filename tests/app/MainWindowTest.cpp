@@ -2,6 +2,8 @@
 // an autostart entry in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
@@ -617,6 +619,28 @@ TEST_F(MainWindowTest, FailedSaveKeepsListAndTheNextSaveTriesAgain) {
     EXPECT_EQ(pathsInFile(locked), (std::vector<std::string>{b}));
     EXPECT_EQ(pathsInFile(beside), (std::vector<std::string>{a, b}));
     EXPECT_EQ(settings().readString("Options", "List", "?"), beside);
+}
+
+// A list file that cannot be read at all is said at the load, as a damaged one is, and is
+// left where it is: the list goes beside it from then on.
+TEST_F(MainWindowTest, UnreadableListFileIsReportedAndLeftAlone) {
+    const std::string pipe = system + "Files.kdl";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    WriteFile(system + "Settings.ini", "[Options]\nList=" + pipe + "\n");
+    ui::SetNextAnswer(ui::Answer::Ok);
+    testing::internal::CaptureStderr();
+    MainWindow& w = create();
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_NE(told.find("It is not a regular file."), std::string::npos) << told;
+    const std::string beside = system + "Files (2).kdl";
+    EXPECT_NE(told.find(beside), std::string::npos) << told;
+    EXPECT_EQ(settings().readString("Options", "List", ""), beside);
+    addFiles({picture("a.png")});
+    w.close();
+    struct stat st {};
+    ASSERT_EQ(::lstat(pipe.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(pathsInFile(beside).size(), 1u);
 }
 
 TEST_F(MainWindowTest, StartWithWindowsTwiceRemovesTheEntryAgain) {

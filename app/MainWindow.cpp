@@ -214,7 +214,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
             m_settingsIni.writeBool(kCloseImmediately.section, kCloseImmediately.key, false);
     } catch (const IniWriteError& e) {
         // A Settings.ini the user made read-only: the load has said so already; run on.
-        std::fprintf(stderr, "kalidrome: %s\n", e.what());
+        noteError(e);
     }
 
     m_tmrHeartbeat1->setInterval(1000);
@@ -422,7 +422,14 @@ void MainWindow::aboutCommand() {
     about->exec();
 }
 
-void MainWindow::reportError(const std::exception& error) { ui::ShowError(this, QString::fromStdString(error.what())); }
+void MainWindow::reportError(const std::exception& error) {
+    m_toldErrors.insert(error.what());
+    ui::ShowError(this, QString::fromStdString(error.what()));
+}
+
+void MainWindow::noteError(const std::exception& error) {
+    if (m_toldErrors.count(error.what()) == 0) std::fprintf(stderr, "kalidrome: %s\n", error.what());
+}
 
 void MainWindow::goAway() {
     if (m_goneAway) return;
@@ -435,7 +442,7 @@ void MainWindow::goAway() {
     try {
         RecordCleanExit(m_startupIni);
     } catch (const IniWriteError& e) {
-        std::fprintf(stderr, "kalidrome: %s\n", e.what());
+        noteError(e);
     }
     ui::TraceEvent("exit");
 }
@@ -456,7 +463,10 @@ void MainWindow::applyWallpaper(const std::string& path) {
     } else if (!failure.empty() && m_desktopNotice.report(failure)) {
         ui::TraceEvent(("desktop refused " + failure).c_str());
         const QString title = QString::fromStdString(m_translator.Translate("The wallpaper could not be changed:", "MainForm"));
-        m_tray->icon().showMessage(title, QString::fromStdString(failure), QSystemTrayIcon::Warning);
+        // The program's own reasons (a picture missing or too large, a full disk) are
+        // translated; a desktop's own words are not in any language file and stay as they are.
+        m_tray->icon().showMessage(title, QString::fromStdString(m_translator.Translate(failure, "MainForm")),
+                                   QSystemTrayIcon::Warning);
         emit desktopFailureShown(QString::fromStdString(failure));
     }
 }
@@ -693,8 +703,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     const std::string listPath = m_optionState.ListFileForSave(m_saveDialogFileName.toStdString());
     try {
         m_optionState.SaveList(listPath);
+    } catch (const ListSaveError& e) {
+        // Where the list is, or that it is only in memory, is worth a box also at exit.
+        reportError(e);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kalidrome: %s\n", e.what());
+        // A Settings.ini that cannot be written was told at the start.
+        noteError(e);
     }
     const bool ctrlHeld = QApplication::queryKeyboardModifiers() & Qt::ControlModifier;
     if (m_exitRequested || ctrlHeld) {

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "Autostart.h"
@@ -176,9 +177,13 @@ private:
     void putAway();
     // Records where the window and its columns are (Settings.ini, section "Window").
     void rememberPlace();
+    // A failure the user need not stop for: a line on standard error, unless a box has
+    // told the same text already (an unreadable Settings.ini is said once, at the load).
+    void noteError(const std::exception& error);
 
     std::string m_systemPath;
     std::string m_firstArgument;
+    std::set<std::string> m_toldErrors;
     // Platform pieces: owned here unless the start context brought them.
     std::unique_ptr<platform::Desktop> m_ownDesktop;
     std::unique_ptr<platform::Registry> m_ownRegistry;

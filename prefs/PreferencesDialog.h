@@ -66,8 +66,9 @@ public:
         std::function<std::string(std::string_view)> translate;
         // The main window's SetDisableCycling, at once.
         std::function<void(bool)> setDisableCycling;
-        // OK's hand-over to the main window.
-        std::function<void(const PreferencesValues&)> apply;
+        // OK's hand-over to the main window; returns what went wrong (told by OK, in the
+        // same box as its own failure), or nothing.
+        std::function<std::optional<std::string>(const PreferencesValues&)> apply;
         // A warning with OK and Cancel; true when the user chose OK.
         std::function<bool(const QString&)> confirm;
         // The application's error box.

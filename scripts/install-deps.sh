@@ -25,6 +25,8 @@ test_packages=(
   libglib2.0-bin gsettings-desktop-schemas cinnamon-desktop-data mate-desktop-common
   # Desktop tests: xfconfd on a private session bus (libxfconf is only recommended by xfconf).
   dbus xfconf libxfconf-0-3
+  # Notification tests: a real notification service (dunst) on a private session bus.
+  dunst
   # Desktop tests: sway headless with swaybg, read back with grim.
   sway swaybg grim
   # Desktop tests: an LXQt desktop (pcmanfm-qt --desktop) on Xvfb.

@@ -20,9 +20,9 @@ test_packages=(
   clang libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils openbox trayer xdotool
   libjpeg-turbo-progs
-  # Desktop tests: gsettings on the keyfile backend with GNOME's, Cinnamon's and MATE's
-  # wallpaper schemas (schema files only, no desktop).
-  libglib2.0-bin gsettings-desktop-schemas cinnamon-desktop-data mate-desktop-common
+  # Desktop tests: dconf (its service on a private bus) and gsettings with GNOME's,
+  # Cinnamon's and MATE's wallpaper schemas (schema files only, no desktop).
+  libglib2.0-bin dconf-cli dconf-service gsettings-desktop-schemas cinnamon-desktop-data mate-desktop-common
   # Desktop tests: xfconfd on a private session bus (libxfconf is only recommended by xfconf).
   dbus xfconf libxfconf-0-3
   # Notification tests: a real notification service (dunst) on a private session bus.

@@ -35,6 +35,7 @@
 #include "Thumbnail.h"
 #include "Trace.h"
 #include "Notifier.h"
+#include "ToolkitMonitors.h"
 #include "TrayIcon.h"
 #include "Wallpaper.h"
 #include "WallpaperListView.h"
@@ -70,7 +71,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     : QMainWindow(parent),
       m_systemPath(context.systemPath),
       m_firstArgument(context.firstArgument),
-      m_desktop(Provided(context.desktop, m_ownDesktop, [] { return platform::CreateDesktop(); })),
+      m_desktop(Provided(context.desktop, m_ownDesktop, [] { return platform::CreateDesktop(ToolkitMonitors()); })),
       m_registry(Provided(context.registry, m_ownRegistry,
                           [] { return std::make_unique<platform::IniRegistry>(platform::IniRegistry::DefaultPath()); })),
       m_autostart(Provided(context.autostart, m_ownAutostart, [] { return std::make_unique<platform::XdgAutostart>(); })),

@@ -12,6 +12,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # Qt's Wayland platform: the program runs as a native Wayland client.
+  qt6-wayland
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
   libx11-dev libxext-dev libxrandr-dev
 )

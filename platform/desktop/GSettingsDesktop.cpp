@@ -1,6 +1,6 @@
 #include "GSettingsDesktop.h"
 
-#include "X11RootDesktop.h"
+#include "SessionMonitors.h"
 
 #include <filesystem>
 #include <sstream>
@@ -109,7 +109,7 @@ GSettingsDesktop::GSettingsDesktop(CommandRunner& runner, DesktopKind kind, Scre
 std::string GSettingsDesktop::name() const { return std::string(DesktopKindName(m_kind)); }
 
 ScreenExtent GSettingsDesktop::primaryScreenSize() {
-    return m_screenSize ? m_screenSize() : X11PrimaryMonitorSize();
+    return m_screenSize ? m_screenSize() : PrimaryMonitorSize(SessionMonitors({}));
 }
 
 bool GSettingsDesktop::schemaInstalled() {

@@ -193,6 +193,7 @@ TEST_F(InstallTest, DebianPackageIsLintianClean) {
     std::string depends;
     ASSERT_EQ(RunTool("/usr/bin/dpkg-deb", {"--field", deb, "Depends"}, dir.file("depends.log"), &depends), 0);
     EXPECT_NE(depends.find("libqt6widgets6"), std::string::npos) << depends;
+    EXPECT_NE(depends.find("qt6-wayland"), std::string::npos) << depends;
 
     std::string lintian;
     const int status = RunTool("/usr/bin/lintian", {"--no-tag-display-limit", deb}, dir.file("lintian.log"), &lintian);

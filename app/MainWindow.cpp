@@ -34,6 +34,8 @@
 #include "ThumbnailMaker.h"
 #include "Thumbnail.h"
 #include "Trace.h"
+#include "Notifier.h"
+#include "ToolkitMonitors.h"
 #include "TrayIcon.h"
 #include "Wallpaper.h"
 #include "WallpaperListView.h"
@@ -69,7 +71,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     : QMainWindow(parent),
       m_systemPath(context.systemPath),
       m_firstArgument(context.firstArgument),
-      m_desktop(Provided(context.desktop, m_ownDesktop, [] { return platform::CreateDesktop(); })),
+      m_desktop(Provided(context.desktop, m_ownDesktop, [] { return platform::CreateDesktop(ToolkitMonitors()); })),
       m_registry(Provided(context.registry, m_ownRegistry,
                           [] { return std::make_unique<platform::IniRegistry>(platform::IniRegistry::DefaultPath()); })),
       m_autostart(Provided(context.autostart, m_ownAutostart, [] { return std::make_unique<platform::XdgAutostart>(); })),
@@ -115,6 +117,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
       m_btnCycle1(new QPushButton(QStringLiteral("&Cycle!"))),
       m_listCommands(m_list, *m_menus, *m_lblFiles1, *m_btnCycle1),
       m_tray(nullptr),
+      m_notifier(nullptr),
       m_tmrCycle1(CycleTimer::kCycleTimerMs),
       m_tmrStartup1(CycleTimer::kStartupTimerMs),
       m_tmrDefiniteDate1(DefiniteDateScheduler::kCheckPeriodMs),
@@ -158,6 +161,8 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     publishInRegistry();
     m_heartbeat.stamp();  // the last sign of life before the heartbeat takes over
     m_tray = new TrayIcon(ApplicationIcon(), m_menus->contextMenu(), this);
+    m_notifier = new Notifier(*m_tray, *this, m_trayAvailable,
+                              [this](std::string_view text) { return m_translator.Translate(text, "MainForm"); }, this);
     QApplication::setWindowIcon(ApplicationIcon());
 
     Options& options = m_optionState.options();
@@ -241,7 +246,8 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     if (!m_trayAvailable) showMainWindow();
     m_view->fitFirstColumn();
     if (m_placement.restoreColumns(*m_view->header(), kMainWindowPlace)) m_view->keepColumnWidths();
-    if (firstStart) m_tray->showWelcome([this](std::string_view text) { return m_translator.Translate(text, "MainForm"); });
+    // Once the program runs: the tray host embeds the icon from the event loop.
+    if (firstStart) QTimer::singleShot(0, this, [this] { m_notifier->tellWelcome(); });
 }
 
 MainWindow::~MainWindow() {
@@ -456,19 +462,12 @@ void MainWindow::applyWallpaper(const std::string& path) {
     const bool changed =
         render::SetWallpaperFromFile(path, m_systemPath, wallpaperOptions, m_desktop, m_registry, &failure);
     ui::TraceEvent(((changed ? "wallpaper " : "wallpaper unchanged ") + path).c_str());
-    // A desktop that refuses is told once per reason, in the tray's message area: a timed cycle
-    // goes on, and a modal box every few seconds would stop the user working.
-    if (changed) {
-        m_desktopNotice.report({});
-    } else if (!failure.empty() && m_desktopNotice.report(failure)) {
-        ui::TraceEvent(("desktop refused " + failure).c_str());
-        const QString title = QString::fromStdString(m_translator.Translate("The wallpaper could not be changed:", "MainForm"));
-        // The program's own reasons (a picture missing or too large, a full disk) are
-        // translated; a desktop's own words are not in any language file and stay as they are.
-        m_tray->icon().showMessage(title, QString::fromStdString(m_translator.Translate(failure, "MainForm")),
-                                   QSystemTrayIcon::Warning);
+    // A desktop that refuses is told once per reason, in the tray's balloon or a desktop
+    // notification: a timed cycle goes on, and a modal box every few seconds would stop the
+    // user working.
+    if (changed) m_notifier->wallpaperChanged({});
+    else if (!failure.empty() && m_notifier->wallpaperChanged(failure))
         emit desktopFailureShown(QString::fromStdString(failure));
-    }
 }
 
 void MainWindow::HandleAppMessage(int message) {

@@ -18,7 +18,6 @@
 #include "QtTimer.h"
 #include "Registry.h"
 #include "StartupCheck.h"
-#include "DesktopNotice.h"
 #include "FolderBrowser.h"
 #include "PreviewWindow.h"
 #include "PreferencesDialog.h"
@@ -36,6 +35,7 @@ namespace kalidrome {
 class LanguageMenu;
 class MainMenus;
 class ThumbnailMaker;
+class Notifier;
 class TrayIcon;
 class WallpaperListView;
 namespace platform {
@@ -80,6 +80,8 @@ public:
     MainMenus& menus() { return *m_menus; }
     WallpaperListView& listView() { return *m_view; }
     TrayIcon& trayIcon() { return *m_tray; }
+    // Where messages to the user go (tray balloon, desktop notification, status line).
+    Notifier& notifier() { return *m_notifier; }
     ThumbnailMaker& thumbnailMaker() { return *m_thumbnails; }
     ListCommands& listCommands() { return m_listCommands; }
     Translator& translator() { return m_translator; }
@@ -209,7 +211,7 @@ private:
     QPushButton* m_btnCycle1;
     ListCommands m_listCommands;
     TrayIcon* m_tray;
-    DesktopNotice m_desktopNotice;
+    Notifier* m_notifier;
 
     QtTimer m_tmrCycle1;
     QtTimer m_tmrStartup1;

@@ -2,9 +2,6 @@
 
 #include <QGuiApplication>
 #include <QMenu>
-#include <QTimer>
-
-#include "Trace.h"
 
 namespace kalidrome {
 
@@ -30,16 +27,6 @@ void TrayIcon::pressed(QSystemTrayIcon::ActivationReason reason, Qt::KeyboardMod
 void TrayIcon::showMessage(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon kind) {
     m_icon.showMessage(title, text, kind);
     emit messageShown(title, text);
-}
-
-void TrayIcon::showWelcome(const std::function<std::string(std::string_view)>& translate) {
-    const QString title = QString::fromStdString(translate(kWelcomeTitle));
-    const QString text = QString::fromStdString(translate(kWelcomeText));
-    // Once the program runs: the tray host embeds the icon from the event loop.
-    QTimer::singleShot(0, this, [this, title, text] {
-        ui::TraceEvent("welcome");
-        showMessage(title, text);
-    });
 }
 
 }  // namespace kalidrome

@@ -633,6 +633,35 @@ TEST_F(ProgramTest, CommandLineRequestWithoutARunningInstanceFails) {
     }
 }
 
+// Without a display the program says so and ends with status 2, whatever platform
+// QT_QPA_PLATFORM asks Qt for: Qt's own end there is an abort.
+TEST_F(ProgramTest, WithoutADisplayTheProgramSaysSoAndEnds) {
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> env;
+    };
+    const Case cases[] = {
+        {"nothing set", {{"QT_QPA_PLATFORM", ""}}},
+        {"xcb asked", {{"QT_QPA_PLATFORM", "xcb"}}},
+        {"wayland asked", {{"QT_QPA_PLATFORM", "wayland"}}},
+        {"a list", {{"QT_QPA_PLATFORM", "wayland;xcb"}}},
+        {"a platform not installed", {{"QT_QPA_PLATFORM", "nosuchplatform"}}},
+        {"an X display nobody serves", {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":4093"}}},
+        {"a Wayland socket that is not there", {{"QT_QPA_PLATFORM", "wayland"}, {"WAYLAND_DISPLAY", "no-such-wayland"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::map<std::string, std::string> env{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+        for (const auto& [name, value] : c.env) env[name] = value;
+        auto p = start({}, "nodisplay.log", std::nullopt, env);
+        ASSERT_TRUE(p->waitFinished(10000));
+        EXPECT_EQ(p->exitCode(), 2) << ReadFile(file("nodisplay.log"));
+        EXPECT_NE(ReadFile(file("nodisplay.log")).find("kalidrome: no desktop session found ("), std::string::npos)
+            << ReadFile(file("nodisplay.log"));
+        EXPECT_FALSE(startupIni().readInteger("Startup", "Value", 0) == 1) << "no instance was recorded";
+    }
+}
+
 TEST_F(ProgramTest, HelpAndUnknownOptions) {
     struct Case {
         const char* option;

@@ -37,6 +37,8 @@ const std::vector<SectionKeys>& AllKeys() {
           "Could not read Icon. Please reinstall Kalidrome.", "Kalidrome - Cycling...", "sec",
           "Saving FileList...", "The wallpaper could not be changed:", "Kalidrome is running",
           "Kalidrome lives here, in the tray. Double-click this icon to show or hide its window, right-click it for the menu.",
+          "This desktop shows no tray icons, so the Kalidrome window stays open: closing it minimises it. Use Close in its "
+          "File menu to end Kalidrome.",
           "To enable Kalidrome's Screensaver, go to Control Panel|Display",
           "and choose KDScreensaver from the list.",
           "Could not create the Screensaver. Please reinstall Kalidrome.",

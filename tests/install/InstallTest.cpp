@@ -198,6 +198,7 @@ TEST_F(InstallTest, DebianPackageIsLintianClean) {
     ASSERT_EQ(RunTool("/usr/bin/dpkg-deb", {"--field", deb, "Suggests"}, dir.file("suggests.log"), &suggests), 0);
     EXPECT_NE(suggests.find("xscreensaver"), std::string::npos) << suggests;
     EXPECT_EQ(depends.find("xscreensaver"), std::string::npos) << depends;
+    EXPECT_NE(depends.find("qt6-wayland"), std::string::npos) << depends;
 
     std::string lintian;
     const int status = RunTool("/usr/bin/lintian", {"--no-tag-display-limit", deb}, dir.file("lintian.log"), &lintian);

@@ -35,6 +35,8 @@
 #include "ThumbnailMaker.h"
 #include "Thumbnail.h"
 #include "Trace.h"
+#include "Notifier.h"
+#include "ToolkitMonitors.h"
 #include "TrayIcon.h"
 #include "Wallpaper.h"
 #include "WallpaperListView.h"
@@ -71,7 +73,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     : QMainWindow(parent),
       m_systemPath(context.systemPath),
       m_firstArgument(context.firstArgument),
-      m_desktop(Provided(context.desktop, m_ownDesktop, [] { return platform::CreateDesktop(); })),
+      m_desktop(Provided(context.desktop, m_ownDesktop, [] { return platform::CreateDesktop(ToolkitMonitors()); })),
       m_registry(Provided(context.registry, m_ownRegistry,
                           [] { return std::make_unique<platform::IniRegistry>(platform::IniRegistry::DefaultPath()); })),
       m_autostart(Provided(context.autostart, m_ownAutostart, [] { return std::make_unique<platform::XdgAutostart>(); })),
@@ -117,6 +119,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
       m_btnCycle1(new platform::AtLeast<QPushButton>(QSize(69, 21), QStringLiteral("&Cycle!"))),
       m_listCommands(m_list, *m_menus, *m_lblFiles1, *m_btnCycle1),
       m_tray(nullptr),
+      m_notifier(nullptr),
       m_tmrCycle1(CycleTimer::kCycleTimerMs),
       m_tmrStartup1(CycleTimer::kStartupTimerMs),
       m_tmrDefiniteDate1(DefiniteDateScheduler::kCheckPeriodMs),
@@ -160,6 +163,8 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     publishInRegistry();
     m_heartbeat.stamp();  // the last sign of life before the heartbeat takes over
     m_tray = new TrayIcon(ApplicationIcon(), m_menus->contextMenu(), this);
+    m_notifier = new Notifier(*m_tray, *this, m_trayAvailable,
+                              [this](std::string_view text) { return m_translator.Translate(text, "MainForm"); }, this);
     QApplication::setWindowIcon(ApplicationIcon());
 
     Options& options = m_optionState.options();
@@ -216,7 +221,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
             m_settingsIni.writeBool(kCloseImmediately.section, kCloseImmediately.key, false);
     } catch (const IniWriteError& e) {
         // A Settings.ini the user made read-only: the load has said so already; run on.
-        std::fprintf(stderr, "kalidrome: %s\n", e.what());
+        noteError(e);
     }
 
     m_tmrHeartbeat1->setInterval(1000);
@@ -243,7 +248,8 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     if (!m_trayAvailable) showMainWindow();
     m_view->fitFirstColumn();
     if (m_placement.restoreColumns(*m_view->header(), kMainWindowPlace)) m_view->keepColumnWidths();
-    if (firstStart) m_tray->showWelcome([this](std::string_view text) { return m_translator.Translate(text, "MainForm"); });
+    // Once the program runs: the tray host embeds the icon from the event loop.
+    if (firstStart) QTimer::singleShot(0, this, [this] { m_notifier->tellWelcome(); });
 }
 
 MainWindow::~MainWindow() {
@@ -424,7 +430,14 @@ void MainWindow::aboutCommand() {
     about->exec();
 }
 
-void MainWindow::reportError(const std::exception& error) { ui::ShowError(this, QString::fromStdString(error.what())); }
+void MainWindow::reportError(const std::exception& error) {
+    m_toldErrors.insert(error.what());
+    ui::ShowError(this, QString::fromStdString(error.what()));
+}
+
+void MainWindow::noteError(const std::exception& error) {
+    if (m_toldErrors.count(error.what()) == 0) std::fprintf(stderr, "kalidrome: %s\n", error.what());
+}
 
 void MainWindow::goAway() {
     if (m_goneAway) return;
@@ -437,7 +450,7 @@ void MainWindow::goAway() {
     try {
         RecordCleanExit(m_startupIni);
     } catch (const IniWriteError& e) {
-        std::fprintf(stderr, "kalidrome: %s\n", e.what());
+        noteError(e);
     }
     ui::TraceEvent("exit");
 }
@@ -451,16 +464,12 @@ void MainWindow::applyWallpaper(const std::string& path) {
     const bool changed =
         render::SetWallpaperFromFile(path, m_systemPath, wallpaperOptions, m_desktop, m_registry, &failure);
     ui::TraceEvent(((changed ? "wallpaper " : "wallpaper unchanged ") + path).c_str());
-    // A desktop that refuses is told once per reason, in the tray's message area: a timed cycle
-    // goes on, and a modal box every few seconds would stop the user working.
-    if (changed) {
-        m_desktopNotice.report({});
-    } else if (!failure.empty() && m_desktopNotice.report(failure)) {
-        ui::TraceEvent(("desktop refused " + failure).c_str());
-        const QString title = QString::fromStdString(m_translator.Translate("The wallpaper could not be changed:", "MainForm"));
-        m_tray->icon().showMessage(title, QString::fromStdString(failure), QSystemTrayIcon::Warning);
+    // A desktop that refuses is told once per reason, in the tray's balloon or a desktop
+    // notification: a timed cycle goes on, and a modal box every few seconds would stop the
+    // user working.
+    if (changed) m_notifier->wallpaperChanged({});
+    else if (!failure.empty() && m_notifier->wallpaperChanged(failure))
         emit desktopFailureShown(QString::fromStdString(failure));
-    }
 }
 
 void MainWindow::HandleAppMessage(int message) {
@@ -695,8 +704,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     const std::string listPath = m_optionState.ListFileForSave(m_saveDialogFileName.toStdString());
     try {
         m_optionState.SaveList(listPath);
+    } catch (const ListSaveError& e) {
+        // Where the list is, or that it is only in memory, is worth a box also at exit.
+        reportError(e);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kalidrome: %s\n", e.what());
+        // A Settings.ini that cannot be written was told at the start.
+        noteError(e);
     }
     const bool ctrlHeld = QApplication::queryKeyboardModifiers() & Qt::ControlModifier;
     if (m_exitRequested || ctrlHeld) {

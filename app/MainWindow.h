@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "Autostart.h"
@@ -17,7 +18,6 @@
 #include "QtTimer.h"
 #include "Registry.h"
 #include "StartupCheck.h"
-#include "DesktopNotice.h"
 #include "FolderBrowser.h"
 #include "PreviewWindow.h"
 #include "PreferencesDialog.h"
@@ -35,6 +35,7 @@ namespace kalidrome {
 class LanguageMenu;
 class MainMenus;
 class ThumbnailMaker;
+class Notifier;
 class TrayIcon;
 class WallpaperListView;
 namespace platform {
@@ -79,6 +80,8 @@ public:
     MainMenus& menus() { return *m_menus; }
     WallpaperListView& listView() { return *m_view; }
     TrayIcon& trayIcon() { return *m_tray; }
+    // Where messages to the user go (tray balloon, desktop notification, status line).
+    Notifier& notifier() { return *m_notifier; }
     ThumbnailMaker& thumbnailMaker() { return *m_thumbnails; }
     ListCommands& listCommands() { return m_listCommands; }
     Translator& translator() { return m_translator; }
@@ -178,9 +181,13 @@ private:
     void putAway();
     // Records where the window and its columns are (Settings.ini, section "Window").
     void rememberPlace();
+    // A failure the user need not stop for: a line on standard error, unless a box has
+    // told the same text already (an unreadable Settings.ini is said once, at the load).
+    void noteError(const std::exception& error);
 
     std::string m_systemPath;
     std::string m_firstArgument;
+    std::set<std::string> m_toldErrors;
     // Platform pieces: owned here unless the start context brought them.
     std::unique_ptr<platform::Desktop> m_ownDesktop;
     std::unique_ptr<platform::Registry> m_ownRegistry;
@@ -206,7 +213,7 @@ private:
     QPushButton* m_btnCycle1;
     ListCommands m_listCommands;
     TrayIcon* m_tray;
-    DesktopNotice m_desktopNotice;
+    Notifier* m_notifier;
 
     QtTimer m_tmrCycle1;
     QtTimer m_tmrStartup1;

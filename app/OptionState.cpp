@@ -1,6 +1,8 @@
 #include "OptionState.h"
 
+#include <cerrno>
 #include <optional>
+#include <sys/stat.h>
 
 #include "ListFile.h"
 #include "ProcessInfo.h"
@@ -61,6 +63,18 @@ void OptionState::LoadSettingsAndList(const std::string& path) {
             if (!firstError) firstError = e;
         }
     };
+    // Everything the load writes reaches Settings.ini in one rewrite.
+    IniFile::Batch batch(m_settings);
+    m_recordedList.reset();
+    auto commit = [&] {
+        try {
+            batch.commit();
+        } catch (const IniWriteError& e) {
+            // List stays in memory, so a save never goes to a list file no longer in use.
+            if (m_recordedList) m_unwrittenList = m_recordedList;
+            if (!firstError) firstError = e;
+        }
+    };
     auto readBool = [this](const BoolKey& k) { return m_settings.readBool(k.section, k.key, k.atLoad); };
     keepGoing([&] { SetDisableCycling(readBool(kDisableCycling)); });
     keepGoing([&] { SetShowTray(readBool(kShowTray)); });
@@ -81,7 +95,9 @@ void OptionState::LoadSettingsAndList(const std::string& path) {
     m_options.SaveImage = readBool(kSaveImage);
     if (m_hooks.optionsLoaded) m_hooks.optionsLoaded(m_options.DisableCycling);
 
-    if (platform::FileExists(path)) {
+    struct stat st {};
+    // Anything at path counts (a pipe, a folder): what cannot be read is said, not skipped.
+    if (::stat(path.c_str(), &st) == 0) {
         WallpaperList loaded;
         bool saveImage = m_options.SaveImage;
         std::optional<ListFileError> refused;
@@ -93,32 +109,48 @@ void OptionState::LoadSettingsAndList(const std::string& path) {
         if (!refused) {
             m_list.ReplaceWith(loaded);
             m_options.SaveImage = saveImage;
+            remember(path);
             keepGoing([&] { recordList(path); });
         } else {
             const bool partial = !loaded.empty();
             std::string message = refused->what();
             // Only a file that List names (or is about to) could be saved over.
-            if (partial || path == ListFilePath()) message += protectRefusedFile(path, partial);
+            if (partial || path == ListFilePath()) message += protectRefusedFile(path, partial, refused->unreadable());
             if (partial) {
                 m_list.ReplaceWith(loaded);
                 m_options.SaveImage = saveImage;
             }
+            commit();
             throw ListFileError(message);
         }
     }
+    commit();
     if (firstError) throw *firstError;
 }
 
-std::string OptionState::protectRefusedFile(const std::string& path, bool becomesList) {
+std::string OptionState::translate(std::string_view text) const {
+    return m_hooks.translate ? m_hooks.translate(text) : std::string(text);
+}
+
+void OptionState::remember(const std::string& path) {
+    if (const std::optional<ListFileStamp> stamp = StampListFile(path)) m_stamps[path] = *stamp;
+    else m_stamps.erase(path);
+}
+
+std::string OptionState::protectRefusedFile(const std::string& path, bool becomesList, bool unreadable) {
     std::string told;
     std::string listPath = path;
     try {
+        // A file that cannot be read is no damaged list: it stays where it is.
+        if (unreadable) throw ListFileError("it cannot be read");
         const std::string aside = SetAsideDamagedListFile(path);
         told = "\n\nThe file is kept as it was under the name \"" + aside + "\".";
     } catch (const ListFileError& e) {
         listPath = FreeListFileNameBeside(path);
-        told = "\n\nThe file could not be set aside (" + std::string(e.what()) +
-               "); it is left as it was, and the list will be saved to \"" + listPath + "\" instead.";
+        told = unreadable ? "\n\nIt is left as it is, and the list will be saved to \"" + listPath + "\" instead."
+                          : "\n\nThe file could not be set aside (" + std::string(e.what()) +
+                                "); it is left as it was, and the list will be saved to \"" + listPath +
+                                "\" instead.";
     }
     if (becomesList || listPath != path) {
         try {
@@ -131,6 +163,7 @@ std::string OptionState::protectRefusedFile(const std::string& path, bool become
 }
 
 void OptionState::recordList(const std::string& value) {
+    m_recordedList = value;
     try {
         m_settings.writeString(kOptions, kList, value);
         m_unwrittenList.reset();
@@ -155,10 +188,28 @@ std::string OptionState::ListFileForSave(const std::string& whenAbsent) const {
     return FreeListFileNameBeside(standard);
 }
 
+namespace {
+
+// Why a save failed, in words a user acts on.
+std::string SaveFailureReason(const ListFileError& e, const std::function<std::string(std::string_view)>& translate) {
+    switch (e.systemError()) {
+    case ENOSPC:
+    case EDQUOT:
+        return translate("There is no space left on the disk.");
+    case EROFS:
+    case EACCES:
+    case EPERM:
+        return translate("The file or its folder is read-only.");
+    default:
+        return e.what();
+    }
+}
+
+}  // namespace
+
 void OptionState::SaveList(const std::string& path) {
     const std::string keptTitle = m_hooks.title ? m_hooks.title() : std::string();
-    if (m_hooks.setTitle)
-        m_hooks.setTitle(m_hooks.translate ? m_hooks.translate("Saving FileList...") : "Saving FileList...");
+    if (m_hooks.setTitle) m_hooks.setTitle(translate("Saving FileList..."));
     struct RestoreTitle {
         const Hooks& hooks;
         const std::string& title;
@@ -167,26 +218,48 @@ void OptionState::SaveList(const std::string& path) {
         }
     } restore{m_hooks, keptTitle};
 
-    // A Settings.ini that cannot be written must not keep the list itself from being saved.
-    std::optional<IniWriteError> settingsError;
-    auto write = [&](auto&& step) {
-        try {
-            step();
-        } catch (const IniWriteError& e) {
-            if (!settingsError) settingsError = e;
-        }
-    };
-    write([&] { m_settings.writeInteger(kOptions, kCurrIndex, m_options.CurrIndex); });
+    // CurrIndex and List reach Settings.ini in one rewrite; a Settings.ini that cannot be
+    // written must not keep the list itself from being saved.
+    IniFile::Batch batch(m_settings);
+    m_recordedList.reset();
+    std::optional<std::string> listError;
+    m_settings.writeInteger(kOptions, kCurrIndex, m_options.CurrIndex);
     if (FolderPartExists(path)) {
-        bool saved = false;
-        try {
-            WriteListFile(path, m_list, m_options.SaveImage, m_options.ShowImages);
-            saved = true;
-            m_written.insert(path);
-        } catch (const std::exception&) {
+        std::string target = path;
+        // A file read or written by this run that has changed since belongs to someone else now.
+        const auto known = m_stamps.find(path);
+        if (known != m_stamps.end()) {
+            const std::optional<ListFileStamp> now = StampListFile(path);
+            if (now && *now != known->second) target = FreeListFileNameBeside(path);
         }
-        write([&] { recordList(saved ? path : std::string()); });
+        try {
+            WriteListFile(target, m_list, m_options.SaveImage, m_options.ShowImages);
+            m_written.insert(target);
+            remember(target);
+            try {
+                recordList(target);
+            } catch (const IniWriteError&) {
+                // Not in a batch's way: the commit below tells.
+            }
+            if (target != path)
+                listError = translate("The list file was changed by another program since Kalidrome read it, so it "
+                                      "was left as it is:") +
+                            "\n" + path + "\n\n" + translate("The list was saved here instead:") + "\n" + target;
+        } catch (const ListFileError& e) {
+            // List keeps naming the file that is still intact; the list stays in memory.
+            listError = translate("The list could not be saved:") + "\n" + target + "\n\n" +
+                        SaveFailureReason(e, [this](std::string_view t) { return translate(t); }) + "\n\n" +
+                        translate("The list is kept in Kalidrome and saved again at the next save.");
+        }
     }
+    std::optional<IniWriteError> settingsError;
+    try {
+        batch.commit();
+    } catch (const IniWriteError& e) {
+        if (m_recordedList) m_unwrittenList = m_recordedList;
+        settingsError = e;
+    }
+    if (listError) throw ListSaveError(*listError + (settingsError ? "\n\n" + std::string(settingsError->what()) : ""));
     if (settingsError) throw *settingsError;
 }
 

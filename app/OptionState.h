@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -8,6 +9,7 @@
 #include <string_view>
 
 #include "IniFile.h"
+#include "ListFileStamp.h"
 #include "Options.h"
 #include "WallpaperList.h"
 
@@ -15,6 +17,13 @@ namespace kalidrome {
 
 // Raised when Interval holds text that is not an integer.
 class IntervalError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A list that could not be saved where it was meant to go (or that went elsewhere, so as
+// not to replace a file changed by another program); what() tells the user where and why.
+class ListSaveError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -48,6 +57,7 @@ public:
     OptionState(IniFile& settings, WallpaperList& list, std::string systemPath, Hooks hooks);
 
     const Options& options() const { return m_options; }
+    IniFile& settingsFile() { return m_settings; }
     Options& options() { return m_options; }
 
     // Each changes the field and what shows it; the first three also write the key.
@@ -74,12 +84,22 @@ public:
     //  - either way, when the refused file is (or so becomes) List, it is set aside
     //    (SetAsideDamagedListFile) before any save could replace it, and the message
     //    names where it went. If it cannot be moved, it is left alone and List names a
-    //    free name beside it instead.
+    //    free name beside it instead;
+    //  - a file that cannot be read at all (no permission, a pipe, a device, a folder) is
+    //    never moved: when it is List, List names a free name beside it.
+    // What the load writes to Settings.ini (the three options, List) is one rewrite.
     void LoadSettingsAndList(const std::string& path);
 
     // Writes CurrIndex, then saves the list to path when its folder exists and records
-    // List := path; a failed save records List := "" instead. Never shows a message;
-    // throws only when Settings.ini itself cannot be written.
+    // List := path.
+    //  - A list file this run read or wrote, that has changed on disk since (another copy
+    //    of the program, a sync tool), is left as it is: the list goes to the first free
+    //    "<stem> (n).kdl" beside it, which becomes List, and ListSaveError says so.
+    //  - A save that fails keeps List as it was (naming the intact file) and the list in
+    //    memory, so the next save tries again; ListSaveError tells where and why (no
+    //    space, read-only).
+    // A Settings.ini that cannot be written gives IniWriteError, unless a ListSaveError is
+    // due: then its message carries both.
     void SaveList(const std::string& path);
 
     // The list file in use: List, or Files.kdl in the System folder when the key is absent.
@@ -94,7 +114,10 @@ public:
 private:
     // A list file the reader refused and that a save would replace: set aside, or else
     // moved out of List's way. Returns what the user is told about it.
-    std::string protectRefusedFile(const std::string& path, bool becomesList);
+    std::string protectRefusedFile(const std::string& path, bool becomesList, bool unreadable);
+    std::string translate(std::string_view text) const;
+    // The stamp of a list file just read or written, to find out later changes by others.
+    void remember(const std::string& path);
     // List := value. When Settings.ini cannot take it, the value is kept in memory and
     // used from then on (so a save never goes to a list file no longer in use), and the
     // IniWriteError is thrown.
@@ -109,6 +132,9 @@ private:
     // Every list file this run has saved: a new install's Files.kdl may be saved again.
     std::set<std::string> m_written;
     std::optional<std::string> m_unwrittenList;
+    // The last List value given to Settings.ini (in a batch, it may not reach the file).
+    std::optional<std::string> m_recordedList;
+    std::map<std::string, ListFileStamp> m_stamps;
 };
 
 }  // namespace kalidrome

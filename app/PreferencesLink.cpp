@@ -34,8 +34,10 @@ PreferencesDialog::Hooks PreferencesHooksFor(MainWindow& window) {
     hooks.apply = [&window](const Options& v) {
         OptionState& state = window.optionState();
         // Settings.ini refusing a write must not keep the later values from taking effect;
-        // the first such error is told once at the end.
+        // the first such error goes back to the dialog, which tells it once. The keys the
+        // setters write reach the file in one rewrite.
         std::optional<std::string> firstError;
+        IniFile::Batch batch(state.settingsFile());
         auto step = [&firstError](auto&& run) {
             try {
                 run();
@@ -60,7 +62,8 @@ PreferencesDialog::Hooks PreferencesHooksFor(MainWindow& window) {
         view.setShowImages(v.ShowImages);
         for (std::size_t i = 0; i < window.list().count(); ++i) view.LayOutRow(window.list().at(i));
         view.fitFirstColumn();
-        if (firstError) ui::ShowError(&window, QString::fromStdString(*firstError));
+        step([&] { batch.commit(); });
+        return firstError;
     };
     hooks.confirm = [&window](const QString& text) {
         if (ui::NonInteractive()) return false;

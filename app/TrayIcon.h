@@ -2,9 +2,6 @@
 
 #include <QObject>
 #include <QSystemTrayIcon>
-#include <functional>
-#include <string>
-#include <string_view>
 
 class QMenu;
 
@@ -25,19 +22,10 @@ public:
     // One press on the icon with these modifiers (public so that tests can press it).
     void pressed(QSystemTrayIcon::ActivationReason reason, Qt::KeyboardModifiers modifiers);
 
-    // A message from the icon; messageShown tells of it.
+    // A balloon from the icon; messageShown tells of it. Other code tells the user through
+    // Notifier, which uses this where a tray shows the icon.
     void showMessage(const QString& title, const QString& text,
                      QSystemTrayIcon::MessageIcon kind = QSystemTrayIcon::Information);
-    // The very first start's message: where the program is and how to open it. The
-    // texts pass through translate (section "MainForm"). Shown once the tray host has
-    // placed the icon, or after kWelcomeWaitTicks x 50 ms without a place.
-    void showWelcome(const std::function<std::string(std::string_view)>& translate);
-
-    static constexpr int kWelcomeWaitTicks = 60;
-    static constexpr std::string_view kWelcomeTitle = "Kalidrome is running";
-    static constexpr std::string_view kWelcomeText =
-        "Kalidrome lives here, in the tray. Double-click this icon to show or hide its window, "
-        "right-click it for the menu.";
 
 signals:
     void cycleRequested();

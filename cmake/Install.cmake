@@ -76,9 +76,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The desktops' own tools that hand the wallpaper over are only suggested:
-# each user needs only the one of their desktop.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libglib2.0-bin, xfconf, swaybg")
-# Qt's own Wayland platform; without it a Wayland session runs the program through Xwayland.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+# each user needs only the one of their desktop. XScreenSaver runs the companion
+# screen saver, for those who want it.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libglib2.0-bin, dconf-cli, xfconf, swaybg, xscreensaver")
+# Qt's own Wayland platform: on a Wayland session the program is a Wayland client and learns
+# the monitors from the compositor (without it, a session with no Xwayland has no window).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

@@ -200,6 +200,8 @@ bool RuleList::Changed() const {
 
 void RuleList::Save(IniFile& settings) const {
     if (!Changed()) return;
+    // One rewrite of Settings.ini for the whole list, however long.
+    IniFile::Batch batch(settings);
     // The markers are read before anything is written: a line may move to an index whose
     // markers another line still needs. They are read now, not at Load, so that a rule
     // that fired while the dialog was open keeps that firing.
@@ -218,6 +220,7 @@ void RuleList::Save(IniFile& settings) const {
             else settings.deleteKey(definite_date::kSection, keys[m]);
         }
     }
+    batch.commit();
 }
 
 }  // namespace kalidrome

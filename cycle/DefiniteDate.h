@@ -136,7 +136,8 @@ public:
 
     // When Changed: WriteRuleLines, then each line's markers at its new index (those its
     // old index holds in the file at the moment of the save; none for an added line).
-    // Otherwise writes nothing. Throws IniWriteError when the file cannot be written.
+    // Otherwise writes nothing. The file is rewritten once (an IniFile::Batch). Throws
+    // IniWriteError when the file cannot be written.
     void Save(IniFile& settings) const;
 
 private:

@@ -297,7 +297,7 @@ void WriteListFile(const std::string& path, WallpaperList& list, bool saveImage,
     try {
         file.emplace(path);
     } catch (const std::system_error& e) {
-        throw ListFileError(FileMessage("Cannot create file", path, e.code().value()));
+        throw ListFileError(FileMessage("Cannot create file", path, e.code().value()), e.code().value());
     }
     std::vector<ThumbnailWriting::Written> written;
     std::uint64_t size = 0;
@@ -311,8 +311,8 @@ void WriteListFile(const std::string& path, WallpaperList& list, bool saveImage,
             &written);
         // A lost list is hard to make again: worth the wait for the disk.
         file->commit(platform::AtomicFile::Sync::Yes);
-    } catch (const std::system_error&) {
-        throw ListFileError(kWriteError);
+    } catch (const std::system_error& e) {
+        throw ListFileError(kWriteError, e.code().value());
     }
     // The thumbnails now read from the new file: the old one (and the spill file of those
     // made since it was read) is let go. Should another program have put a different file in
@@ -366,12 +366,18 @@ void ReadListData(const std::uint8_t* data, std::size_t size, WallpaperList& lis
 void ReadListFile(const std::string& path, WallpaperList& list, bool& saveImage) {
     // Non-blocking, so that a pipe at path cannot hold the program up.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) throw ListFileError(FileMessage("Cannot open file", path, errno));
+    if (fd < 0) throw ListFileError(FileMessage("Cannot open file", path, errno), errno, true);
     struct stat st {};
     int error = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
     if (error != 0) {
         ::close(fd);
-        throw ListFileError(FileMessage("Cannot open file", path, error));
+        throw ListFileError(FileMessage("Cannot open file", path, error), error, true);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // A pipe or a device has no list to give; reading one could go on for ever.
+        ::close(fd);
+        throw ListFileError("Cannot open file \"" + AbsolutePath(path) + "\". It is not a regular file.", EINVAL,
+                            true);
     }
     FileByteSource in(fd, static_cast<std::uint64_t>(st.st_size));
     ReadListFrom(in, list, saveImage);
@@ -435,6 +441,14 @@ std::string SetAsideDamagedListFile(const std::string& path) {
         if (error == 0) return aside;
     }
     throw ListFileError(FileMessage("Cannot rename file", path, error));
+}
+
+std::optional<ListFileStamp> StampListFile(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return ListFileStamp{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                         static_cast<std::uint64_t>(st.st_size),
+                         static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 bool ListFileNameIsFree(const std::string& path) {

@@ -2,11 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 
 #include "ByteSource.h"
+#include "ListFileStamp.h"
 #include "WallpaperList.h"
 
 namespace kalidrome {
@@ -14,7 +16,16 @@ namespace kalidrome {
 // A list file could not be written or read; what() is the text the user sees.
 class ListFileError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // systemError: the errno behind it, when there is one. unreadable: the file could not be
+    // read at all (no permission, not a regular file), as opposed to a damaged one.
+    explicit ListFileError(const std::string& message, int systemError = 0, bool unreadable = false)
+        : std::runtime_error(message), m_systemError(systemError), m_unreadable(unreadable) {}
+    int systemError() const { return m_systemError; }
+    bool unreadable() const { return m_unreadable; }
+
+private:
+    int m_systemError;
+    bool m_unreadable;
 };
 
 // Writes every entry of list to path (a .kdl list file). saveImage decides whether the
@@ -23,7 +34,7 @@ public:
 // it at the end, so a failed or interrupted save leaves the previous list intact.
 // Throws ListFileError: "Cannot create file "<absolute path>". <system text>" when the
 // file cannot be made (an existing file without write bits counts as read-only), or
-// "Stream write error" when writing fails on the way.
+// "Stream write error" when writing fails on the way; either carries the errno.
 void WriteListFile(const std::string& path, WallpaperList& list, bool saveImage, bool showImages);
 // The bytes WriteListFile writes, in memory.
 std::string EncodeListFile(WallpaperList& list, bool saveImage, bool showImages);
@@ -32,7 +43,7 @@ std::string EncodeListFile(WallpaperList& list, bool saveImage, bool showImages)
 // one bulk update. saveImage takes the thumbnail flag of each entry as it is read, so it
 // ends as the flag of the last entry read (unchanged for a file without entries).
 // Throws ListFileError with the file's fault ("Cannot open file "<absolute path>".
-// <system text>", "Unable to load tree structure, ...", "Stream read error", "Stream
+// <system text>", marked unreadable, also for anything but a regular file, "Unable to load tree structure, ...", "Stream read error", "Stream
 // data corrupt. ..."); the entries read before the damage stay in the list, the damaged
 // one included.
 void ReadListFile(const std::string& path, WallpaperList& list, bool& saveImage);

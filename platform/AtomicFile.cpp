@@ -66,18 +66,35 @@ void RemoveTemporariesOfDeadProcesses(const std::string& folder, const std::stri
 
 std::string FollowLink(const std::string& path) {
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = ::realpath(path.c_str(), nullptr)) {
-            std::string resolved(real);
-            std::free(real);
-            return resolved;
-        }
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        std::string resolved(real);
+        std::free(real);
+        return resolved;
     }
-    return path;
+    // A link that leads nowhere yet: where it would lead, link by link (as many as the
+    // system follows), so that a write makes the file it names.
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<std::size_t>(n) >= target.size()) return path;
+        target.resize(static_cast<std::size_t>(n));
+        if (target.empty()) return path;
+        if (target.front() != '/') {
+            const std::size_t slash = current.rfind('/');
+            target = (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + target;
+        }
+        current = target;
+    }
+    return path;  // a loop
 }
 
 AtomicFile::AtomicFile(const std::string& path) : m_target(FollowLink(path)) {
     struct stat st {};
+    // A link still: one that loops, which must not be replaced by a file.
+    if (::lstat(m_target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ThrowErrno(ELOOP);
     const bool exists = ::stat(m_target.c_str(), &st) == 0;
     if (exists) {
         if (S_ISDIR(st.st_mode)) ThrowErrno(EISDIR);

@@ -9,8 +9,9 @@
 
 namespace kalidrome::platform {
 
-// The file a symbolic link at path leads to, or path itself when it is no link or the
-// link leads nowhere.
+// The file a symbolic link at path leads to, or path itself when it is no link. A link that
+// leads nowhere yet gives the path it names (followed through further links); a loop gives
+// path itself.
 std::string FollowLink(const std::string& path);
 
 // Writes a file so that readers only ever see the old content or the complete new one:
@@ -18,8 +19,10 @@ std::string FollowLink(const std::string& path);
 // atomic), which replaces the target only in commit(). Until then, and whenever writing
 // fails, the old file stays as it was; dropping an uncommitted AtomicFile removes the new
 // file. A symbolic link at the target path is followed, so the file it points to is the
-// one replaced. The replacement keeps the old file's permissions (and its owner where
-// the process may set it); a file that did not exist gets 0666 less the umask.
+// one replaced, and a link that leads nowhere yet makes the file it names (a loop is
+// refused with ELOOP): the link itself is never replaced. The replacement keeps the old
+// file's permissions (and its owner where the process may set it); a file that did not
+// exist gets 0666 less the umask.
 //
 // Every failure throws std::system_error carrying the errno of the cause.
 class AtomicFile {

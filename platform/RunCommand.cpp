@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -102,7 +103,19 @@ pid_t Spawn(const Command& command, int stdoutFd, int stderrFd, std::string& why
         return -1;
     }
     FileActions actions;
-    posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // The input waits in an anonymous file, read from its start: no pipe to keep fed.
+    const UniqueFd input(command.standardInput.empty() ? -1 : memfd_create("kalidrome-input", MFD_CLOEXEC));
+    if (!command.standardInput.empty()) {
+        const std::string& text = command.standardInput;
+        if (input.get() < 0 || write(input.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+            lseek(input.get(), 0, SEEK_SET) != 0) {
+            whyNot = std::string("cannot hand input to ") + command.argv.front() + ": " + std::strerror(errno);
+            return -1;
+        }
+        posix_spawn_file_actions_adddup2(actions.get(), input.get(), STDIN_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
     if (stdoutFd >= 0)
         posix_spawn_file_actions_adddup2(actions.get(), stdoutFd, STDOUT_FILENO);
     else

@@ -24,6 +24,8 @@ struct Command {
     std::chrono::milliseconds timeout{5000};
     // Extra environment entries ("NAME=value") on top of this process's environment.
     std::vector<std::string> environment;
+    // What the program reads on its standard input (nothing: /dev/null).
+    std::string standardInput{};
 
     friend bool operator==(const Command&, const Command&) = default;
 };

@@ -1,5 +1,7 @@
 #include "PreferencesDialog.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -419,7 +421,9 @@ void PreferencesDialog::showScreensaverState(bool translated) {
 void PreferencesDialog::screensaverClicked() {
     const ScreensaverPaths paths = ScreensaverPaths::For(m_hooks.systemPath);
     if (ScreensaverInstalled(paths)) {
-        RemoveScreensaver(paths);
+        const ScreensaverNotice notice =
+            RemoveScreensaverAndTell(paths, [this](std::string_view text) { return translate(text); });
+        if (notice.isError) showError(QString::fromStdString(notice.text));
     } else {
         const ScreensaverNotice notice =
             InstallScreensaverAndTell(paths, [this](std::string_view text) { return translate(text); });
@@ -459,8 +463,12 @@ void PreferencesDialog::okClicked() {
     v.Res2 = ResolutionRow(res2);
     v.Interval = *ParseIntervalText(m_interval->text().toStdString());
 
+    // The dialog's keys and the rules reach Settings.ini in one rewrite, and whatever fails
+    // in this OK is told in one box.
+    std::vector<std::string> errors;
     try {
         IniFile settings(m_hooks.systemPath + std::string(kSettingsFile));
+        IniFile::Batch batch(settings);
         for (auto [key, value] : {std::pair{kDisableCycling.key, v.DisableCycling}, {kShowTray.key, v.ShowTray},
                                   {kRandom.key, v.Random}, {kGreyScale.key, v.GreyScale},
                                   {kStretchLarger.key, v.StretchLarger}, {kStretchSmaller.key, v.StretchSmaller},
@@ -470,11 +478,23 @@ void PreferencesDialog::okClicked() {
         settings.writeInteger(kOptions, kRes2, res2);
         settings.writeString(kOptions, kInterval, m_interval->text().toStdString());
         settings.writeString(kOptions, kScreenSaverInterval, m_ssInterval->text().toStdString());
+        m_rulesStored = true;
+        m_rules->save(settings);
+        batch.commit();
     } catch (const IniWriteError& e) {
         // The values still take effect for this run.
-        showError(QString::fromStdString(e.what()));
+        errors.emplace_back(e.what());
     }
-    if (m_hooks.apply) m_hooks.apply(v);
+    if (m_hooks.apply) {
+        if (std::optional<std::string> error = m_hooks.apply(v)) {
+            if (std::find(errors.begin(), errors.end(), *error) == errors.end()) errors.push_back(*error);
+        }
+    }
+    if (!errors.empty()) {
+        std::string text;
+        for (const std::string& e : errors) text += (text.empty() ? "" : "\n") + e;
+        showError(QString::fromStdString(text));
+    }
     accept();
 }
 

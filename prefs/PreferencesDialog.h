@@ -54,8 +54,9 @@ public:
         // SetDisableCycling, SetShowTray, SetRandom, SetGreyScale, SetStretchLarger and
         // SetStretchSmaller; Res1 and Res2; Interval (which restarts the countdown);
         // ShowImages and SaveImage (the list is laid out again). UseMask and CurrIndex are
-        // not the dialog's and stay as they were.
-        std::function<void(const Options&)> apply;
+        // not the dialog's and stay as they were. Returns what went wrong (told by OK, in
+        // the same box as its own failure), or nothing.
+        std::function<std::optional<std::string>(const Options&)> apply;
         // A warning with OK and Cancel; true when the user chose OK.
         std::function<bool(const QString&)> confirm;
         // The application's error box.

@@ -312,6 +312,8 @@ Image DecodeBmp(const std::uint8_t* data, std::size_t size) {
         if (pixels > (std::uint64_t{1} << 22) && pixels / 8192 > bytes)
             Corrupt("the compressed pixels are far too short for the picture's size");
     }
+    CheckDecodeMemory(size + static_cast<std::uint64_t>(Image::StrideFor(info.width)) * static_cast<std::uint64_t>(info.height),
+                      info.width, info.height);
     Image image(info.width, info.height);
     if (rle)
         DecodeRle(l, data, size, image);
@@ -325,7 +327,7 @@ Image LoadBmpFile(const std::string& path) {
     try {
         return DecodeBmp(bytes.data(), bytes.size());
     } catch (const PictureError& e) {
-        throw PictureError(std::string(e.what()) + " (" + path + ")");
+        throw e.naming(path);
     }
 }
 

@@ -55,7 +55,7 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path, std::size_t max
     struct stat st {};
     ::fstat(fd.get(), &st);
     if (static_cast<std::uint64_t>(st.st_size) > maxBytes)
-        throw PictureError("The file is too large: " + path);
+        throw PictureError("The file is too large: " + path, PictureError::Reason::TooLarge);
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
     const std::size_t got = ReadUpTo(fd.get(), path, bytes.data(), bytes.size());
     bytes.resize(got);  // the file shrank while we read: what we have is what there is
@@ -94,7 +94,9 @@ void CommitLargeFile(platform::AtomicFile& file) {
 }
 
 void ThrowWriteError(const std::string& path, const std::system_error& error) {
-    throw PictureError(Reason(path, "Unable to write to", error.code().value()));
+    const int code = error.code().value();
+    throw PictureError(Reason(path, "Unable to write to", code),
+                       code == ENOSPC || code == EDQUOT ? PictureError::Reason::NoSpace : PictureError::Reason::Other);
 }
 
 }  // namespace kalidrome::render

@@ -15,7 +15,24 @@ void CheckPictureSize(std::int64_t width, std::int64_t height) {
                            std::to_string(height) + ")");
     if (width > kMaxSide || height > kMaxSide || width * height > kMaxPixels)
         throw PictureError("The picture is too large (" + std::to_string(width) + " x " +
-                           std::to_string(height) + " pixels)");
+                               std::to_string(height) + " pixels)",
+                           PictureError::Reason::TooLarge);
+}
+
+namespace {
+thread_local std::uint64_t t_decodeCap = kMaxDecodeBytes;
+}
+
+std::uint64_t DecodeMemoryCap() { return t_decodeCap; }
+
+DecodeMemoryCapScope::DecodeMemoryCapScope(std::uint64_t cap) : m_previous(t_decodeCap) { t_decodeCap = cap; }
+DecodeMemoryCapScope::~DecodeMemoryCapScope() { t_decodeCap = m_previous; }
+
+void CheckDecodeMemory(std::uint64_t bytes, std::int64_t width, std::int64_t height) {
+    if (bytes <= t_decodeCap) return;
+    throw PictureError("The picture is too large (" + std::to_string(width) + " x " + std::to_string(height) +
+                           " pixels; decoding it needs " + std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB)",
+                       PictureError::Reason::TooLarge);
 }
 
 Image::Image(std::int32_t width, std::int32_t height) {

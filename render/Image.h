@@ -21,6 +21,31 @@ struct PixelSize {
 // Throws PictureError unless width x height is a size the program is prepared to hold.
 void CheckPictureSize(std::int64_t width, std::int64_t height);
 
+// The memory one decoding may take: the file's bytes, the decoded pixels and the decoder's
+// own buffers (a progressive JPEG keeps 2 bytes for every coefficient of the whole picture,
+// as much again as its pixels or twice that). A wallpaper change stays under 512 MB with the
+// rest of its work; a thumbnail, two of which are made at a time beside a change, takes
+// less, so that together they stay under 1 GB.
+inline constexpr std::uint64_t kMaxDecodeBytes = std::uint64_t{480} << 20;
+inline constexpr std::uint64_t kMaxThumbnailDecodeBytes = std::uint64_t{224} << 20;
+
+// The cap of decodings on this thread: kMaxDecodeBytes unless a scope lowers it.
+std::uint64_t DecodeMemoryCap();
+class DecodeMemoryCapScope {
+public:
+    explicit DecodeMemoryCapScope(std::uint64_t cap);
+    ~DecodeMemoryCapScope();
+    DecodeMemoryCapScope(const DecodeMemoryCapScope&) = delete;
+    DecodeMemoryCapScope& operator=(const DecodeMemoryCapScope&) = delete;
+
+private:
+    std::uint64_t m_previous;
+};
+
+// Throws PictureError "The picture is too large (<w> x <h> pixels; decoding it needs <n> MB)"
+// when a decoding needs more than DecodeMemoryCap().
+void CheckDecodeMemory(std::uint64_t bytes, std::int64_t width, std::int64_t height);
+
 // A decoded picture: rows from the top, three bytes per pixel in blue, green, red order, each
 // row padded to a multiple of four bytes. That is the row layout of a 24-bit BMP file, so rows
 // go to and from BMP files and libjpeg without conversion.

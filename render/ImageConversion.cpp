@@ -57,7 +57,7 @@ void GreyThenFrame(Image& pixels, const std::string& systemPath, bool greyScale,
 
 // The picture's path added to a decoder's message, so the user knows which file it was.
 [[noreturn]] void RethrowNamingFile(const PictureError& e, const std::string& picturePath) {
-    throw PictureError(std::string(e.what()) + " (" + picturePath + ")");
+    throw e.naming(picturePath);
 }
 
 }  // namespace

@@ -75,6 +75,9 @@ struct Decoder {
     ErrorManager err;
     jpeg_progress_mgr progress;
     bool created;
+    bool started;                // jpeg_start_decompress ran: the memory check let it
+    std::uint64_t fileBytes;     // the compressed file, held in memory by the caller
+    std::uint64_t needBytes;     // what the decoding takes in all (CheckDecodeMemory)
 };
 
 bool StepCreate(Decoder* d, const std::uint8_t* data, std::size_t size) {
@@ -102,11 +105,26 @@ bool StepStart(Decoder* d, int scaleEighths) {
     }
     c->scale_num = static_cast<unsigned>(scaleEighths);
     c->scale_denom = 8;
-    // Bounded memory for progressive coefficient buffers; libjpeg-turbo has no backing store
-    // and fails cleanly above this.
-    c->mem->max_memory_to_use = 1024L * 1024L * 1024L;
     jpeg_calc_output_dimensions(c);
+    // A file in more than one scan (progressive, or sequential one component at a time) is
+    // held whole as coefficients: 2 bytes each, 64 per block of every component.
+    std::uint64_t coefficients = 0;
+    if (c->progressive_mode || c->comps_in_scan < c->num_components) {
+        for (int i = 0; i < c->num_components; ++i) {
+            const jpeg_component_info& comp = c->comp_info[i];
+            const auto round = [](std::uint64_t n, int to) { return (n + static_cast<std::uint64_t>(to) - 1) / static_cast<std::uint64_t>(to) * static_cast<std::uint64_t>(to); };
+            coefficients += round(comp.width_in_blocks, comp.h_samp_factor) * round(comp.height_in_blocks, comp.v_samp_factor) *
+                            64 * sizeof(JCOEF);
+        }
+    }
+    d->needBytes = d->fileBytes + coefficients +
+                   static_cast<std::uint64_t>(Image::StrideFor(static_cast<std::int32_t>(c->output_width))) *
+                       c->output_height;
+    if (d->needBytes > DecodeMemoryCap()) return true;  // refused by the caller, before any allocation
+    // libjpeg-turbo has no backing store and fails cleanly above this.
+    c->mem->max_memory_to_use = static_cast<long>(DecodeMemoryCap());
     jpeg_start_decompress(c);
+    d->started = true;
     return true;
 }
 
@@ -192,7 +210,9 @@ void DecodeJpegInto(const std::uint8_t* data, std::size_t size, Image& image, in
     DecoderGuard guard(d);
     if (!StepCreate(&d, data, size)) Fail(d);
     CheckDeclaredSize(d, size);
+    d.fileBytes = size;
     if (!StepStart(&d, scaleEighths)) Fail(d);
+    if (!d.started) CheckDecodeMemory(d.needBytes, d.cinfo.image_width, d.cinfo.image_height);
 
     const j_decompress_ptr c = &d.cinfo;
     image = Image(static_cast<std::int32_t>(c->output_width), static_cast<std::int32_t>(c->output_height));

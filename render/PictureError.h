@@ -9,7 +9,18 @@ namespace kalidrome::render {
 // words fit for a person.
 class PictureError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // What a user is told about, once per kind, when a change is refused for it.
+    enum class Reason { Other, TooLarge, NoSpace };
+    explicit PictureError(const std::string& message, Reason reason = Reason::Other)
+        : std::runtime_error(message), m_reason(reason) {}
+    Reason reason() const { return m_reason; }
+    // The same error with " (<path>)" after its message.
+    PictureError naming(const std::string& path) const {
+        return PictureError(std::string(what()) + " (" + path + ")", m_reason);
+    }
+
+private:
+    Reason m_reason;
 };
 
 }  // namespace kalidrome::render

@@ -34,7 +34,7 @@ Image LoadPicture(const std::string& path) {
             default: return DecodeBmp(bytes.data(), bytes.size());
         }
     } catch (const PictureError& e) {
-        throw PictureError(std::string(e.what()) + " (" + path + ")");
+        throw e.naming(path);
     }
 }
 

@@ -179,6 +179,9 @@ Image DecodePng(const std::uint8_t* data, std::size_t size) {
     const png_uint_32 width = png_get_image_width(r.png, r.info);
     const png_uint_32 height = png_get_image_height(r.png, r.info);
     CheckPictureSize(width, height);
+    CheckDecodeMemory(size + static_cast<std::uint64_t>(Image::StrideFor(static_cast<std::int32_t>(width))) * height +
+                          std::uint64_t{height} * sizeof(png_bytep),
+                      width, height);
     // Deflate packs at most about 1032 bytes into one, so a file far shorter than its
     // declared pixels need is cut or forged: refuse it before allocating for that size.
     const std::uint64_t rawBytes = static_cast<std::uint64_t>(height) * (r.rawRowBytes + 1);

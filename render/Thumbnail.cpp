@@ -47,6 +47,8 @@ Image ScaleToThumbnail(const Image& source) {
 std::vector<std::uint8_t> EncodeThumbnail(const Image& thumbnail) { return EncodeJpeg(thumbnail, kThumbnailQuality); }
 
 EncodedThumbnail MakeThumbnailFromFile(const std::string& path, std::int32_t box) {
+    // Made beside a wallpaper change, two at a time: each takes a smaller share of memory.
+    const DecodeMemoryCapScope cap(kMaxThumbnailDecodeBytes);
     Image thumbnail;
     if (KindByExtension(path) == PictureKind::Jpeg) {
         const std::vector<std::uint8_t> bytes = ReadWholeFile(path);
@@ -56,7 +58,7 @@ EncodedThumbnail MakeThumbnailFromFile(const std::string& path, std::int32_t box
             const Image decoded = DecodeJpeg(bytes.data(), bytes.size(), DctScaleFor(header.width, header.height, size));
             thumbnail = ScaleAreaAverage(decoded, size.width, size.height);
         } catch (const PictureError& e) {
-            throw PictureError(std::string(e.what()) + " (" + path + ")");
+            throw e.naming(path);
         }
     } else {
         const Image picture = LoadPicture(path);

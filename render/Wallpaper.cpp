@@ -2,6 +2,7 @@
 
 #include "BmpCodec.h"
 #include "ImageConversion.h"
+#include "PictureError.h"
 #include "Placement.h"
 
 #include <filesystem>
@@ -32,7 +33,11 @@ bool SetWallpaperFromFile(const std::string& picturePath, const std::string& sys
                           std::string* failureReason) {
     if (failureReason) failureReason->clear();
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(picturePath, ec)) return false;
+    if (!std::filesystem::is_regular_file(picturePath, ec)) {
+        if (failureReason && !std::filesystem::exists(std::filesystem::symlink_status(picturePath, ec)))
+            *failureReason = kPictureMissing;
+        return false;
+    }
     try {
         const platform::ScreenExtent screen = desktop.primaryScreenSize();
         auto placementFor = [&](std::int32_t width, std::int32_t height) {
@@ -58,6 +63,10 @@ bool SetWallpaperFromFile(const std::string& picturePath, const std::string& sys
         return true;
     } catch (const platform::DesktopError& error) {
         if (failureReason) *failureReason = error.what();
+        return false;
+    } catch (const PictureError& error) {
+        if (failureReason && error.reason() == PictureError::Reason::TooLarge) *failureReason = kPictureTooLarge;
+        if (failureReason && error.reason() == PictureError::Reason::NoSpace) *failureReason = kNoSpaceForWallpaper;
         return false;
     } catch (...) {
         return false;

@@ -8,6 +8,10 @@
 
 namespace kalidrome::render {
 
+inline constexpr const char* kPictureMissing = "The picture is missing.";
+inline constexpr const char* kPictureTooLarge = "The picture is too large.";
+inline constexpr const char* kNoSpaceForWallpaper = "There is no space left on the disk.";
+
 // The options a wallpaper change acts on, as the main window holds them.
 struct WallpaperOptions {
     bool GreyScale = false;
@@ -30,9 +34,10 @@ void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement pl
 // ("2" or "0") under "Control Panel\Desktop" and hands the decoded bitmap to the desktop.
 // A missing file changes nothing. Never throws: any failure leaves the desktop as it was.
 // Returns whether the desktop was given the new wallpaper. When failureReason is given, it
-// is set to why the desktop refused or could not be reached (DesktopError's message), and
-// emptied otherwise: a change that worked, and a missing or unreadable picture, which stay
-// silent as before.
+// is set to why the desktop refused or could not be reached (DesktopError's message), or
+// to one of the fixed texts below (for a language file to translate) when the picture is
+// missing, too large to hold, or WallPaper.bmp finds no space on the disk; it is emptied
+// otherwise: a change that worked, and a picture that cannot be decoded, which stays silent.
 bool SetWallpaperFromFile(const std::string& picturePath, const std::string& systemPath,
                           const WallpaperOptions& options, platform::Desktop& desktop, platform::Registry& registry,
                           std::string* failureReason = nullptr);

@@ -59,7 +59,7 @@ public:
     // The size the pictures are placed for: the window's, or on the root window the primary
     // monitor's, as for the wallpaper.
     render::PixelSize placementSize() const {
-        for (const platform::X11Monitor& m : m_monitors)
+        for (const platform::Monitor& m : m_monitors)
             if (m.primary) return {m.width, m.height};
         return {m_width, m_height};
     }
@@ -115,7 +115,7 @@ private:
     Pixmap m_pixmap = None;
     int m_pixmapWidth = 0, m_pixmapHeight = 0;
     // A window is one screen; the root window shows each monitor (XRandR).
-    std::vector<platform::X11Monitor> m_monitors;
+    std::vector<platform::Monitor> m_monitors;
 };
 
 Window MakeOwnWindow(Display* dpy, Atom deleteWindow) {

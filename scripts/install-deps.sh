@@ -12,6 +12,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # Qt's Wayland platform: the program runs as a native Wayland client.
+  qt6-wayland
   libjpeg62-turbo-dev libpng-dev zlib1g-dev
   libx11-dev libxext-dev libxrandr-dev
 )
@@ -20,11 +22,13 @@ test_packages=(
   clang libclang-rt-14-dev
   xvfb x11-apps x11-utils x11-xserver-utils openbox trayer xdotool
   libjpeg-turbo-progs
-  # Desktop tests: gsettings on the keyfile backend with GNOME's, Cinnamon's and MATE's
-  # wallpaper schemas (schema files only, no desktop).
-  libglib2.0-bin gsettings-desktop-schemas cinnamon-desktop-data mate-desktop-common
+  # Desktop tests: dconf (its service on a private bus) and gsettings with GNOME's,
+  # Cinnamon's and MATE's wallpaper schemas (schema files only, no desktop).
+  libglib2.0-bin dconf-cli dconf-service gsettings-desktop-schemas cinnamon-desktop-data mate-desktop-common
   # Desktop tests: xfconfd on a private session bus (libxfconf is only recommended by xfconf).
   dbus xfconf libxfconf-0-3
+  # Notification tests: a real notification service (dunst) on a private session bus.
+  dunst
   # Desktop tests: sway headless with swaybg, read back with grim.
   sway swaybg grim
   # Desktop tests: an LXQt desktop (pcmanfm-qt --desktop) on Xvfb.

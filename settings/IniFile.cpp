@@ -8,35 +8,23 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
+#include <list>
+#include <unordered_map>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
 namespace kalidrome {
 
-IniWriteError::IniWriteError(const std::string& path)
-    : std::runtime_error("Unable to write to " + path), m_path(path) {}
+IniWriteError::IniWriteError(const std::string& path, const std::string& reason)
+    : std::runtime_error("Unable to write to " + path + (reason.empty() ? std::string() : ": " + reason)),
+      m_path(path) {}
 
 namespace {
 
 // Only this much of a line is looked at when it is parsed; longer lines are still
-// copied whole by rewrites. It bounds the memory a hostile file can make us use.
+// copied whole by rewrites. It bounds the work a hostile file can make us do.
 constexpr std::size_t kLineCap = 16 * 1024;
-
-struct Line {
-    std::uint64_t start = 0;       // offset of the first byte (after a BOM on line 0)
-    std::uint64_t contentEnd = 0;  // offset just past the content (before "\r\n" or "\n")
-    std::uint64_t next = 0;        // offset of the next line
-    std::string_view text;         // content, at most kLineCap bytes
-};
-
-struct FileFacts {
-    bool exists = false;
-    std::uint64_t size = 0;
-    bool crlf = false;               // the first line ends with "\r\n"
-    bool endsWithNewline = true;     // an empty file counts as ending with one
-};
 
 using Fd = platform::UniqueFd;
 
@@ -48,73 +36,11 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-// Calls onLine for every line of the file at fd until it returns false.
-FileFacts ScanLines(int fd, const std::function<bool(const Line&)>& onLine) {
-    FileFacts facts;
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) return facts;
-    facts.exists = true;
-
-    char buf[64 * 1024];
-    std::string cur;
-    cur.reserve(256);
-    std::uint64_t offset = 0;     // offset of buf[0] in the file
-    std::uint64_t lineStart = 0;  // offset where the current line starts
-    bool firstLine = true;
-    bool bomChecked = false;
-    char lastByte = '\n';
-    char prevByte = 0;            // the byte before the current one within this line
-    bool stop = false;
-
-    auto finishLine = [&](std::uint64_t newlineAt, bool hadNewline) {
-        std::uint64_t contentEnd = newlineAt;
-        bool cr = hadNewline && prevByte == '\r' && contentEnd > lineStart;
-        if (cr) contentEnd -= 1;
-        if (firstLine && hadNewline) facts.crlf = cr;
-        std::string_view text(cur);
-        if (cr && text.size() == contentEnd - lineStart + 1) text.remove_suffix(1);
-        Line line{lineStart, contentEnd, hadNewline ? newlineAt + 1 : newlineAt, text};
-        if (!onLine(line)) stop = true;
-        firstLine = false;
-        cur.clear();
-        prevByte = 0;
-    };
-
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        std::size_t i = 0;
-        if (!bomChecked) {
-            // The byte-order mark can only be looked for in the first chunk; a file that
-            // starts with fewer than three bytes has none.
-            bomChecked = true;
-            if (n >= 3 && std::memcmp(buf, "\xEF\xBB\xBF", 3) == 0) {
-                i = 3;
-                lineStart = 3;
-            }
-        }
-        for (; i < static_cast<std::size_t>(n) && !stop; ++i) {
-            char c = buf[i];
-            if (c == '\n') {
-                finishLine(offset + i, true);
-                lineStart = offset + i + 1;
-            } else {
-                if (cur.size() < kLineCap) cur.push_back(c);
-                prevByte = c;
-            }
-        }
-        if (stop) break;
-        offset += static_cast<std::uint64_t>(n);
-        lastByte = buf[n - 1];
-    }
-    facts.size = static_cast<std::uint64_t>(st.st_size);
-    if (!stop) {
-        facts.size = offset;
-        if (lineStart < offset) finishLine(offset, false);
-        facts.endsWithNewline = (offset == 0) || lastByte == '\n';
-    }
-    return facts;
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
 }
 
 enum class Kind { Other, Section, Key };
@@ -127,7 +53,7 @@ struct Parsed {
 
 Parsed ParseLine(std::string_view text) {
     Parsed p;
-    std::string_view t = Trim(text);
+    std::string_view t = Trim(text.substr(0, std::min(text.size(), kLineCap)));
     if (t.empty() || t.front() == ';') return p;
     if (t.front() == '[') {
         t.remove_prefix(1);
@@ -145,6 +71,8 @@ Parsed ParseLine(std::string_view text) {
     return p;
 }
 
+bool IsBlankLine(std::string_view text) { return Trim(text.substr(0, std::min(text.size(), kLineCap))).empty(); }
+
 std::string_view Unquote(std::string_view v) {
     if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
         v.remove_prefix(1);
@@ -153,8 +81,10 @@ std::string_view Unquote(std::string_view v) {
     return v;
 }
 
-// Cuts a UTF-8 text after maxChars characters (a malformed byte counts as one).
+// Cuts a UTF-8 text after maxChars characters (a malformed byte counts as one) and at its
+// first NUL byte, where every C string built from it would end anyway.
 std::string_view CutChars(std::string_view s, std::size_t maxChars) {
+    s = s.substr(0, s.find('\0'));
     std::size_t chars = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
         auto b = static_cast<unsigned char>(s[i]);
@@ -166,120 +96,188 @@ std::string_view CutChars(std::string_view s, std::size_t maxChars) {
     return s;
 }
 
-// Where the first section of a name and, in it, the first key of a name stand.
-struct Location {
-    FileFacts facts;
-    bool sectionFound = false;
-    std::uint64_t sectionStart = 0;   // start of the header line
-    std::uint64_t sectionEnd = 0;     // start of the next header line, or the file's end
-    std::uint64_t insertAt = 0;       // just past the section's last non-blank line
-    bool insertAtEnd = false;         // insertAt is the end of the file
-    bool keyFound = false;
-    Line keyLine;
-    std::string value;                // the found key's value, as read
-    std::string keyName;              // the found key's name as the file spells it
-    std::vector<std::string> keys;    // with collectKeys: first occurrence of each key
-};
-
-Location Locate(const std::string& path, std::string_view section, std::string_view key,
-                bool collectKeys = false) {
-    Location loc;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return loc;
-    bool inSection = false;
-    bool sectionDone = false;
-    loc.facts = ScanLines(fd.get(), [&](const Line& line) {
-        Parsed p = ParseLine(line.text);
-        if (p.kind == Kind::Section) {
-            if (inSection) {
-                inSection = false;
-                sectionDone = true;
-                loc.sectionEnd = line.start;
-                // With collectKeys the whole section is read; otherwise the key is known by now.
-                return false;
-            }
-            if (!sectionDone && EqualsNoCase(p.name, section)) {
-                inSection = true;
-                loc.sectionFound = true;
-                loc.sectionStart = line.start;
-                loc.insertAt = line.next;
-                loc.insertAtEnd = line.next == line.contentEnd;
-            }
-            return true;
-        }
-        if (!inSection) return true;
-        if (!Trim(line.text).empty()) {
-            loc.insertAt = line.next;
-            loc.insertAtEnd = line.next == line.contentEnd;
-        }
-        if (p.kind != Kind::Key) return true;
-        if (collectKeys) {
-            bool seen = false;
-            for (const auto& k : loc.keys) seen = seen || EqualsNoCase(k, p.name);
-            if (!seen) loc.keys.emplace_back(p.name);
-        }
-        if (!loc.keyFound && !key.empty() && EqualsNoCase(p.name, key)) {
-            loc.keyFound = true;
-            loc.keyLine = line;
-            loc.keyName = std::string(p.name);
-            loc.value = std::string(CutChars(Unquote(p.value), IniFile::kMaxValueChars));
-        }
-        return true;
-    });
-    if (inSection) loc.sectionEnd = loc.facts.size;
-    return loc;
-}
-
-// A piece of the new file: a byte range of the old one, or new text.
-struct Piece {
-    std::uint64_t from = 0;
-    std::uint64_t to = 0;
-    std::string text;
-    bool isText = false;
-};
-
-Piece Range(std::uint64_t from, std::uint64_t to) { return Piece{from, to, {}, false}; }
-Piece Text(std::string text) { return Piece{0, 0, std::move(text), true}; }
-
-bool CopyRange(int from, platform::AtomicFile& to, std::uint64_t begin, std::uint64_t end) {
-    char buf[64 * 1024];
-    while (begin < end) {
-        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, end - begin));
-        ssize_t n = ::pread(from, buf, want, static_cast<off_t>(begin));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        to.write(buf, static_cast<std::size_t>(n));
-        begin += static_cast<std::uint64_t>(n);
-    }
-    return true;
-}
-
-// Writes the pieces to a new file beside path and renames it over path. A file without
-// write bits is read-only for us even where the process could override that (root):
-// replacing it would silently defeat the user's choice.
-void Rewrite(const std::string& path, const std::vector<Piece>& pieces) {
-    try {
-        platform::AtomicFile out(path);
-        Fd in(::open(out.targetPath().c_str(), O_RDONLY | O_CLOEXEC));
-        for (const Piece& piece : pieces) {
-            if (piece.isText) {
-                out.write(piece.text.data(), piece.text.size());
-            } else if (piece.to > piece.from && (in.get() < 0 || !CopyRange(in.get(), out, piece.from, piece.to))) {
-                throw IniWriteError(path);
-            }
-        }
-        out.commit();
-    } catch (const std::system_error&) {
-        throw IniWriteError(path);
-    }
-}
-
 std::string CleanValue(std::string_view value) {
     // A line break inside a value would start a new line in the file.
     std::string v(value);
     for (char& c : v)
         if (c == '\n' || c == '\r') c = ' ';
     return v;
+}
+
+}  // namespace
+
+// The file's lines, each with its own line end, and where the first section of each name
+// and, within it, each key stand.
+struct IniFile::Document {
+    struct Line {
+        std::string text;  // without its line end
+        std::string eol;   // "\n", "\r\n", or "" for a last line without one
+    };
+    using Lines = std::list<Line>;
+    using Pos = Lines::iterator;
+    struct Section {
+        Pos header;
+        Pos last;  // the section's last non-blank line (the header when it has none)
+        // Every line of each key name, in file order; the first one counts.
+        std::unordered_map<std::string, std::vector<Pos>> keys;
+    };
+
+    bool bom = false;
+    Lines lines;
+    std::unordered_map<std::string, Section> sections;
+    std::optional<std::string> problem;
+
+    std::string newEol() const {
+        return !lines.empty() && lines.front().eol == "\r\n" ? std::string("\r\n") : std::string("\n");
+    }
+
+    void parse(std::string_view bytes) {
+        if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+            bom = true;
+            bytes.remove_prefix(3);
+        }
+        while (!bytes.empty()) {
+            const std::size_t nl = bytes.find('\n');
+            Line line;
+            if (nl == std::string_view::npos) {
+                line.text = std::string(bytes);
+                bytes = {};
+            } else {
+                const bool cr = nl > 0 && bytes[nl - 1] == '\r';
+                line.text = std::string(bytes.substr(0, cr ? nl - 1 : nl));
+                line.eol = cr ? "\r\n" : "\n";
+                bytes.remove_prefix(nl + 1);
+            }
+            lines.push_back(std::move(line));
+        }
+        index();
+    }
+
+    void index() {
+        sections.clear();
+        Section* in = nullptr;
+        for (Pos it = lines.begin(); it != lines.end(); ++it) {
+            const Parsed p = ParseLine(it->text);
+            if (p.kind == Kind::Section) {
+                auto [at, added] = sections.try_emplace(Lower(p.name), Section{it, it, {}});
+                in = added ? &at->second : nullptr;
+                continue;
+            }
+            if (!in) continue;
+            if (!IsBlankLine(it->text)) in->last = it;
+            if (p.kind == Kind::Key) in->keys[Lower(p.name)].push_back(it);
+        }
+    }
+
+    std::string bytes() const {
+        std::string out;
+        if (bom) out = "\xEF\xBB\xBF";
+        for (const Line& line : lines) {
+            out += line.text;
+            out += line.eol;
+        }
+        return out;
+    }
+
+    const Section* section(std::string_view name) const {
+        auto it = sections.find(Lower(name));
+        return it == sections.end() ? nullptr : &it->second;
+    }
+    // The line of a key, if it is there.
+    std::optional<Pos> key(std::string_view sectionName, std::string_view keyName) const {
+        const Section* s = section(sectionName);
+        if (!s) return std::nullopt;
+        auto it = s->keys.find(Lower(keyName));
+        if (it == s->keys.end() || it->second.empty()) return std::nullopt;
+        return it->second.front();
+    }
+
+    Pos insertAfter(Pos at, std::string text) {
+        if (at->eol.empty()) at->eol = newEol();
+        return lines.insert(std::next(at), Line{std::move(text), newEol()});
+    }
+
+    void write(std::string_view sectionName, std::string_view keyName, std::string_view value) {
+        if (auto at = key(sectionName, keyName)) {
+            // A key that is already there keeps the spelling the file gives it.
+            (*at)->text = std::string(ParseLine((*at)->text).name) + "=" + CleanValue(value);
+            return;
+        }
+        const std::string line = std::string(keyName) + "=" + CleanValue(value);
+        auto s = sections.find(Lower(sectionName));
+        if (s == sections.end()) {
+            const std::string eol = newEol();
+            if (!lines.empty() && lines.back().eol.empty()) lines.back().eol = eol;
+            const Pos header = lines.insert(lines.end(), Line{"[" + std::string(sectionName) + "]", eol});
+            s = sections.try_emplace(Lower(sectionName), Section{header, header, {}}).first;
+        }
+        Section& sec = s->second;
+        sec.last = insertAfter(sec.last, line);
+        sec.keys[Lower(keyName)].push_back(sec.last);
+    }
+
+    bool erase(std::string_view sectionName, std::string_view keyName) {
+        auto s = sections.find(Lower(sectionName));
+        if (s == sections.end()) return false;
+        Section& sec = s->second;
+        auto k = sec.keys.find(Lower(keyName));
+        if (k == sec.keys.end() || k->second.empty()) return false;
+        const Pos line = k->second.front();
+        k->second.erase(k->second.begin());
+        if (sec.last == line) {
+            Pos before = line;
+            do --before;
+            while (before != sec.header && IsBlankLine(before->text));
+            sec.last = before;
+        }
+        lines.erase(line);
+        return true;
+    }
+
+    bool eraseSection(std::string_view sectionName) {
+        const Section* sec = section(sectionName);
+        if (!sec) return false;
+        Pos end = std::next(sec->header);
+        while (end != lines.end() && ParseLine(end->text).kind != Kind::Section) ++end;
+        lines.erase(sec->header, end);
+        index();
+        return true;
+    }
+};
+
+namespace {
+
+IniFile::Document ReadDocument(const std::string& path, const struct stat& seen) {
+    IniFile::Document doc;
+    auto unreadable = [&doc](std::string why) {
+        doc.problem = std::move(why);
+        return std::move(doc);
+    };
+    const std::string stay = "; the program uses its defaults and leaves it as it is";
+    if (!S_ISREG(seen.st_mode)) return unreadable("it is not a regular file" + stay);
+    if (static_cast<std::uint64_t>(seen.st_size) > IniFile::kMaxFileBytes)
+        return unreadable("it is larger than " + std::to_string(IniFile::kMaxFileBytes >> 20) + " MB" + stay);
+    // Non-blocking, so that a pipe put there since the stat cannot hold the program up.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+        return unreadable("it cannot be read (" + std::string(std::strerror(errno)) + ")" + stay);
+    if (!S_ISREG(st.st_mode)) return unreadable("it is not a regular file" + stay);
+    std::string bytes;
+    bytes.resize(static_cast<std::size_t>(IniFile::kMaxFileBytes) + 1);
+    std::size_t have = 0;
+    while (have < bytes.size()) {
+        const ssize_t n = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return unreadable("it cannot be read (" + std::string(std::strerror(errno)) + ")" + stay);
+        if (n == 0) break;
+        have += static_cast<std::size_t>(n);
+    }
+    if (have > IniFile::kMaxFileBytes)
+        return unreadable("it is larger than " + std::to_string(IniFile::kMaxFileBytes >> 20) + " MB" + stay);
+    bytes.resize(have);
+    doc.parse(bytes);
+    return doc;
 }
 
 }  // namespace
@@ -347,19 +345,138 @@ bool ParseIniInteger(std::string_view text, std::int32_t& out) {
 }
 
 IniFile::IniFile(std::string path) : m_path(std::move(path)) {}
+IniFile::~IniFile() = default;
+IniFile::IniFile(const IniFile& other) : m_path(other.m_path) {}
+IniFile& IniFile::operator=(const IniFile& other) {
+    if (this != &other) {
+        m_path = other.m_path;
+        forget();
+    }
+    return *this;
+}
+
+void IniFile::forget() const {
+    m_loaded = false;
+    m_doc.reset();
+}
+
+namespace {
+
+// What tells one state of the file from another; nothing exists when stat fails.
+template <typename Stamp>
+Stamp StampOf(const std::string& path, struct stat& st) {
+    Stamp stamp;
+    if (::stat(path.c_str(), &st) != 0) return stamp;
+    stamp.exists = true;
+    stamp.dev = static_cast<std::uint64_t>(st.st_dev);
+    stamp.ino = static_cast<std::uint64_t>(st.st_ino);
+    stamp.size = static_cast<std::uint64_t>(st.st_size);
+    stamp.mode = static_cast<std::uint64_t>(st.st_mode);
+    stamp.mtimeSec = st.st_mtim.tv_sec;
+    stamp.mtimeNsec = st.st_mtim.tv_nsec;
+    stamp.ctimeSec = st.st_ctim.tv_sec;
+    stamp.ctimeNsec = st.st_ctim.tv_nsec;
+    return stamp;
+}
+
+}  // namespace
+
+IniFile::Document& IniFile::current() const {
+    if (m_batch && m_doc) return *m_doc;
+    struct stat st {};
+    const Stamp stamp = StampOf<Stamp>(m_path, st);
+    if (m_loaded && m_doc && stamp == m_stamp) return *m_doc;
+    const int statError = stamp.exists ? 0 : errno;
+    m_doc = std::make_unique<Document>();
+    if (stamp.exists) {
+        *m_doc = ReadDocument(m_path, st);
+    } else if (statError != ENOENT) {
+        // Something is there that cannot even be looked at (a folder without search rights
+        // on the way, a link loop): not to be replaced.
+        m_doc->problem = "it cannot be read (" + std::string(std::strerror(statError)) +
+                         "); the program uses its defaults and leaves it as it is";
+    }
+    m_stamp = stamp;
+    m_loaded = true;
+    return *m_doc;
+}
+
+template <typename Change>
+void IniFile::change(Change&& c) {
+    if (m_batch) {
+        Document& doc = current();
+        if (!doc.problem && c(doc)) m_batchDirty = true;
+        return;
+    }
+    platform::FileLock lock(m_path);
+    Document& doc = current();
+    if (doc.problem) throw IniWriteError(m_path, *doc.problem);
+    if (!c(doc)) return;
+    save();
+}
+
+void IniFile::save() {
+    try {
+        try {
+            platform::AtomicFile out(m_path);
+            const std::string bytes = m_doc->bytes();
+            out.write(bytes.data(), bytes.size());
+            out.commit();
+        } catch (const std::system_error&) {
+            throw IniWriteError(m_path);
+        }
+    } catch (...) {
+        // What is in memory no longer matches the file.
+        forget();
+        throw;
+    }
+    // Taken while the lock is still held, so the stamp is that of the file just written
+    // and what is in memory stays valid for the next read.
+    struct stat st {};
+    m_stamp = StampOf<Stamp>(m_path, st);
+}
+
+IniFile::Batch::Batch(IniFile& ini) : m_ini(ini) {
+    if (ini.m_batch) return;
+    m_outer = true;
+    m_lock = std::make_unique<platform::FileLock>(ini.m_path);
+    ini.current();
+    ini.m_batch = this;
+    ini.m_batchDirty = false;
+}
+
+IniFile::Batch::~Batch() {
+    if (!m_outer || m_done) return;
+    m_ini.m_batch = nullptr;
+    // Changes never written must not be read as if they were.
+    if (m_ini.m_batchDirty) m_ini.forget();
+}
+
+void IniFile::Batch::commit() {
+    if (!m_outer || m_done) return;
+    m_done = true;
+    m_ini.m_batch = nullptr;
+    const std::optional<std::string> problem = m_ini.m_doc ? m_ini.m_doc->problem : std::nullopt;
+    if (problem) throw IniWriteError(m_ini.m_path, *problem);
+    if (m_ini.m_batchDirty) m_ini.save();
+}
+
+std::optional<std::string> IniFile::problem() const { return current().problem; }
 
 std::string IniFile::readString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const {
-    Location loc = Locate(m_path, section, key);
-    if (!loc.keyFound) return std::string(CutChars(defaultValue, kMaxValueChars));
-    return loc.value;
+    const Document& doc = current();
+    const auto at = doc.key(section, key);
+    if (!at) return std::string(CutChars(defaultValue, kMaxValueChars));
+    return std::string(CutChars(Unquote(ParseLine((*at)->text).value), kMaxValueChars));
 }
 
 std::int32_t IniFile::readInteger(std::string_view section, std::string_view key,
                                   std::int32_t defaultValue) const {
-    Location loc = Locate(m_path, section, key);
+    const Document& doc = current();
+    const auto at = doc.key(section, key);
     std::int32_t v = 0;
-    if (loc.keyFound && ParseIniInteger(loc.value, v)) return v;
+    if (at && ParseIniInteger(CutChars(Unquote(ParseLine((*at)->text).value), kMaxValueChars), v)) return v;
     return defaultValue;
 }
 
@@ -368,35 +485,32 @@ bool IniFile::readBool(std::string_view section, std::string_view key, bool defa
 }
 
 bool IniFile::keyExists(std::string_view section, std::string_view key) const {
-    return Locate(m_path, section, key).keyFound;
+    return current().key(section, key).has_value();
 }
 
-bool IniFile::sectionExists(std::string_view section) const {
-    return Locate(m_path, section, {}).sectionFound;
-}
+bool IniFile::sectionExists(std::string_view section) const { return current().section(section) != nullptr; }
 
 std::vector<std::string> IniFile::readSectionKeys(std::string_view section) const {
-    return Locate(m_path, section, {}, true).keys;
+    const Document& doc = current();
+    const Document::Section* sec = doc.section(section);
+    std::vector<std::string> keys;
+    if (!sec) return keys;
+    for (auto it = std::next(sec->header); it != doc.lines.end(); ++it) {
+        const Parsed p = ParseLine(it->text);
+        if (p.kind == Kind::Section) break;
+        if (p.kind != Kind::Key) continue;
+        // The first line of each name is the one the section's index holds.
+        auto k = sec->keys.find(Lower(p.name));
+        if (k != sec->keys.end() && !k->second.empty() && k->second.front() == it) keys.emplace_back(p.name);
+    }
+    return keys;
 }
 
 void IniFile::writeString(std::string_view section, std::string_view key, std::string_view value) {
-    platform::FileLock lock(m_path);
-    Location loc = Locate(m_path, section, key);
-    const std::string eol = loc.facts.crlf ? "\r\n" : "\n";
-    // A key that is already there keeps the spelling the file gives it.
-    const std::string line = (loc.keyFound ? loc.keyName : std::string(key)) + "=" + CleanValue(value);
-    std::vector<Piece> pieces;
-    if (loc.keyFound) {
-        pieces = {Range(0, loc.keyLine.start), Text(line), Range(loc.keyLine.contentEnd, loc.facts.size)};
-    } else if (loc.sectionFound) {
-        std::string add = (loc.insertAtEnd ? eol : std::string()) + line + eol;
-        pieces = {Range(0, loc.insertAt), Text(add), Range(loc.insertAt, loc.facts.size)};
-    } else {
-        std::string add = (loc.facts.endsWithNewline ? std::string() : eol) + "[" + std::string(section) +
-                          "]" + eol + line + eol;
-        pieces = {Range(0, loc.facts.size), Text(add)};
-    }
-    Rewrite(m_path, pieces);
+    change([&](Document& doc) {
+        doc.write(section, key, value);
+        return true;
+    });
 }
 
 void IniFile::writeInteger(std::string_view section, std::string_view key, std::int32_t value) {
@@ -408,22 +522,17 @@ void IniFile::writeBool(std::string_view section, std::string_view key, bool val
 }
 
 void IniFile::deleteKey(std::string_view section, std::string_view key) {
-    platform::FileLock lock(m_path);
-    Location loc = Locate(m_path, section, key);
-    if (!loc.keyFound) return;
-    Rewrite(m_path, {Range(0, loc.keyLine.start), Range(loc.keyLine.next, loc.facts.size)});
+    change([&](Document& doc) { return doc.erase(section, key); });
 }
 
 void IniFile::eraseSection(std::string_view section) {
-    platform::FileLock lock(m_path);
-    Location loc = Locate(m_path, section, {});
-    if (!loc.sectionFound) return;
-    Rewrite(m_path, {Range(0, loc.sectionStart), Range(loc.sectionEnd, loc.facts.size)});
+    change([&](Document& doc) { return doc.eraseSection(section); });
 }
 
 void IniFile::flush() const {
-    Fd fd(::open(platform::FollowLink(m_path).c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() >= 0) ::fsync(fd.get());
+    Fd fd(::open(platform::FollowLink(m_path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) ::fsync(fd.get());
 }
 
 }  // namespace kalidrome

@@ -1,10 +1,13 @@
 #include "Desktop.h"
 
+#include <algorithm>
+
 #include "DesktopDetect.h"
 #include "GSettingsDesktop.h"
 #include "PcmanfmDesktop.h"
 #include "PlasmaDesktop.h"
 #include "RunCommand.h"
+#include "SessionMonitors.h"
 #include "WlrootsDesktop.h"
 #include "X11RootDesktop.h"
 #include "XfceDesktop.h"
@@ -26,18 +29,29 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Desktop> CreateDesktop(const DetectedDesktop& detected, CommandRunner& runner) {
+const Monitor& PrimaryOf(const std::vector<Monitor>& monitors) {
+    const auto marked = std::find_if(monitors.begin(), monitors.end(), [](const Monitor& m) { return m.primary; });
+    return marked != monitors.end() ? *marked : monitors.front();
+}
+
+std::unique_ptr<Desktop> CreateDesktop(const DetectedDesktop& detected, CommandRunner& runner,
+                                       MonitorSource toolkitMonitors) {
+    const MonitorSource monitors = SessionMonitors(std::move(toolkitMonitors));
+    const auto primarySize = [monitors] { return PrimaryMonitorSize(monitors); };
+    const auto monitorNames = [monitors] { return MonitorNames(monitors); };
     switch (detected.kind) {
         case DesktopKind::Gnome:
         case DesktopKind::Unity:
         case DesktopKind::Budgie:
         case DesktopKind::Cinnamon:
-        case DesktopKind::Mate: return std::make_unique<GSettingsDesktop>(runner, detected.kind);
-        case DesktopKind::Xfce: return std::make_unique<XfceDesktop>(runner);
+        case DesktopKind::Mate: return std::make_unique<GSettingsDesktop>(runner, detected.kind, primarySize);
+        case DesktopKind::Xfce: return std::make_unique<XfceDesktop>(runner, monitorNames, primarySize);
         case DesktopKind::X11Root: return std::make_unique<X11RootDesktop>();
         case DesktopKind::Plasma: return std::make_unique<PlasmaDesktop>(runner);
-        case DesktopKind::Lxqt: return std::make_unique<PcmanfmDesktop>(runner, PcmanfmDesktop::Flavour::Lxqt);
-        case DesktopKind::Lxde: return std::make_unique<PcmanfmDesktop>(runner, PcmanfmDesktop::Flavour::Lxde);
+        case DesktopKind::Lxqt:
+            return std::make_unique<PcmanfmDesktop>(runner, PcmanfmDesktop::Flavour::Lxqt, primarySize);
+        case DesktopKind::Lxde:
+            return std::make_unique<PcmanfmDesktop>(runner, PcmanfmDesktop::Flavour::Lxde, primarySize);
         case DesktopKind::Sway: return std::make_unique<WlrootsDesktop>(runner, WlrootsDesktop::Compositor::Sway);
         case DesktopKind::Hyprland:
             return std::make_unique<WlrootsDesktop>(runner, WlrootsDesktop::Compositor::Hyprland);
@@ -47,6 +61,8 @@ std::unique_ptr<Desktop> CreateDesktop(const DetectedDesktop& detected, CommandR
     return std::make_unique<UnavailableDesktop>(detected.reason);
 }
 
-std::unique_ptr<Desktop> CreateDesktop() { return CreateDesktop(DetectDesktop(), SystemCommandRunner()); }
+std::unique_ptr<Desktop> CreateDesktop(MonitorSource toolkitMonitors) {
+    return CreateDesktop(DetectDesktop(), SystemCommandRunner(), std::move(toolkitMonitors));
+}
 
 }  // namespace kalidrome::platform

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kalidrome::render {
 class Image;
@@ -22,6 +24,23 @@ struct ScreenExtent {
     std::int32_t height = 0;
     friend bool operator==(const ScreenExtent&, const ScreenExtent&) = default;
 };
+
+// One monitor's part of the screen, as the display server reports it (on X11, XRandR's
+// monitors cut to the screen; on Wayland, the compositor's outputs).
+struct Monitor {
+    std::string name;  // the monitor's name ("DP-1", or one given with xrandr --setmonitor)
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    bool primary = false;
+};
+
+// Gives the session's monitors; throws DesktopError when they cannot be learnt.
+using MonitorSource = std::function<std::vector<Monitor>()>;
+
+// The primary monitor of a list (the one marked, else the first); monitors is not empty.
+const Monitor& PrimaryOf(const std::vector<Monitor>& monitors);
 
 // Pixels that spare a desktop reading (and scaling) the bitmap file again.
 struct WallpaperPixels {
@@ -69,8 +88,11 @@ struct DetectedDesktop;
 // The desktop of this session, as DetectDesktop finds it (DesktopDetect.h), with its tools
 // run by SystemCommandRunner. When no desktop is found, every call of the one returned fails
 // with DesktopError saying why.
-std::unique_ptr<Desktop> CreateDesktop();
+// toolkitMonitors: the monitors as the program's toolkit knows them (on Wayland, from the
+// compositor), for the desktops that are handed a file; see SessionMonitors.
+std::unique_ptr<Desktop> CreateDesktop(MonitorSource toolkitMonitors = {});
 // The implementation for a detected kind, its tools run by runner (which must outlive it).
-std::unique_ptr<Desktop> CreateDesktop(const DetectedDesktop& detected, CommandRunner& runner);
+std::unique_ptr<Desktop> CreateDesktop(const DetectedDesktop& detected, CommandRunner& runner,
+                                       MonitorSource toolkitMonitors = {});
 
 }  // namespace kalidrome::platform

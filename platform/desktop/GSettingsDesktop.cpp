@@ -1,6 +1,6 @@
 #include "GSettingsDesktop.h"
 
-#include "X11RootDesktop.h"
+#include "SessionMonitors.h"
 
 #include <filesystem>
 #include <sstream>
@@ -10,6 +10,7 @@ namespace kalidrome::platform {
 struct GSettingsSchema {
     const char* label;     // the desktop's name in messages
     const char* id;        // the schema
+    const char* path;      // where dconf keeps it
     const char* pictureKey;
     bool pictureIsUri;     // a file URI, else a plain path
     const char* darkKey;   // the same picture for the dark style, or null
@@ -20,12 +21,15 @@ namespace {
 constexpr std::chrono::milliseconds kToolTimeout{5000};
 
 // Unity's schema (Ubuntu 16.04's) predates the dark-style key; Budgie reads GNOME's schema.
-const GSettingsSchema kGnome{"GNOME", "org.gnome.desktop.background", "picture-uri", true, "picture-uri-dark"};
-const GSettingsSchema kUnity{"Unity", "org.gnome.desktop.background", "picture-uri", true, nullptr};
-const GSettingsSchema kBudgie{"Budgie", "org.gnome.desktop.background", "picture-uri", true,
-                                       "picture-uri-dark"};
-const GSettingsSchema kCinnamon{"Cinnamon", "org.cinnamon.desktop.background", "picture-uri", true, nullptr};
-const GSettingsSchema kMate{"MATE", "org.mate.background", "picture-filename", false, nullptr};
+constexpr const char* kGnomePath = "/org/gnome/desktop/background/";
+const GSettingsSchema kGnome{"GNOME", "org.gnome.desktop.background", kGnomePath, "picture-uri", true, "picture-uri-dark"};
+const GSettingsSchema kUnity{"Unity", "org.gnome.desktop.background", kGnomePath, "picture-uri", true, nullptr};
+const GSettingsSchema kBudgie{"Budgie", "org.gnome.desktop.background", kGnomePath, "picture-uri", true,
+                              "picture-uri-dark"};
+const GSettingsSchema kCinnamon{"Cinnamon", "org.cinnamon.desktop.background", "/org/cinnamon/desktop/background/",
+                                "picture-uri", true, nullptr};
+const GSettingsSchema kMate{"MATE", "org.mate.background", "/org/mate/desktop/background/", "picture-filename", false,
+                            nullptr};
 
 const GSettingsSchema& SchemaFor(DesktopKind kind) {
     switch (kind) {
@@ -37,6 +41,8 @@ const GSettingsSchema& SchemaFor(DesktopKind kind) {
         default: return kGnome;
     }
 }
+
+constexpr const char* kBorderColour = "#000000";
 
 const char* OptionsValue(Placement placement) {
     return placement == Placement::Stretched ? "stretched" : "centered";
@@ -103,7 +109,7 @@ GSettingsDesktop::GSettingsDesktop(CommandRunner& runner, DesktopKind kind, Scre
 std::string GSettingsDesktop::name() const { return std::string(DesktopKindName(m_kind)); }
 
 ScreenExtent GSettingsDesktop::primaryScreenSize() {
-    return m_screenSize ? m_screenSize() : X11PrimaryMonitorSize();
+    return m_screenSize ? m_screenSize() : PrimaryMonitorSize(SessionMonitors({}));
 }
 
 bool GSettingsDesktop::schemaInstalled() {
@@ -115,12 +121,20 @@ bool GSettingsDesktop::schemaInstalled() {
     return false;
 }
 
-void GSettingsDesktop::set(const std::string& key, const std::string& value) {
-    const Command command{{"gsettings", "set", m_schema.id, key, value}, kToolTimeout, {}};
+void GSettingsDesktop::write(const std::vector<std::pair<std::string, std::string>>& values) {
+    // One dconf change for all keys: the desktop hears of them together and never draws the
+    // old picture under the new placement, or the new one under the old.
+    std::string keyfile = "[/]\n";
+    for (const auto& [key, value] : values) keyfile += key + "=" + value + "\n";
+    Command command{{"dconf", "load", m_schema.path}, kToolTimeout, {}};
+    command.standardInput = keyfile;
     const CommandResult result = m_runner.run(command);
-    if (!result.succeeded())
-        throw DesktopError(std::string(m_schema.label) + " refused " + key + " " + value + " (" +
-                           DescribeFailure(command, result) + ")");
+    if (!result.succeeded()) {
+        std::string keys;
+        for (const auto& [key, value] : values) keys += (keys.empty() ? "" : ", ") + key;
+        throw DesktopError(std::string(m_schema.label) + " refused " + keys + " (" + DescribeFailure(command, result) +
+                           (result.started ? ")" : "; the dconf tool comes with the package dconf-cli)"));
+    }
 }
 
 // Every key of the schema with its value, in gsettings' text form.
@@ -148,29 +162,19 @@ void GSettingsDesktop::setWallpaper(const std::string& bitmapPath, Placement pla
     const std::string picture = m_schema.pictureIsUri ? FileUri(handed) : handed;
     const std::string options = OptionsValue(placement);
 
-    // The border of a centred picture once a run, the placement when it is not known to be
-    // held already, the picture at every change.
-    if (!m_borderSet) {
-        set("color-shading-type", GVariantString("solid"));
-        set("primary-color", GVariantString("#000000"));
-        m_borderSet = true;
-    }
-    const bool optionsSet = m_heldOptions != options;
-    if (optionsSet) set("picture-options", GVariantString(options));
-    m_heldOptions.clear();
-    set(m_schema.pictureKey, GVariantString(picture));
-    if (m_schema.darkKey) set(m_schema.darkKey, GVariantString(picture));
+    // The picture, its placement and, for a centred one, the black around it, in one step.
+    // The user's colour shading stays as it is; a stretched picture shows no border.
+    std::vector<std::pair<std::string, std::string>> values{{"picture-options", GVariantString(options)},
+                                                            {m_schema.pictureKey, GVariantString(picture)}};
+    if (m_schema.darkKey) values.emplace_back(m_schema.darkKey, GVariantString(picture));
+    if (placement == Placement::Centred) values.emplace_back("primary-color", GVariantString(kBorderColour));
+    write(values);
 
-    std::map<std::string, std::string> now = readBack();
+    const std::map<std::string, std::string> now = readBack();
     auto held = [&](const char* key) {
         const auto it = now.find(key);
         return it == now.end() ? std::string("nothing") : ParseGVariantString(it->second);
     };
-    // Someone changed the placement in the desktop's own settings since our last change.
-    if (!optionsSet && held("picture-options") != options) {
-        set("picture-options", GVariantString(options));
-        now = readBack();
-    }
     auto check = [&](const char* key, const std::string& wanted) {
         const std::string value = held(key);
         if (value != wanted)
@@ -180,7 +184,7 @@ void GSettingsDesktop::setWallpaper(const std::string& bitmapPath, Placement pla
     check(m_schema.pictureKey, picture);
     if (m_schema.darkKey) check(m_schema.darkKey, picture);
     check("picture-options", options);
-    m_heldOptions = options;
+    if (placement == Placement::Centred) check("primary-color", kBorderColour);
     m_rotation.removeStale();
 }
 

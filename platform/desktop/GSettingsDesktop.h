@@ -8,6 +8,8 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kalidrome::platform {
 
@@ -18,10 +20,12 @@ struct GSettingsSchema;
 //    URI; GNOME shows the -dark one in its dark style), Unity the same without -dark;
 //  - Cinnamon: org.cinnamon.desktop.background picture-uri;
 //  - MATE: org.mate.background picture-filename (a plain path).
-// Stretched is picture-options 'stretched', centred 'centered' on a solid black
-// primary-color. Each change hands over a new file name (GNOME reloads a file it watches,
-// the others may not), then reads the schema back and throws DesktopError with the reason
-// when the desktop kept something else.
+// Stretched is picture-options 'stretched', centred 'centered' with primary-color black (the
+// colour shading is the user's). The keys of one change are written in one dconf change
+// (dconf load), so that the desktop never draws a mix of the old and the new. Each change
+// hands over a new file name (GNOME reloads a file it watches, the others may not), then
+// reads the schema back through gsettings and throws DesktopError with the reason when the
+// desktop kept something else.
 class GSettingsDesktop final : public Desktop {
 public:
     using ScreenSizeSource = std::function<ScreenExtent()>;
@@ -39,7 +43,7 @@ public:
     bool schemaInstalled();
 
 private:
-    void set(const std::string& key, const std::string& value);
+    void write(const std::vector<std::pair<std::string, std::string>>& values);
     std::map<std::string, std::string> readBack();
 
     CommandRunner& m_runner;
@@ -47,9 +51,6 @@ private:
     const GSettingsSchema& m_schema;
     ScreenSizeSource m_screenSize;
     WallpaperFileRotation m_rotation;
-    bool m_borderSet = false;
-    // picture-options as the last read-back found it; empty when not known.
-    std::string m_heldOptions;
 };
 
 // A file URI for an absolute path, every byte outside the unreserved set and "/" escaped.

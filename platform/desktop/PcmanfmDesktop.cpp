@@ -1,6 +1,6 @@
 #include "PcmanfmDesktop.h"
 
-#include "X11RootDesktop.h"
+#include "SessionMonitors.h"
 
 #include <cctype>
 #include <chrono>
@@ -26,7 +26,7 @@ constexpr auto kSavePoll = 50ms;
 PcmanfmDesktop::PcmanfmDesktop(CommandRunner& runner, Flavour flavour, std::function<ScreenExtent()> screenSize,
                                std::vector<std::string> environment)
     : m_runner(runner), m_flavour(flavour), m_screenSize(std::move(screenSize)), m_environment(std::move(environment)) {
-    if (!m_screenSize) m_screenSize = [] { return X11RootDesktop().primaryScreenSize(); };
+    if (!m_screenSize) m_screenSize = [] { return PrimaryMonitorSize(SessionMonitors({})); };
 }
 
 ScreenExtent PcmanfmDesktop::primaryScreenSize() { return m_screenSize(); }

@@ -35,7 +35,7 @@ struct Tile {
 // What the screen shows: the picture placed for each monitor. Pictures scaled for a monitor
 // are kept in scaled (a deque, so tiles may point into it).
 std::vector<Tile> PlanTiles(const render::Image& picture, const render::Image* screenSized, Placement placement,
-                            const std::vector<X11Monitor>& monitors, std::deque<render::Image>& scaled) {
+                            const std::vector<Monitor>& monitors, std::deque<render::Image>& scaled) {
     std::vector<Tile> tiles;
     auto add = [&](const render::Image* source, std::int32_t sx, std::int32_t sy, std::int32_t w, std::int32_t h,
                    std::int32_t tx, std::int32_t ty) {
@@ -47,7 +47,7 @@ std::vector<Tile> PlanTiles(const render::Image& picture, const render::Image* s
         tiles.push_back({source, sx, sy, w, h, {{tx, ty}}});
     };
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    for (const X11Monitor& m : monitors) {
+    for (const Monitor& m : monitors) {
         if (placement == Placement::Stretched) {
             const render::Image* source = nullptr;
             if (screenSized && screenSized->width() == m.width && screenSized->height() == m.height)
@@ -205,7 +205,7 @@ int X11ErrorTrap::sync(Display* dpy) {
 }
 
 bool X11PaintPicture(Display* dpy, X11ErrorTrap& trap, const X11Target& target, const render::Image& picture,
-                     const render::Image* screenSized, Placement placement, const std::vector<X11Monitor>& monitors) {
+                     const render::Image* screenSized, Placement placement, const std::vector<Monitor>& monitors) {
     // A picture scaled to the primary monitor on the way (beside the decoder) is used as it
     // is on every monitor of that size; other sizes are scaled here.
     std::deque<render::Image> scaled;

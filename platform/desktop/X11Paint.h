@@ -45,6 +45,6 @@ struct X11Target {
 // for the monitors of that size. Sends the pixels through shared memory (MIT-SHM) when the
 // server takes them that way; returns whether it did. Throws DesktopError.
 bool X11PaintPicture(Display* dpy, X11ErrorTrap& trap, const X11Target& target, const render::Image& picture,
-                     const render::Image* screenSized, Placement placement, const std::vector<X11Monitor>& monitors);
+                     const render::Image* screenSized, Placement placement, const std::vector<Monitor>& monitors);
 
 }  // namespace kalidrome::platform

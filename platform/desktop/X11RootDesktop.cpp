@@ -36,11 +36,11 @@ private:
 
 // The monitors of the default screen, cut to the screen; monitors wholly outside it are left
 // out. The whole screen as one primary monitor when XRandR has nothing to say.
-std::vector<X11Monitor> ReadMonitors(Display* dpy, X11ErrorTrap& trap) {
+std::vector<Monitor> ReadMonitors(Display* dpy, X11ErrorTrap& trap) {
     const int screen = DefaultScreen(dpy);
     const std::int32_t sw = DisplayWidth(dpy, screen);
     const std::int32_t sh = DisplayHeight(dpy, screen);
-    std::vector<X11Monitor> monitors;
+    std::vector<Monitor> monitors;
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
     // Monitors came with RandR 1.5; older servers only know outputs and CRTCs.
     if (XRRQueryExtension(dpy, &eventBase, &errorBase) && XRRQueryVersion(dpy, &major, &minor) &&
@@ -54,7 +54,7 @@ std::vector<X11Monitor> ReadMonitors(Display* dpy, X11ErrorTrap& trap) {
             const std::int64_t x1 = std::min<std::int64_t>(sw, std::int64_t{m.x} + m.width);
             const std::int64_t y1 = std::min<std::int64_t>(sh, std::int64_t{m.y} + m.height);
             if (x1 <= x0 || y1 <= y0) continue;
-            X11Monitor monitor;
+            Monitor monitor;
             if (m.name != None) {
                 if (char* name = XGetAtomName(dpy, m.name)) {
                     monitor.name = name;
@@ -75,11 +75,6 @@ std::vector<X11Monitor> ReadMonitors(Display* dpy, X11ErrorTrap& trap) {
     return monitors;
 }
 
-const X11Monitor& PrimaryOf(const std::vector<X11Monitor>& monitors) {
-    const auto marked = std::find_if(monitors.begin(), monitors.end(), [](const X11Monitor& m) { return m.primary; });
-    return marked != monitors.end() ? *marked : monitors.front();
-}
-
 Pixmap ReadPixmapProperty(Display* dpy, Window root, Atom property) {
     Atom type = None;
     int format = 0;
@@ -96,15 +91,15 @@ Pixmap ReadPixmapProperty(Display* dpy, Window root, Atom property) {
 
 }  // namespace
 
-std::vector<X11Monitor> X11Monitors(const std::string& displayName) {
+std::vector<Monitor> X11Monitors(const std::string& displayName) {
     Connection c(displayName);
     X11ErrorTrap trap;
     return ReadMonitors(c.get(), trap);
 }
 
 ScreenExtent X11PrimaryMonitorSize(const std::string& displayName) {
-    const std::vector<X11Monitor> monitors = X11Monitors(displayName);
-    const X11Monitor& primary = PrimaryOf(monitors);
+    const std::vector<Monitor> monitors = X11Monitors(displayName);
+    const Monitor& primary = PrimaryOf(monitors);
     return {primary.width, primary.height};
 }
 

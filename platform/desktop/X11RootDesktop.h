@@ -8,21 +8,11 @@
 
 namespace kalidrome::platform {
 
-// One monitor's part of the X screen, as XRandR reports it, cut to the screen.
-struct X11Monitor {
-    std::string name;  // the monitor's name ("DP-1", or one given with xrandr --setmonitor)
-    std::int32_t x = 0;
-    std::int32_t y = 0;
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-    bool primary = false;
-};
-
 // The monitors of the display's default screen (displayName as for XOpenDisplay; empty means
 // $DISPLAY), in XRandR's order. Without XRandR 1.5, or when it reports no monitor on the
 // screen, the whole screen as one primary monitor. Throws DesktopError when the display
 // cannot be opened.
-std::vector<X11Monitor> X11Monitors(const std::string& displayName = {});
+std::vector<Monitor> X11Monitors(const std::string& displayName = {});
 
 // The size of the primary monitor (the one XRandR marks primary, else its first), which is
 // what the placement rule compares a picture with on any X11 session. Throws DesktopError

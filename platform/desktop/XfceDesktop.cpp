@@ -1,6 +1,6 @@
 #include "XfceDesktop.h"
 
-#include "X11RootDesktop.h"
+#include "SessionMonitors.h"
 
 #include <algorithm>
 #include <charconv>
@@ -46,23 +46,14 @@ std::string BackdropPath(const std::string& monitor, int workspace) {
     return std::string(kMonitorPrefix) + monitor + "/workspace" + std::to_string(workspace) + "/";
 }
 
-std::vector<std::string> XRandRMonitorNames() {
-    std::vector<std::string> names;
-    try {
-        for (const X11Monitor& m : X11Monitors())
-            if (!m.name.empty()) names.push_back(m.name);
-    } catch (const DesktopError&) {
-        // No X display (XFCE on Wayland): the backdrops the channel holds are all we know.
-    }
-    return names;
-}
-
 }  // namespace
 
-XfceDesktop::XfceDesktop(CommandRunner& runner, MonitorSource monitors, ScreenSizeSource screenSize)
+XfceDesktop::XfceDesktop(CommandRunner& runner, MonitorNameSource monitors, ScreenSizeSource screenSize)
     : m_runner(runner), m_monitors(std::move(monitors)), m_screenSize(std::move(screenSize)) {}
 
-ScreenExtent XfceDesktop::primaryScreenSize() { return m_screenSize ? m_screenSize() : X11PrimaryMonitorSize(); }
+ScreenExtent XfceDesktop::primaryScreenSize() {
+    return m_screenSize ? m_screenSize() : PrimaryMonitorSize(SessionMonitors({}));
+}
 
 // Every property of the channel with its value as xfconf-query prints it ("<<UNSUPPORTED>>"
 // for arrays).
@@ -121,7 +112,7 @@ void XfceDesktop::setWallpaper(const std::string& bitmapPath, Placement placemen
             workspaces.insert(workspace);
         }
     }
-    for (const std::string& m : m_monitors ? m_monitors() : XRandRMonitorNames()) monitors.insert(m);
+    for (const std::string& m : m_monitors ? m_monitors() : MonitorNames(SessionMonitors({}))) monitors.insert(m);
     // xfdesktop's name for the one monitor of a server without outputs.
     if (monitors.empty()) monitors.insert("screen");
     const int count = workspaceCount();

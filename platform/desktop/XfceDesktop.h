@@ -22,12 +22,12 @@ namespace kalidrome::platform {
 class XfceDesktop final : public Desktop {
 public:
     using ScreenSizeSource = std::function<ScreenExtent()>;
-    using MonitorSource = std::function<std::vector<std::string>()>;
+    using MonitorNameSource = std::function<std::vector<std::string>()>;
 
     // monitors gives the monitors' names as xfdesktop uses them ("DP-1"; "screen" on a server
     // without outputs); by default XRandR's monitors on $DISPLAY. screenSize gives the
     // primary monitor's size; by default XRandR's primary monitor.
-    explicit XfceDesktop(CommandRunner& runner, MonitorSource monitors = {}, ScreenSizeSource screenSize = {});
+    explicit XfceDesktop(CommandRunner& runner, MonitorNameSource monitors = {}, ScreenSizeSource screenSize = {});
 
     ScreenExtent primaryScreenSize() override;
     void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
@@ -40,7 +40,7 @@ private:
     int workspaceCount();
 
     CommandRunner& m_runner;
-    MonitorSource m_monitors;
+    MonitorNameSource m_monitors;
     ScreenSizeSource m_screenSize;
     WallpaperFileRotation m_rotation;
     // Backdrops whose border colour this run has set already.

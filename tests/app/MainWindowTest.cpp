@@ -2,6 +2,8 @@
 // an autostart entry in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
@@ -523,15 +525,22 @@ TEST_F(MainWindowTest, ARefusedListFileThatCannotBeSetAsideIsLeftAloneAndTheList
     EXPECT_NE(told.find(beside), std::string::npos) << told;
     EXPECT_EQ(settings().readString("Options", "List", ""), beside);
 
-    // Saving beside it fails too (the folder is read-only); the next close then saves to
-    // the System folder. The damaged file stays as it was all along.
-    w.close();
-    EXPECT_EQ(ReadFile(files), damaged);
-    w.close();
-    EXPECT_EQ(ReadFile(files), damaged);
-    EXPECT_EQ(settings().readString("Options", "List", ""), system + "Files.kdl");
-    EXPECT_EQ(pathsInFile(system + "Files.kdl"), (std::vector<std::string>{a, b}));
+    // Saving beside it fails too (the folder is read-only): each close says so, List keeps
+    // naming where the list belongs, and the list stays in memory until a save can work.
+    for (int round = 0; round < 2; ++round) {
+        ui::SetNextAnswer(ui::Answer::Ok);
+        testing::internal::CaptureStderr();
+        w.close();
+        const std::string closeTold = testing::internal::GetCapturedStderr();
+        EXPECT_NE(closeTold.find("The list could not be saved:\n" + beside), std::string::npos) << closeTold;
+        EXPECT_NE(closeTold.find("read-only"), std::string::npos) << closeTold;
+        EXPECT_EQ(ReadFile(files), damaged);
+        EXPECT_EQ(settings().readString("Options", "List", ""), beside);
+    }
     std::filesystem::permissions(folder, std::filesystem::perms::owner_all);
+    w.close();
+    EXPECT_EQ(pathsInFile(beside), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(ReadFile(files), damaged);
 }
 
 TEST(ListFileNames, FreeNameBesideSkipsEveryTakenName) {
@@ -577,29 +586,70 @@ TEST(ListFileNames, SettingAsideNeverReplacesAFile) {
     EXPECT_THROW(SetAsideDamagedListFile(dir.file("missing.kdl")), ListFileError);
 }
 
-TEST_F(MainWindowTest, FailedSaveAsksOnHideUntilSaved) {
-    // A list path whose file is read-only: the save fails and List becomes empty.
-    {
-        WallpaperList empty;
-        WriteListFile(system + "Locked.kdl", empty, false, false);
-    }
-    std::filesystem::permissions(system + "Locked.kdl", std::filesystem::perms::owner_read);
-    WriteFile(system + "Settings.ini", "[Options]\nList=" + system + "Locked.kdl\n");
+// A save that fails keeps List naming the intact file, says where and why, and the next
+// save tries again; a list file another program replaced is never saved over.
+TEST_F(MainWindowTest, FailedSaveKeepsListAndTheNextSaveTriesAgain) {
+    const std::string a = picture("a.png"), b = picture("b.png");
+    const std::string locked = system + "Locked.kdl";
+    writeList(locked, {a});
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_read);
+    WriteFile(system + "Settings.ini", "[Options]\nList=" + locked + "\n");
     MainWindow& w = create();
+    addFiles({b});
     w.showMainWindow();
-    ui::SetNextAnswer(ui::Answer::No);
-    w.close();  // saves (fails), hides, asks: No
+    ui::SetNextAnswer(ui::Answer::Ok);  // the error box; no question follows
+    testing::internal::CaptureStderr();
+    w.close();
     ProcessEventsUntil([&] { return false; }, 100);
-    EXPECT_EQ(settings().readString("Options", "List", "?"), "");
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_NE(told.find("The list could not be saved:\n" + locked), std::string::npos) << told;
+    EXPECT_NE(told.find("The file or its folder is read-only."), std::string::npos) << told;
+    EXPECT_EQ(told.find("Do you want to save"), std::string::npos) << told;
+    EXPECT_EQ(settings().readString("Options", "List", "?"), locked);
+    EXPECT_EQ(pathsInFile(locked), (std::vector<std::string>{a}));
+    EXPECT_EQ(pathsIn(w.list()), (std::vector<std::string>{a, b}));
 
-    // The next hide asks again; Yes runs the save command.
+    std::filesystem::permissions(locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     w.showMainWindow();
-    ui::SetNextAnswer(ui::Answer::Yes);
-    w.hide();
-    ui::SetNextFileNames({QString::fromStdString(system + "Saved.kdl")});
-    ProcessEventsUntil([&] { return std::filesystem::exists(system + "Saved.kdl"); });
-    EXPECT_TRUE(std::filesystem::exists(system + "Saved.kdl"));
-    EXPECT_EQ(settings().readString("Options", "List", "?"), system + "Saved.kdl");
+    w.close();
+    EXPECT_EQ(pathsInFile(locked), (std::vector<std::string>{a, b}));
+
+    // Another program puts its own list in place: it stays, the list goes beside it.
+    writeList(locked + ".new", {b});
+    std::filesystem::rename(locked + ".new", locked);
+    ui::SetNextAnswer(ui::Answer::Ok);
+    testing::internal::CaptureStderr();
+    w.showMainWindow();
+    w.close();
+    const std::string replacedTold = testing::internal::GetCapturedStderr();
+    const std::string beside = system + "Locked (2).kdl";
+    EXPECT_NE(replacedTold.find("changed by another program"), std::string::npos) << replacedTold;
+    EXPECT_NE(replacedTold.find(beside), std::string::npos) << replacedTold;
+    EXPECT_EQ(pathsInFile(locked), (std::vector<std::string>{b}));
+    EXPECT_EQ(pathsInFile(beside), (std::vector<std::string>{a, b}));
+    EXPECT_EQ(settings().readString("Options", "List", "?"), beside);
+}
+
+// A list file that cannot be read at all is said at the load, as a damaged one is, and is
+// left where it is: the list goes beside it from then on.
+TEST_F(MainWindowTest, UnreadableListFileIsReportedAndLeftAlone) {
+    const std::string pipe = system + "Files.kdl";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    WriteFile(system + "Settings.ini", "[Options]\nList=" + pipe + "\n");
+    ui::SetNextAnswer(ui::Answer::Ok);
+    testing::internal::CaptureStderr();
+    MainWindow& w = create();
+    const std::string told = testing::internal::GetCapturedStderr();
+    EXPECT_NE(told.find("It is not a regular file."), std::string::npos) << told;
+    const std::string beside = system + "Files (2).kdl";
+    EXPECT_NE(told.find(beside), std::string::npos) << told;
+    EXPECT_EQ(settings().readString("Options", "List", ""), beside);
+    addFiles({picture("a.png")});
+    w.close();
+    struct stat st {};
+    ASSERT_EQ(::lstat(pipe.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(pathsInFile(beside).size(), 1u);
 }
 
 TEST_F(MainWindowTest, StartWithWindowsTwiceRemovesTheEntryAgain) {

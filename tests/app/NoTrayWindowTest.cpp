@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QStatusBar>
 #include <cstdlib>
 
 #include "Autostart.h"
@@ -13,6 +14,8 @@
 #include "FakeRegistry.h"
 #include "MainMenus.h"
 #include "MainWindow.h"
+#include "Notifier.h"
+#include "QtWait.h"
 #include "TempDir.h"
 
 namespace {
@@ -123,6 +126,32 @@ TEST(NoTrayWindow, TurningShowTrayOffTellsHowToShowTheWindow) {
         window.close();
     }
     ::unsetenv("KALIDROME_NONINTERACTIVE");
+}
+
+// Without a tray and without a notification service on the session bus, a refused change
+// shows on the window's status line.
+TEST(NoTrayWindow, WithNoNotificationServiceARefusalShowsOnTheStatusLine) {
+    test::TempDir dir;
+    // A bus nobody serves: the first use of the session bus in this process is here.
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir.file("no-bus")).c_str(), 1);
+    test::WriteFile(dir.file("Settings.ini"), "[Options]\nShowTray=1\nDisableCycling=1\n");
+    ::setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+    FixedTicks clock;
+    platform::FakeDesktop desktop;
+    platform::FakeRegistry registry;
+    platform::XdgAutostart autostart(dir.file("autostart/kalidrome.desktop"));
+    StartContext context{dir.path() + "/", "", &clock, &desktop, &registry, &autostart};
+    context.trayAvailable = false;
+    MainWindow window(context);
+    std::vector<Notifier::Route> routes;
+    QObject::connect(&window.notifier(), &Notifier::told,
+                     [&](Notifier::Route route, const QString&, const QString&) { routes.push_back(route); });
+    ASSERT_EQ(window.notifier().route(), Notifier::Route::DesktopNotification);
+    window.notifier().wallpaperChanged("The key is locked");
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return !routes.empty(); }));
+    EXPECT_EQ(routes, std::vector<Notifier::Route>{Notifier::Route::StatusLine});
+    EXPECT_EQ(window.statusBar()->currentMessage(), "The wallpaper could not be changed: The key is locked");
+    window.menus().actClose1->trigger();
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <cstring>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -60,7 +63,13 @@ protected:
             {"KALIDROME_NONINTERACTIVE", "1"},
         };
         for (const auto& [name, value] : extra) env[name] = value;
-        auto p = std::make_unique<Process>(exe(), args, env, m_dir.file(log));
+        std::string program = exe();
+        if (!wrapper.empty()) {
+            args.insert(args.begin(), exe());
+            args.insert(args.begin(), wrapper.begin() + 1, wrapper.end());
+            program = wrapper.front();
+        }
+        auto p = std::make_unique<Process>(program, args, env, m_dir.file(log));
         EXPECT_TRUE(p->started());
         return p;
     }
@@ -107,6 +116,8 @@ protected:
     }
 
     std::string system;
+    // A program (and its arguments) that starts ours, when not empty.
+    std::vector<std::string> wrapper;
 
 private:
     TempDir m_dir;
@@ -130,12 +141,19 @@ TEST_F(ProgramTest, SecondStartHandsOverAndEnds) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected);
         std::remove(file("trace").c_str());
-        const std::string before = ReadFile(system + "Startup.ini");
+        // The first instance's heartbeat may stamp TickCount meanwhile; nothing else may change.
+        auto withoutHeartbeat = [&] {
+            std::string text = ReadFile(system + "Startup.ini");
+            const std::size_t at = text.find("TickCount=");
+            if (at != std::string::npos) text.erase(at, text.find('\n', at) - at);
+            return text;
+        };
+        const std::string before = withoutHeartbeat();
         auto second = start(c.args, "second.log");
         ASSERT_TRUE(second->waitFinished(5000));
         EXPECT_EQ(second->exitCode(), 0);
         EXPECT_TRUE(WaitFor([&] { return traced(c.expected); }, 5000)) << trace();
-        EXPECT_EQ(ReadFile(system + "Startup.ini"), before) << "a hand-off writes nothing";
+        EXPECT_EQ(withoutHeartbeat(), before) << "a hand-off writes nothing";
         EXPECT_TRUE(first->running());
     }
     EXPECT_FALSE(traced("running")) << "no second instance ran";
@@ -360,6 +378,143 @@ TEST_F(ProgramTest, UnwritableSystemFolderEndsWithTheError) {
         << ReadFile(file("log"));
 }
 
+// Odd things where the program keeps its INI files: each start answers at once (no pipe or
+// device waited on, no endless read), says what it could not read, and leaves it as it was.
+// Settings.ini and registry.ini fall back to the defaults and the program runs; without a
+// Startup.ini it can write, the program ends with the error, as for a System folder it
+// cannot write.
+TEST_F(ProgramTest, OddIniFilesNeitherHangNorGetReplaced) {
+    struct Odd {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        bool readable;  // the program reads it and keeps its bytes
+    };
+    const std::vector<Odd> odds = {
+        {"FIFO", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0); }, false},
+        {"link to /dev/zero", [](const std::string& p) { ASSERT_EQ(::symlink("/dev/zero", p.c_str()), 0); }, false},
+        {"folder", [](const std::string& p) { std::filesystem::create_directory(p); }, false},
+        {"mode 000", [](const std::string& p) {
+             WriteFile(p, "[Options]\nShowTray=0\n");
+             ::chmod(p.c_str(), 0);
+         }, false},
+        {"100 MB", [](const std::string& p) {
+             WriteFile(p, "[Options]\nShowTray=0\n");
+             ASSERT_EQ(::truncate(p.c_str(), 100 << 20), 0);
+         }, false},
+        {"NUL bytes", [](const std::string& p) { WriteFile(p, std::string("[Odd]\nKey=x\0y\n\0\n", 16)); }, true},
+        {"invalid UTF-8", [](const std::string& p) { WriteFile(p, "[Odd]\nKey=\xC3\x28\xFF\n\xFE\n"); }, true},
+    };
+    const bool asRoot = ::geteuid() == 0;
+    struct Where {
+        std::string path;
+        bool programRuns;
+    };
+    const std::vector<Where> places = {{system + "Settings.ini", true},
+                                       {system + "Startup.ini", false},
+                                       {file("config") + "/kalidrome/registry.ini", true}};
+    auto snapshot = [](const std::string& path) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return std::string("nothing");
+        std::string s = std::to_string(st.st_ino) + "/" + std::to_string(st.st_mode) + "/" + std::to_string(st.st_size);
+        if (S_ISREG(st.st_mode) && st.st_size < (1 << 20)) {
+            ::chmod(path.c_str(), 0600);
+            s += "/" + ReadFile(path);
+            ::chmod(path.c_str(), st.st_mode & 07777);
+        }
+        return s;
+    };
+    for (const Where& where : places) {
+        for (const Odd& odd : odds) {
+            SCOPED_TRACE(where.path + ": " + odd.name);
+            std::filesystem::remove_all(system);
+            std::filesystem::remove_all(file("config"));
+            std::filesystem::create_directories(system);
+            std::filesystem::create_directories(file("config") + "/kalidrome");
+            std::remove(file("trace").c_str());
+            std::remove(file("log").c_str());
+            odd.make(where.path);
+            // Root reads any mode: it runs without the capabilities that override modes.
+            wrapper = std::string(odd.name) == "mode 000" && asRoot
+                          ? std::vector<std::string>{"/usr/bin/setpriv", "--bounding-set",
+                                                     "-dac_override,-dac_read_search", "--"}
+                          : std::vector<std::string>{};
+            if (!wrapper.empty() && !std::filesystem::exists(wrapper.front())) {
+                std::printf("skipped %s %s: no setpriv to run without root's file-mode override\n",
+                            where.path.c_str(), odd.name);
+                continue;
+            }
+            const std::string before = odd.readable ? ReadFile(where.path) : snapshot(where.path);
+            auto p = start();
+            if (where.programRuns || odd.readable) {
+                // Generous: the bound is for a hang, not a measure of speed.
+                EXPECT_TRUE(WaitFor([&] { return traced("running"); }, 10000)) << ReadFile(file("log"));
+                p->signal(SIGTERM);
+                EXPECT_TRUE(p->waitFinished(10000));
+            } else {
+                ASSERT_TRUE(p->waitFinished(10000)) << "the start hung";
+                EXPECT_NE(p->exitCode(), 0);
+            }
+            const std::string told = ReadFile(file("log"));
+            if (odd.readable) {
+                // Every byte the program found is still there, in order.
+                const std::string after = ReadFile(where.path);
+                EXPECT_NE(after.find(before.substr(0, before.size() - 1)), std::string::npos) << after;
+            } else {
+                EXPECT_EQ(snapshot(where.path), before);
+                if (where.path.find("registry.ini") == std::string::npos) {
+                    // Said once, with the reason.
+                    const std::string said = "Unable to write to " + where.path + ": it ";
+                    const std::size_t first = told.find(said);
+                    EXPECT_NE(first, std::string::npos) << told;
+                    EXPECT_EQ(told.find(said, first + 1), std::string::npos) << "said more than once:\n" << told;
+                }
+            }
+        }
+    }
+    wrapper.clear();
+}
+
+// The System folder on a full disk: the list cannot be saved at the end. List keeps naming
+// the intact file, and the user is told where and why.
+TEST_F(ProgramTest, SaveOnAFullDiskKeepsListAndSaysSo) {
+    const std::string disk = file("disk");
+    std::filesystem::create_directories(disk);
+    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=512k") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    const std::string listPath = disk + "/Files.kdl";
+    {
+        WallpaperList list;
+        for (int i = 0; i < 3000; ++i) list.AddEntry("/nonexistent/pictures/picture number " + std::to_string(i) + ".jpg");
+        WriteListFile(listPath, list, false, false);
+    }
+    const std::string intact = ReadFile(listPath);
+    ASSERT_GT(intact.size(), 100000u);
+    // Whatever space is left goes to a filler.
+    {
+        FILE* filler = std::fopen((disk + "/filler").c_str(), "w");
+        ASSERT_NE(filler, nullptr);
+        const std::string block(4096, 'x');
+        while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() && std::fflush(filler) == 0) {
+        }
+        std::fclose(filler);
+    }
+    std::filesystem::create_directories(system);
+    WriteFile(system + "Settings.ini", "[Options]\nShowImages=0\nDisableCycling=1\nList=" + listPath + "\n");
+
+    auto p = startRunning();
+    p->signal(SIGTERM);
+    ASSERT_TRUE(p->waitFinished(10000));
+    const std::string told = ReadFile(file("log"));
+    EXPECT_NE(told.find("The list could not be saved:\n" + listPath), std::string::npos) << told;
+    EXPECT_NE(told.find("There is no space left on the disk."), std::string::npos) << told;
+    EXPECT_EQ(IniFile(system + "Settings.ini").readString("Options", "List", "?"), listPath);
+    EXPECT_EQ(ReadFile(listPath), intact);
+}
+
 TEST_F(ProgramTest, OneShotMarkerAndOption) {
     std::filesystem::create_directory(system);
     struct Case {
@@ -475,6 +630,35 @@ TEST_F(ProgramTest, CommandLineRequestWithoutARunningInstanceFails) {
             const bool kept = std::filesystem::exists(system + "Startup.ini");
             EXPECT_EQ(kept ? ReadFile(system + "Startup.ini") : std::string(), c.startup) << "a request writes nothing";
         }
+    }
+}
+
+// Without a display the program says so and ends with status 2, whatever platform
+// QT_QPA_PLATFORM asks Qt for: Qt's own end there is an abort.
+TEST_F(ProgramTest, WithoutADisplayTheProgramSaysSoAndEnds) {
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> env;
+    };
+    const Case cases[] = {
+        {"nothing set", {{"QT_QPA_PLATFORM", ""}}},
+        {"xcb asked", {{"QT_QPA_PLATFORM", "xcb"}}},
+        {"wayland asked", {{"QT_QPA_PLATFORM", "wayland"}}},
+        {"a list", {{"QT_QPA_PLATFORM", "wayland;xcb"}}},
+        {"a platform not installed", {{"QT_QPA_PLATFORM", "nosuchplatform"}}},
+        {"an X display nobody serves", {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":4093"}}},
+        {"a Wayland socket that is not there", {{"QT_QPA_PLATFORM", "wayland"}, {"WAYLAND_DISPLAY", "no-such-wayland"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::map<std::string, std::string> env{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}};
+        for (const auto& [name, value] : c.env) env[name] = value;
+        auto p = start({}, "nodisplay.log", std::nullopt, env);
+        ASSERT_TRUE(p->waitFinished(10000));
+        EXPECT_EQ(p->exitCode(), 2) << ReadFile(file("nodisplay.log"));
+        EXPECT_NE(ReadFile(file("nodisplay.log")).find("kalidrome: no desktop session found ("), std::string::npos)
+            << ReadFile(file("nodisplay.log"));
+        EXPECT_FALSE(startupIni().readInteger("Startup", "Value", 0) == 1) << "no instance was recorded";
     }
 }
 

@@ -258,11 +258,11 @@ TEST_P(X11PrimaryMonitorTest, PrimarySizeIsThePrimaryMonitors) {
     platform::X11RootDesktop desktop(screen.xvfb.display());
     EXPECT_EQ(desktop.primaryScreenSize(), c.primary);
     // Every monitor is listed with its place, whichever XRandR puts first.
-    const std::vector<platform::X11Monitor> monitors = platform::X11Monitors(screen.xvfb.display());
+    const std::vector<platform::Monitor> monitors = platform::X11Monitors(screen.xvfb.display());
     ASSERT_EQ(monitors.size(), std::max<std::size_t>(1, c.layout.size()));
     for (const XvfbServer::Monitor& want : c.layout) {
         const auto found = std::find_if(monitors.begin(), monitors.end(),
-                                        [&](const platform::X11Monitor& m) { return m.name == want.name; });
+                                        [&](const platform::Monitor& m) { return m.name == want.name; });
         ASSERT_NE(found, monitors.end()) << want.name;
         EXPECT_EQ(found->x, want.x) << want.name;
         EXPECT_EQ(found->width, want.width) << want.name;

@@ -15,7 +15,10 @@ using kalidrome::LanguageFile;
 namespace {
 
 // Every text the program looks up in a language file, by section: the run-time texts
-// that go through Translate and the captions that applying a language walks.
+// that go through Translate and the captions that applying a language walks. The files also
+// keep "To enable Kalidrome's Screensaver, go to Control Panel|Display", which language
+// files made for the program's original list of texts hold; on Linux the message names
+// xscreensaver-settings instead.
 struct SectionKeys {
     const char* section;
     std::vector<std::string> keys;
@@ -34,11 +37,17 @@ const std::vector<SectionKeys>& AllKeys() {
           "Could not read Icon. Please reinstall Kalidrome.", "Kalidrome - Cycling...", "sec",
           "Saving FileList...", "The wallpaper could not be changed:", "Kalidrome is running",
           "Kalidrome lives here, in the tray. Double-click this icon to show or hide its window, right-click it for the menu.",
+          "This desktop shows no tray icons, so the Kalidrome window stays open: closing it minimises it. Use Close in its "
+          "File menu to end Kalidrome.",
           "To enable Kalidrome's Screensaver, go to Control Panel|Display",
           "and choose KDScreensaver from the list.",
           "Could not create the Screensaver. Please reinstall Kalidrome.",
           "Kalidrome keeps running without a tray icon. To show its window again, start Kalidrome once "
-          "more or run \"kalidrome --show\"."}},
+          "more or run \"kalidrome --show\".",
+          "To enable Kalidrome's Screensaver, open XScreenSaver's settings (xscreensaver-settings)",
+          "XScreenSaver is not installed. Please install the package xscreensaver, then create the Screensaver "
+          "again.",
+          "Could not create the Screensaver:"}},
         {"PrefForm",
          {"Basic Options", "Screensaver", "Advanced Options", "Time Based Cycling", "&Greyscale",
           "&Disable auto cycling", "Show &tray", "&Random Image", "&Stretch image when larger than",
@@ -63,7 +72,12 @@ const std::vector<SectionKeys>& AllKeys() {
           "Delete this file if you want to start Kalidrome.",
           "Could not create the Screensaver. Please reinstall Kalidrome.",
           "To enable Kalidrome's Screensaver, go to Control Panel|Display",
-          "and choose KDScreensaver from the list.", "of", "First minute of each", "First day of the"}},
+          "and choose KDScreensaver from the list.",
+          "To enable Kalidrome's Screensaver, open XScreenSaver's settings (xscreensaver-settings)",
+          "XScreenSaver is not installed. Please install the package xscreensaver, then create the Screensaver "
+          "again.",
+          "Could not create the Screensaver:", "Could not delete the Screensaver:", "of", "First minute of each",
+          "First day of the"}},
         {"PreviewForm", {"Preview", "&Delete", "C&lose", "&Set as wallpaper"}},
         {"BrowseForm", {"&Add", "C&lose", "Path:", "Browse for a folder", "&Cancel", "Pictures found:"}},
     };

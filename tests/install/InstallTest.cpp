@@ -193,6 +193,12 @@ TEST_F(InstallTest, DebianPackageIsLintianClean) {
     std::string depends;
     ASSERT_EQ(RunTool("/usr/bin/dpkg-deb", {"--field", deb, "Depends"}, dir.file("depends.log"), &depends), 0);
     EXPECT_NE(depends.find("libqt6widgets6"), std::string::npos) << depends;
+    // The companion screen saver runs in XScreenSaver, which is offered but not forced.
+    std::string suggests;
+    ASSERT_EQ(RunTool("/usr/bin/dpkg-deb", {"--field", deb, "Suggests"}, dir.file("suggests.log"), &suggests), 0);
+    EXPECT_NE(suggests.find("xscreensaver"), std::string::npos) << suggests;
+    EXPECT_EQ(depends.find("xscreensaver"), std::string::npos) << depends;
+    EXPECT_NE(depends.find("qt6-wayland"), std::string::npos) << depends;
 
     std::string lintian;
     const int status = RunTool("/usr/bin/lintian", {"--no-tag-display-limit", deb}, dir.file("lintian.log"), &lintian);

@@ -225,6 +225,31 @@ TEST_F(AtomicFileTest, LinkIsFollowedAndStaysALink) {
     }
 }
 
+// A link that leads nowhere yet makes the file it names, through a chain of links too; a
+// loop is refused. The link itself is never replaced.
+TEST_F(AtomicFileTest, LinksThatLeadNowhereMakeTheirFileAndLoopsAreRefused) {
+    test::TempDir dir;
+    std::filesystem::create_directory(dir.file("real"));
+    const std::string link = dir.file("Startup.ini");
+    ASSERT_EQ(::symlink("middle", link.c_str()), 0);
+    ASSERT_EQ(::symlink("real/Startup.ini", dir.file("middle").c_str()), 0);
+    EXPECT_TRUE(platform::WriteFileAtomically(link, "new"));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("middle")));
+    EXPECT_EQ(test::ReadFile(dir.file("real/Startup.ini")), "new");
+    EXPECT_EQ(Entries(dir.file("real")), std::vector<std::string>{"Startup.ini"});
+
+    const std::string loop = dir.file("loop.ini");
+    ASSERT_EQ(::symlink("loop.ini", loop.c_str()), 0);
+    try {
+        AtomicFile file(loop);
+        ADD_FAILURE() << "not refused";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), ELOOP);
+    }
+    EXPECT_TRUE(std::filesystem::is_symlink(std::filesystem::symlink_status(loop)));
+}
+
 TEST_F(AtomicFileTest, ReplacementKeepsTheModeANewFileFollowsTheUmask) {
     for (const std::uint32_t mode : {0600u, 0640u, 0755u, 0200u}) {
         SCOPED_TRACE(mode);

@@ -13,12 +13,20 @@ namespace fs = std::filesystem;
 
 class PreferencesScreensaverTest : public PrefsFixture {
 protected:
-    PreferencesScreensaverTest() { WriteFile(system + "KDScreensaver", "#!/bin/sh\n"); }
+    PreferencesScreensaverTest() {
+        WriteFile(system + "KDScreensaver", "#!/bin/sh\n");
+        // XScreenSaver, as far as the installer looks: its daemon on PATH.
+        std::filesystem::create_directories(dir.file("bin"));
+        WriteFile(dir.file("bin/xscreensaver"), "#!/bin/sh\n");
+        std::filesystem::permissions(dir.file("bin/xscreensaver"), std::filesystem::perms::owner_all);
+    }
 
     ScreensaverPaths paths() const { return ScreensaverPaths::For(system); }
     std::string label() const { return child<QLabel>("lblScreenSaver1")->text().toStdString(); }
     std::string caption() const { return button("btnCreateScreensaver1")->text().toStdString(); }
     void press() { button("btnCreateScreensaver1")->click(); }
+
+    EnvOverride path{"PATH", dir.file("bin").c_str()};
 };
 
 constexpr const char* kCreateLabel = "Click here to create a new screensaver which cycles through your pictures.";
@@ -34,7 +42,7 @@ TEST_F(PreferencesScreensaverTest, PressingTwiceInstallsThenRemovesAndTheTextsFo
     EXPECT_EQ(label(), kDeleteLabel);
     EXPECT_EQ(caption(), "&Delete Screensaver");
     ASSERT_EQ(informed.size(), 1u);
-    EXPECT_EQ(informed[0], "To enable Kalidrome's Screensaver, go to Control Panel|Display \n"
+    EXPECT_EQ(informed[0], "To enable Kalidrome's Screensaver, open XScreenSaver's settings (xscreensaver-settings)\n"
                            "and choose KDScreensaver from the list.");
 
     press();
@@ -78,10 +86,38 @@ TEST_F(PreferencesScreensaverTest, AFailedCopyIsAnErrorNotASuccess) {
     open();
     press();
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0], "Could not create the Screensaver. Please reinstall Kalidrome.");
+    // The folder that could not be made, and why.
+    EXPECT_EQ(errors[0].rfind("Could not create the Screensaver:\n" + dir.file("home/.local/share/kalidrome-screensaver") +
+                                  ": ",
+                              0),
+              0u)
+        << errors[0];
     EXPECT_TRUE(informed.empty());
     EXPECT_EQ(label(), kCreateLabel);
     EXPECT_EQ(caption(), "&Create Screensaver");
+}
+
+TEST_F(PreferencesScreensaverTest, WithoutXScreenSaverNothingIsInstalledAndThePackageIsNamed) {
+    std::filesystem::remove(dir.file("bin/xscreensaver"));
+    open();
+    press();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0],
+              "XScreenSaver is not installed. Please install the package xscreensaver, then create the Screensaver again.");
+    EXPECT_FALSE(ScreensaverInstalled(paths()));
+    EXPECT_EQ(caption(), "&Create Screensaver");
+}
+
+TEST_F(PreferencesScreensaverTest, ARemovalThatCannotBeDoneIsTold) {
+    ASSERT_EQ(InstallScreensaver(paths()), InstallResult::Installed);
+    const std::string settingsFile = paths().xscreensaverFile;
+    std::filesystem::permissions(settingsFile, std::filesystem::perms::owner_read);
+    open();
+    press();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0], "Could not delete the Screensaver:\n" + settingsFile + ": Permission denied");
+    EXPECT_TRUE(ScreensaverInstalled(paths()));
+    EXPECT_EQ(caption(), "&Delete Screensaver");
 }
 
 }  // namespace

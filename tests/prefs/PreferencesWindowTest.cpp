@@ -151,9 +151,15 @@ TEST_F(PreferencesWindowTest, CreateScreensaverInstallsAgainAndNeverRemoves) {
     kalidrome::test::EnvOverride home("HOME", dir.file("home").c_str());
     kalidrome::test::EnvOverride data("XDG_DATA_HOME", nullptr);
     kalidrome::test::EnvOverride quiet("KALIDROME_NONINTERACTIVE", "1");  // boxes go to standard error
+    // XScreenSaver, as far as the installer looks: its daemon on PATH.
+    std::filesystem::create_directories(dir.file("bin"));
+    kalidrome::test::WriteFile(dir.file("bin/xscreensaver"), "#!/bin/sh\n");
+    std::filesystem::permissions(dir.file("bin/xscreensaver"), std::filesystem::perms::owner_all);
+    kalidrome::test::EnvOverride path("PATH", dir.file("bin").c_str());
     MainWindow& w = create();
     const ScreensaverPaths paths = ScreensaverPaths::For(system);
-    const std::string done = "kalidrome: To enable Kalidrome's Screensaver, go to Control Panel|Display \n"
+    const std::string done = "kalidrome: To enable Kalidrome's Screensaver, open XScreenSaver's settings "
+                             "(xscreensaver-settings)\n"
                              "and choose KDScreensaver from the list.\n";
     const std::string failed = "kalidrome: Could not create the Screensaver. Please reinstall Kalidrome.\n";
     const struct {

@@ -43,7 +43,10 @@ protected:
         hooks.systemPath = system;
         hooks.translate = translate;
         hooks.setDisableCycling = [this](bool v) { disableCyclingCalls.push_back(v); };
-        hooks.apply = [this](const Options& v) { applied.push_back(v); };
+        hooks.apply = [this](const Options& v) -> std::optional<std::string> {
+            applied.push_back(v);
+            return std::nullopt;
+        };
         hooks.confirm = [this](const QString& text) {
             confirmTexts.push_back(text);
             EXPECT_FALSE(answers.empty()) << "unexpected warning";

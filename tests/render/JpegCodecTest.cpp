@@ -136,3 +136,28 @@ TEST(JpegEncode, WritesBaselineColourThatDecodesBack) {
 
 }  // namespace
 }  // namespace kalidrome::test
+
+namespace kalidrome::test {
+namespace {
+
+// A progressive file is held whole as coefficients while it decodes: that memory counts
+// against the cap, so the same picture goes through in one pass and is refused in many.
+TEST(JpegDecode, ProgressiveCoefficientsCountAgainstTheMemoryCap) {
+    TempDir dir;
+    render::Image picture(512, 512);
+    picture.fill(128);
+    WriteColourJpeg(dir.file("baseline.jpg"), picture, 90, false);
+    WriteColourJpeg(dir.file("progressive.jpg"), picture, 90, true);
+    // The pixels and some room for the file, but not the 768 KB of coefficients as well.
+    const render::DecodeMemoryCapScope cap(render::Image::StrideFor(512) * 512 + (400u << 10));
+    EXPECT_EQ(DecodeFile(dir.file("baseline.jpg")).width(), 512);
+    try {
+        DecodeFile(dir.file("progressive.jpg"));
+        FAIL() << "decoded beyond the cap";
+    } catch (const render::PictureError& e) {
+        EXPECT_NE(std::string(e.what()).find("The picture is too large (512 x 512 pixels"), std::string::npos) << e.what();
+    }
+}
+
+}  // namespace
+}  // namespace kalidrome::test

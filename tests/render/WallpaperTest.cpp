@@ -190,7 +190,16 @@ TEST_F(SetWallpaperTest, FailureReasonTellsOnlyWhatTheDesktopRefused) {
     EXPECT_EQ(reason, "fake desktop: failing");
     desktop.setFailing(false);
     EXPECT_FALSE(set(dir.file("cut.jpg")));
-    EXPECT_EQ(reason, "");
+    EXPECT_EQ(reason, "") << "a picture that cannot be decoded stays silent";
+    // What the user can act on is told: a picture gone since it was listed, one too large.
+    EXPECT_FALSE(set(dir.file("gone.jpg")));
+    EXPECT_EQ(reason, render::kPictureMissing);
+    WriteColourJpeg(dir.file("progressive.jpg"), SolidImage(256, 256, kRed), 90, true);
+    {
+        const render::DecodeMemoryCapScope cap(render::Image::StrideFor(256) * 256 + 4096);
+        EXPECT_FALSE(set(dir.file("progressive.jpg")));
+    }
+    EXPECT_EQ(reason, render::kPictureTooLarge);
     reason = "left from before";
     EXPECT_TRUE(set(dir.file("ok.jpg")));
     EXPECT_EQ(reason, "");

@@ -1,6 +1,6 @@
 // The whole way: the installer puts the companion into XScreenSaver's settings, and
-// XScreenSaver itself, on a private X server with a home of its own, runs it and the
-// screen shows a picture of the list.
+// XScreenSaver itself, on a private X server with a home of its own, still runs the mode the
+// user chose, and runs the companion when asked: the screen shows a picture of the list.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "CompanionFixture.h"
 #include "EnvOverride.h"
@@ -41,16 +42,32 @@ int RunToEnd(const std::string& program, const std::vector<std::string>& args,
     return p.exitCode();
 }
 
-TEST(XScreenSaverTest, RunsTheInstalledCompanionAndTheScreenShowsAListPicture) {
+// Whether a process of that name (as the kernel keeps it, up to 15 bytes) runs.
+bool ProcessRuns(const std::string& name) {
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        const std::string pid = e.path().filename();
+        if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream comm(e.path() / "comm");
+        std::string running;
+        if (std::getline(comm, running) && running == name) return true;
+    }
+    return false;
+}
+
+TEST(XScreenSaverTest, TheChosenModeStillRunsAndTheCompanionShowsAListPicture) {
     if (::access(kXScreenSaver, X_OK) != 0 || ::access(kXScreenSaverCommand, X_OK) != 0)
         GTEST_SKIP() << "XScreenSaver is not installed (Debian package xscreensaver)";
     XvfbServer xvfb(320, 240);
     if (!xvfb.ok()) GTEST_SKIP() << xvfb.reason();
 
     CompanionHome home;
+    std::size_t companionNumber = 0;
     const bool asRoot = ::geteuid() == 0;
-    // Settings with no fading, so that the mode shows at once; the installer keeps them.
-    WriteFile(home.home + "/.xscreensaver", "fade:\t\tFalse\nunfade:\t\tFalse\nlock:\t\tFalse\nsplash:\t\tFalse\n");
+    // The settings xscreensaver-settings 6.06 wrote when "Only One Screen Saver" with
+    // Marbling was chosen (tests/prefs/fixtures).
+    const std::string written =
+        ReadFile(std::string(std::getenv("KALIDROME_SOURCE_DIR")) + "/tests/prefs/fixtures/xscreensaver-6.06-mode-one.xscreensaver");
+    WriteFile(home.home + "/.xscreensaver", written);
     home.writeList({home.picture("red.bmp", kRed, 40, 30)});
     home.writeSettings("ScreenSaverInterval=60\n");
     fs::copy_file(std::string(std::getenv("KALIDROME_BIN_DIR")) + "/System/KDScreensaver", home.system + "KDScreensaver");
@@ -62,7 +79,10 @@ TEST(XScreenSaverTest, RunsTheInstalledCompanionAndTheScreenShowsAListPicture) {
         std::string reason;
         ASSERT_EQ(InstallScreensaver(paths, &reason), InstallResult::Installed) << reason;
         const std::string settings = ReadFile(paths.xscreensaverFile);
-        EXPECT_NE(settings.find("fade:\t\tFalse\nunfade:\t\tFalse\n"), std::string::npos) << settings;
+        EXPECT_EQ(settings, xscreensaver::AddProgram(written, paths.destination)) << "one entry more, nothing else";
+        const std::vector<std::string> listed = xscreensaver::ListedPrograms(settings);
+        ASSERT_EQ(listed.back(), paths.destination);
+        companionNumber = listed.size();  // xscreensaver-command counts from 1
     }
     if (asRoot) {
         ::chmod(home.home.c_str(), 0755);
@@ -85,11 +105,18 @@ TEST(XScreenSaverTest, RunsTheInstalledCompanionAndTheScreenShowsAListPicture) {
     }
     ASSERT_TRUE(daemon->started());
 
-    // Once the daemon answers, ask for the first mode of the list: the companion.
+    // Once the daemon answers, blank the screen: it runs the chosen mode, Marbling, not the
+    // mode after it (which an entry put first would make of it) and not the companion.
     const std::string commandLog = home.dir.file("command.log");
-    ASSERT_TRUE(WaitFor([&] { return RunToEnd(kXScreenSaverCommand, {"-select", "1"}, env, commandLog) == 0; }, 15000))
+    ASSERT_TRUE(WaitFor([&] { return RunToEnd(kXScreenSaverCommand, {"-activate"}, env, commandLog) == 0; }, 15000))
         << ReadFile(log) << ReadFile(commandLog);
+    EXPECT_TRUE(WaitFor([] { return ProcessRuns("marbling"); }, 20000)) << ReadFile(log);
+    EXPECT_FALSE(ProcessRuns("binaryhorizon"));
+    EXPECT_FALSE(ProcessRuns("KDScreensaver"));
 
+    // Asked for by its number, the companion runs.
+    ASSERT_EQ(RunToEnd(kXScreenSaverCommand, {"-select", std::to_string(companionNumber)}, env, commandLog), 0)
+        << ReadFile(commandLog);
     XClient x(xvfb.display());
     ASSERT_NE(x.get(), nullptr);
     const bool shown = WaitFor([&] { return Near(x.pixel(x.root(), 160, 120), kRed, 2); }, 20000);

@@ -4,6 +4,9 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -287,6 +290,171 @@ TEST(IniWrite, WritesGoAheadWhenTheLockCannotBeHad) {
     std::filesystem::create_directory(path + ".lock");
     ini.writeString("Options", "Interval", "30");
     EXPECT_EQ(ReadFile(path), "[Options]\nShowTray=1\nRandom=0\nInterval=30\n");
+}
+
+// Whatever stands at the path, a read answers at once; what cannot be read gives the
+// defaults, a reason, and is never written over.
+struct OddFile {
+    const char* name;
+    // Makes the odd thing at path; returns false (with why) where this system cannot.
+    std::function<bool(const std::string& path, std::string& why)> make;
+    bool readable;
+};
+
+std::string Snapshot(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return "nothing";
+    std::string s = std::to_string(st.st_ino) + "/" + std::to_string(st.st_mode) + "/" + std::to_string(st.st_size);
+    if (S_ISREG(st.st_mode) && st.st_size < (1 << 20)) s += "/" + ReadFile(path);
+    return s;
+}
+
+const OddFile kOddFiles[] = {
+    {"fifo", [](const std::string& p, std::string&) { return ::mkfifo(p.c_str(), 0644) == 0; }, false},
+    {"link to /dev/zero", [](const std::string& p, std::string&) { return ::symlink("/dev/zero", p.c_str()) == 0; },
+     false},
+    {"folder", [](const std::string& p, std::string&) { return ::mkdir(p.c_str(), 0755) == 0; }, false},
+    {"100 MB", [](const std::string& p, std::string&) {
+         WriteFile(p, "[Options]\nShowTray=0\n");
+         return ::truncate(p.c_str(), 100 << 20) == 0;
+     }, false},
+    {"NUL bytes", [](const std::string& p, std::string&) {
+         WriteFile(p, std::string("[Options]\nList=/a\0b.kdl\nShowTray=0\n", 35));
+         return true;
+     }, true},
+    {"invalid UTF-8", [](const std::string& p, std::string&) {
+         WriteFile(p, "[Options]\nList=/\xC3\x28\xFF.kdl\nShowTray=0\n");
+         return true;
+     }, true},
+};
+
+class IniOddFile : public ::testing::TestWithParam<OddFile> {};
+
+TEST_P(IniOddFile, ReadsAtOnceAndNeverReplacesWhatItCannotRead) {
+    TempDir dir;
+    const std::string path = dir.file("Settings.ini");
+    std::string why;
+    if (!GetParam().make(path, why)) GTEST_SKIP() << why;
+    const std::string before = Snapshot(path);
+    IniFile ini(path);
+    if (!GetParam().readable) {
+        EXPECT_EQ(ini.readInteger("Options", "ShowTray", 7), 7);
+        ASSERT_TRUE(ini.problem().has_value());
+        try {
+            ini.writeBool("Options", "ShowTray", true);
+            FAIL() << "wrote over it";
+        } catch (const IniWriteError& e) {
+            EXPECT_NE(std::string(e.what()).find("Unable to write to " + path + ": " + *ini.problem()), std::string::npos)
+                << e.what();
+        }
+        IniFile::Batch batch(ini);
+        ini.writeBool("Options", "ShowTray", true);
+        EXPECT_THROW(batch.commit(), IniWriteError);
+        EXPECT_EQ(Snapshot(path), before);
+    } else {
+        EXPECT_FALSE(ini.problem().has_value());
+        EXPECT_EQ(ini.readInteger("Options", "ShowTray", 7), 0);
+        // A value ends at a NUL byte, as every C string made of it would.
+        EXPECT_EQ(ini.readString("Options", "List", "").find('\0'), std::string::npos);
+        const std::string old = ReadFile(path);
+        ini.writeBool("Options", "Random", false);
+        EXPECT_EQ(ReadFile(path), old + "Random=0\n") << "every other byte stays";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, IniOddFile, ::testing::ValuesIn(kOddFiles),
+                         [](const auto& c) { return kalidrome::test::CaseName(c.param.name); });
+
+// A file its owner may not read: root reads it all the same, so that case needs a process
+// without the capability to override file modes.
+TEST(IniOddFile, UnreadableForItsOwner) {
+    TempDir dir;
+    const std::string path = dir.file("Settings.ini");
+    WriteFile(path, "[Options]\nShowTray=0\n");
+    ::chmod(path.c_str(), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // Without CAP_DAC_OVERRIDE and CAP_DAC_READ_SEARCH, root is held to the mode too.
+        if (::geteuid() == 0) {
+            for (int cap : {1 /* CAP_DAC_OVERRIDE */, 2 /* CAP_DAC_READ_SEARCH */}) ::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
+            struct Header { std::uint32_t version; int pid; } header{0x20080522, 0};
+            struct Data { std::uint32_t effective, permitted, inheritable; } data[2]{};
+            if (::syscall(SYS_capget, &header, data) != 0) ::_exit(3);
+            for (auto& d : data) d.effective &= ~0x6u, d.permitted &= ~0x6u;
+            if (::syscall(SYS_capset, &header, data) != 0) ::_exit(3);
+        }
+        IniFile ini(path);
+        if (ini.readInteger("Options", "ShowTray", 7) != 7 || !ini.problem()) ::_exit(1);
+        try {
+            ini.writeBool("Options", "ShowTray", true);
+            ::_exit(1);
+        } catch (const IniWriteError&) {
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3) GTEST_SKIP() << "the capabilities could not be dropped";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ::chmod(path.c_str(), 0644);
+    EXPECT_EQ(ReadFile(path), "[Options]\nShowTray=0\n");
+}
+
+// A batch rewrites the file once with every write in it; without commit() nothing is written.
+TEST(IniBatch, OneRewriteForManyWrites) {
+    TempDir dir;
+    const std::string path = dir.file("Settings.ini");
+    WriteFile(path, "; kept\r\n[Options]\r\nShowTray=1\r\n[DefiniteDate]\r\nCount=3\r\nCmd0=old\r\n");
+    IniFile ini(path);
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    const ino_t before = st.st_ino;
+    {
+        IniFile::Batch batch(ini);
+        ini.writeInteger("DefiniteDate", "Count", 1);
+        ini.deleteKey("DefiniteDate", "Cmd0");
+        ini.writeString("DefiniteDate", "Cmd0", "new");
+        ini.writeBool("Options", "Random", false);
+        {
+            IniFile::Batch joined(ini);  // joins the outer batch
+            ini.writeString("New", "Key", "v");
+            joined.commit();
+        }
+        EXPECT_EQ(ini.readString("New", "Key", ""), "v") << "the batch reads its own writes";
+        ::stat(path.c_str(), &st);
+        EXPECT_EQ(st.st_ino, before) << "nothing written before commit";
+        EXPECT_EQ(IniFile(path).readInteger("DefiniteDate", "Count", 0), 3);
+        batch.commit();
+    }
+    EXPECT_EQ(ReadFile(path), "; kept\r\n[Options]\r\nShowTray=1\r\nRandom=0\r\n[DefiniteDate]\r\nCount=1\r\n"
+                              "Cmd0=new\r\n[New]\r\nKey=v\r\n");
+    {
+        IniFile::Batch dropped(ini);
+        ini.writeString("Options", "ShowTray", "0");
+    }
+    EXPECT_EQ(ini.readInteger("Options", "ShowTray", 7), 1) << "an uncommitted batch leaves nothing behind";
+    EXPECT_EQ(IniFile(path).readInteger("Options", "ShowTray", 7), 1);
+}
+
+// A handle keeps what it read, but never past a change of the file by anyone else.
+TEST(IniRead, SeesEveryChangeOfTheFile) {
+    TempDir dir;
+    const std::string path = dir.file("a.ini");
+    WriteFile(path, "[S]\nK=1\n");
+    IniFile ini(path);
+    EXPECT_EQ(ini.readInteger("S", "K", 0), 1);
+    // Same size, written in place (no new inode), as an editor may.
+    {
+        FILE* f = std::fopen(path.c_str(), "r+");
+        std::fputs("[S]\nK=2\n", f);
+        std::fclose(f);
+    }
+    EXPECT_EQ(ini.readInteger("S", "K", 0), 2);
+    std::filesystem::remove(path);
+    EXPECT_EQ(ini.readInteger("S", "K", 0), 0);
+    EXPECT_FALSE(ini.problem().has_value()) << "a missing file is no problem";
 }
 
 TEST(Settings, ResolutionRowsOutsideTheTableTakeRowOne) {

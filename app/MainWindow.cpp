@@ -13,10 +13,12 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <chrono>
 #include <cstdio>
 #include <thread>
 
 #include "AboutDialog.h"
+#include "AtomicFile.h"
 #include "AppIcon.h"
 #include "ApplyLanguage.h"
 #include "FileDialogs.h"
@@ -82,6 +84,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
                         [this](bool v) {
                             m_menus->actDisableCycling1->setChecked(v);
                             m_cycleTimer.SetRunning(!v);
+                            if (m_changer) m_changer->invalidate();  // options are being applied
                         },
                         [this](bool v) {
                             m_menus->actShowTray1->setChecked(v);
@@ -106,6 +109,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
       m_btnCycle1(new QPushButton(QStringLiteral("&Cycle!"))),
       m_listCommands(m_list, *m_menus, *m_lblFiles1, *m_btnCycle1),
       m_tray(nullptr),
+      m_changer(new WallpaperChanger(m_systemPath, m_desktop, m_registry, this)),
       m_tmrCycle1(CycleTimer::kCycleTimerMs),
       m_tmrStartup1(CycleTimer::kStartupTimerMs),
       m_tmrDefiniteDate1(DefiniteDateScheduler::kCheckPeriodMs),
@@ -124,7 +128,9 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
                    }),
       m_engine(m_list, m_optionState.options(),
                CycleEngine::Hooks{
-                   [this](const std::string& path) { applyWallpaper(path); },
+                   [this](const std::string& path, std::function<void()> applied) {
+                       applyWallpaper(path, std::move(applied));
+                   },
                    [] { QCoreApplication::processEvents(); },
                    [this] { m_cycleTimer.StopStartupTimer(); },
                    [this] { m_listCommands.RefreshListCommands(ListOccasion::Removed); },
@@ -143,6 +149,10 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     setWindowTitle("Kalidrome");
     setWindowFlags(windowFlags() & ~Qt::WindowMinimizeButtonHint);
     buildLayout();
+    m_changer->setUpcomingProvider([this] { return upcomingWallpaper(); });
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        connect(screen, &QScreen::geometryChanged, m_changer, &WallpaperChanger::invalidate);
+    connect(qApp, &QGuiApplication::primaryScreenChanged, m_changer, &WallpaperChanger::invalidate);
 
     // The creation sequence.
     publishInRegistry();
@@ -236,6 +246,9 @@ MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
     // The preview is a window of its own, not a child: it goes first, as its hooks reach in here.
     delete m_preview;
+    // A change still being made ends here, before the engine it reports to.
+    delete m_changer;
+    m_changer = nullptr;
     goAway();
     // The view and the thumbnail workers read the list, which goes with this object's
     // members, before QWidget's destructor would delete the children.
@@ -360,7 +373,10 @@ void MainWindow::wireCommands() {
 }
 
 void MainWindow::wireList() {
-    m_list.setChangeListener([this] { m_view->listChanged(); });
+    m_list.setChangeListener([this] {
+        m_view->listChanged();
+        if (m_changer) m_changer->invalidate();
+    });
     m_list.setRowChangedListener([this](EntryId id) { m_view->repaintRow(id); });
     connect(m_view, &WallpaperListView::thumbnailWanted, this, &MainWindow::RequestThumbnail);
     connect(m_view, &WallpaperListView::selectionChangedFor, this, [this](EntryId id) {
@@ -420,7 +436,10 @@ void MainWindow::goAway() {
     m_cycleTimer.StopStartupTimer();
     m_tmrDefiniteDate1.stop();
     try {
-        RecordCleanExit(m_startupIni);
+        // Under the start lock: a start deciding right now sees the record before or after.
+        const platform::FileLock lock(m_systemPath + "Instance", std::chrono::milliseconds(2000));
+        if (!RecordCleanExit(m_startupIni, platform::CurrentHandle()))
+            ui::TraceEvent("exit record kept: it names another instance");
     } catch (const IniWriteError& e) {
         std::fprintf(stderr, "kalidrome: %s\n", e.what());
     }
@@ -429,23 +448,37 @@ void MainWindow::goAway() {
 
 void MainWindow::tmrHeartbeat1Timer() { m_heartbeat.tick(); }
 
-void MainWindow::applyWallpaper(const std::string& path) {
+render::WallpaperOptions MainWindow::wallpaperOptions() const {
     const Options& o = m_optionState.options();
-    render::WallpaperOptions wallpaperOptions{o.GreyScale, o.UseMask, o.StretchLarger, o.StretchSmaller, o.Res1, o.Res2};
-    std::string failure;
-    const bool changed =
-        render::SetWallpaperFromFile(path, m_systemPath, wallpaperOptions, m_desktop, m_registry, &failure);
-    ui::TraceEvent(((changed ? "wallpaper " : "wallpaper unchanged ") + path).c_str());
-    // A desktop that refuses is told once per reason, in the tray's message area: a timed cycle
-    // goes on, and a modal box every few seconds would stop the user working.
-    if (changed) {
-        m_desktopNotice.report({});
-    } else if (!failure.empty() && m_desktopNotice.report(failure)) {
-        ui::TraceEvent(("desktop refused " + failure).c_str());
-        const QString title = QString::fromStdString(m_translator.Translate("The wallpaper could not be changed:", "MainForm"));
-        m_tray->icon().showMessage(title, QString::fromStdString(failure), QSystemTrayIcon::Warning);
-        emit desktopFailureShown(QString::fromStdString(failure));
-    }
+    return render::WallpaperOptions{o.GreyScale, o.UseMask, o.StretchLarger, o.StretchSmaller, o.Res1, o.Res2};
+}
+
+std::optional<WallpaperChanger::Upcoming> MainWindow::upcomingWallpaper() {
+    // Only a countdown that runs has a next picture due.
+    if (!m_cycleTimer.running() || !m_engine.CycleEnabled() || m_goneAway) return std::nullopt;
+    const TListItemInfo* entry = m_list.find(m_engine.UpcomingEntry());
+    if (!entry) return std::nullopt;
+    return WallpaperChanger::Upcoming{entry->FilePath, wallpaperOptions()};
+}
+
+void MainWindow::applyWallpaper(const std::string& path, std::function<void()> applied) {
+    ui::TraceEvent(("wallpaper begun " + path).c_str());
+    m_changer->change(path, wallpaperOptions(), [this, applied = std::move(applied)](const WallpaperChanger::Outcome& o) {
+        ui::TraceEvent(((o.changed ? (o.fromAhead ? "wallpaper (ready ahead) " : "wallpaper ") : "wallpaper unchanged ") +
+                        o.path).c_str());
+        // A desktop that refuses is told once per reason, in the tray's message area: a timed
+        // cycle goes on, and a modal box every few seconds would stop the user working.
+        if (o.changed) {
+            m_desktopNotice.report({});
+        } else if (!o.failure.empty() && m_desktopNotice.report(o.failure)) {
+            ui::TraceEvent(("desktop refused " + o.failure).c_str());
+            const QString title =
+                QString::fromStdString(m_translator.Translate("The wallpaper could not be changed:", "MainForm"));
+            m_tray->icon().showMessage(title, QString::fromStdString(o.failure), QSystemTrayIcon::Warning);
+            emit desktopFailureShown(QString::fromStdString(o.failure));
+        }
+        if (applied) applied();
+    });
 }
 
 void MainWindow::HandleAppMessage(int message) {

@@ -23,7 +23,11 @@
 #include "PreferencesDialog.h"
 #include "TickCount.h"
 #include "Translator.h"
+#include "WallpaperChanger.h"
 #include "WallpaperList.h"
+
+#include <functional>
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -82,6 +86,8 @@ public:
     ListCommands& listCommands() { return m_listCommands; }
     Translator& translator() { return m_translator; }
     LanguageMenu& languageMenu() { return *m_languageMenu; }
+    // Makes the wallpaper changes off this thread, and the next picture ready ahead.
+    WallpaperChanger& wallpaperChanger() { return *m_changer; }
 
     // Translates a window's fixed captions from a language file and makes the language
     // current: "MainForm" (this window) or "PreferencesForm" (the dialog given). False
@@ -161,7 +167,9 @@ private:
     void publishInRegistry();
     void loadAtCreation();
     void askToSaveAfterFailedSave();
-    void applyWallpaper(const std::string& path);
+    void applyWallpaper(const std::string& path, std::function<void()> applied);
+    render::WallpaperOptions wallpaperOptions() const;
+    std::optional<WallpaperChanger::Upcoming> upcomingWallpaper();
     void reportError(const std::exception& error);
 
     std::string m_systemPath;
@@ -191,6 +199,7 @@ private:
     QPushButton* m_btnCycle1;
     ListCommands m_listCommands;
     TrayIcon* m_tray;
+    WallpaperChanger* m_changer;
     DesktopNotice m_desktopNotice;
 
     QtTimer m_tmrCycle1;

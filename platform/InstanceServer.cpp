@@ -2,6 +2,7 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 
 #include "InstanceChannel.h"
 
@@ -35,7 +36,6 @@ void InstanceServer::serve() {
 
 void InstanceServer::acceptPending() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         auto readRequests = [this, socket] {
             while (socket->canReadLine()) {
                 int message = DecodeInstanceRequest(socket->readLine(kMaxRequestBytes).toStdString());
@@ -43,11 +43,21 @@ void InstanceServer::acceptPending() {
             }
             if (socket->bytesAvailable() > kMaxRequestBytes) socket->abort();
         };
-        connect(socket, &QLocalSocket::readyRead, this, readRequests);
+        // What came with the connection is read in any case: a request sent before the
+        // sender closed is served even when the connection is not kept.
         readRequests();
-        // A connection that waited for serve() may have ended already; its request is
-        // read from what it left in the buffer.
-        if (socket->state() == QLocalSocket::UnconnectedState) socket->deleteLater();
+        if (socket->state() == QLocalSocket::UnconnectedState || m_open >= kMaxOpenConnections) {
+            // Ended already (it waited for serve()), or too many are open: not kept.
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_open;
+        connect(socket, &QObject::destroyed, this, [this] { --m_open; });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, readRequests);
+        // A sender writes its one line at once; one that stays silent is let go.
+        QTimer::singleShot(kIdleTimeoutMs, socket, [socket] { socket->abort(); });
     }
 }
 

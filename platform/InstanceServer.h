@@ -15,9 +15,16 @@ namespace kalidrome::platform {
 // instance in Startup.ini, so that a later start that finds the record always finds the
 // socket too; the main window serves once it is ready to act. Connections made in
 // between wait in the socket's queue and are read when serving begins.
+//
+// A connection is kept for at most kIdleTimeoutMs (a request is one line, sent at once),
+// and at most kMaxOpenConnections are kept at a time; others are read for what they
+// already sent and closed, so idle connections cannot use up the descriptors.
 class InstanceServer : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kIdleTimeoutMs = 5000;
+    static constexpr int kMaxOpenConnections = 64;
+
     explicit InstanceServer(QObject* parent = nullptr);
     ~InstanceServer() override;  // closes the endpoint and removes its socket file
 
@@ -34,6 +41,7 @@ private:
     void acceptPending();
     QLocalServer* m_server;
     bool m_serving = false;
+    int m_open = 0;  // connections kept open
 };
 
 }  // namespace kalidrome::platform

@@ -19,8 +19,8 @@ namespace kalidrome::render {
 
 namespace {
 
-std::string WallpaperPath(const std::string& systemPath) {
-    return systemPath + std::string(settings::kWallpaperFile);
+std::string WallpaperPath(const std::string& systemPath, const std::string& bitmapTarget) {
+    return bitmapTarget.empty() ? systemPath + std::string(settings::kWallpaperFile) : bitmapTarget;
 }
 
 // Copies overlay into picture with its bottom-right corner on the picture's, clipped to the
@@ -73,9 +73,9 @@ void ApplyFrameOverlay(Image& picture, const std::string& systemPath) {
 }
 
 ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool useMask,
-                                    const ScaleRequest& alsoScale) {
+                                    const ScaleRequest& alsoScale, const std::string& bitmapTarget) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
-    const std::string target = WallpaperPath(systemPath);
+    const std::string target = WallpaperPath(systemPath, bitmapTarget);
     ConvertedPicture result;
     result.bitmapPath = target;
     try {
@@ -114,10 +114,11 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
     return result;
 }
 
-ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath) {
+ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath,
+                                   const std::string& bitmapTarget) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
     ConvertedPicture result;
-    result.bitmapPath = WallpaperPath(systemPath);
+    result.bitmapPath = WallpaperPath(systemPath, bitmapTarget);
     try {
         result.pixels = DecodePng(bytes.data(), bytes.size());
     } catch (const PictureError& e) {
@@ -128,10 +129,10 @@ ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::st
 }
 
 ConvertedPicture ConvertPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                bool useMask, const ScaleRequest& alsoScale) {
+                                bool useMask, const ScaleRequest& alsoScale, const std::string& bitmapTarget) {
     switch (KindByExtension(picturePath)) {
-        case PictureKind::Jpeg: return ConvertJpegPicture(picturePath, systemPath, useMask, alsoScale);
-        case PictureKind::Png: return ConvertPngPicture(picturePath, systemPath);
+        case PictureKind::Jpeg: return ConvertJpegPicture(picturePath, systemPath, useMask, alsoScale, bitmapTarget);
+        case PictureKind::Png: return ConvertPngPicture(picturePath, systemPath, bitmapTarget);
         default: break;
     }
     ConvertedPicture result;
@@ -143,7 +144,7 @@ ConvertedPicture ConvertPicture(const std::string& picturePath, const std::strin
     try {
         const BmpInfo info = ReadBmpInfo(bytes.data(), bytes.size());
         result.pixels = DecodeBmp(bytes.data(), bytes.size());
-        result.bitmapPath = WallpaperPath(systemPath);
+        result.bitmapPath = WallpaperPath(systemPath, bitmapTarget);
         if (TurnsGrey(greyScale, info)) {
             MakeGreyscale(result.pixels);
             WriteBmpFile(result.bitmapPath, result.pixels);

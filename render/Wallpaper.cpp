@@ -27,35 +27,91 @@ void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement pl
     desktop.setWallpaper(bitmapPath, placement, pixels);
 }
 
+DesktopTraits TraitsOf(platform::Desktop& desktop) {
+    return DesktopTraits{desktop.primaryScreenSize(), desktop.drawsScreenSizedPixels()};
+}
+
+PreparedWallpaper PrepareWallpaper(const std::string& picturePath, const std::string& systemPath,
+                                   const WallpaperOptions& options, const DesktopTraits& desktop,
+                                   const std::string& stagedTarget) {
+    PreparedWallpaper prepared;
+    prepared.picturePath = picturePath;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(picturePath, ec)) {
+        prepared.missing = true;
+        return prepared;
+    }
+    const platform::ScreenExtent screen = desktop.screen;
+    auto placementFor = [&](std::int32_t width, std::int32_t height) {
+        return ChoosePlacement(width, height, screen.width, screen.height, options.StretchLarger,
+                               options.StretchSmaller, options.Res1, options.Res2);
+    };
+    // A picture that will be stretched is scaled to the screen beside its decoding, so a
+    // desktop that draws it gets it ready.
+    ConvertedPicture converted = ConvertPicture(
+        picturePath, systemPath, options.GreyScale, options.UseMask,
+        [&](std::int32_t width, std::int32_t height) {
+            return desktop.drawsScreenSizedPixels && placementFor(width, height) == platform::Placement::Stretched
+                       ? PixelSize{screen.width, screen.height}
+                       : PixelSize{};
+        },
+        stagedTarget);
+    // A bitmap handed on as it is gets read once, here, for its size and its pixels.
+    if (converted.pixels.empty()) converted.pixels = LoadBmpFile(converted.bitmapPath);
+    prepared.placement = placementFor(converted.pixels.width(), converted.pixels.height());
+    if (!stagedTarget.empty() && converted.bitmapPath == stagedTarget) {
+        prepared.stagedPath = stagedTarget;
+        prepared.bitmapPath = systemPath + std::string(settings::kWallpaperFile);
+    } else {
+        prepared.bitmapPath = converted.bitmapPath;
+    }
+    prepared.pixels = std::move(converted.pixels);
+    prepared.scaled = std::move(converted.scaled);
+    return prepared;
+}
+
+void KeepScreenSizedOnly(PreparedWallpaper& prepared, platform::ScreenExtent screen) {
+    if (prepared.placement == platform::Placement::Stretched && !prepared.scaled.empty()) {
+        prepared.pixels = std::move(prepared.scaled);
+        prepared.scaled = Image();
+        return;
+    }
+    prepared.scaled = Image();
+    const std::int64_t area = std::int64_t{prepared.pixels.width()} * prepared.pixels.height();
+    if (area > std::int64_t{screen.width} * screen.height) prepared.pixels = Image();
+}
+
+bool ApplyPreparedWallpaper(PreparedWallpaper& prepared, platform::Desktop& desktop, platform::Registry& registry,
+                            std::string* failureReason) {
+    if (failureReason) failureReason->clear();
+    if (prepared.missing) return false;
+    try {
+        if (!prepared.stagedPath.empty()) {
+            std::filesystem::rename(prepared.stagedPath, prepared.bitmapPath);
+            prepared.stagedPath.clear();
+        }
+        platform::WallpaperPixels pixels;
+        if (!prepared.pixels.empty()) pixels.picture = &prepared.pixels;
+        if (!prepared.scaled.empty()) pixels.screenSized = &prepared.scaled;
+        ApplyDesktopWallpaper(prepared.bitmapPath, prepared.placement, pixels, desktop, registry);
+        return true;
+    } catch (const platform::DesktopError& error) {
+        if (failureReason) *failureReason = error.what();
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
 bool SetWallpaperFromFile(const std::string& picturePath, const std::string& systemPath,
                           const WallpaperOptions& options, platform::Desktop& desktop, platform::Registry& registry,
                           std::string* failureReason) {
     if (failureReason) failureReason->clear();
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(picturePath, ec)) return false;
+    if (!std::filesystem::is_regular_file(picturePath, ec)) return false;  // asks the desktop nothing
     try {
-        const platform::ScreenExtent screen = desktop.primaryScreenSize();
-        auto placementFor = [&](std::int32_t width, std::int32_t height) {
-            return ChoosePlacement(width, height, screen.width, screen.height, options.StretchLarger,
-                                   options.StretchSmaller, options.Res1, options.Res2);
-        };
-        // A picture that will be stretched is scaled to the screen beside its decoding, so
-        // a desktop that draws it gets it ready.
-        const bool scaleForDesktop = desktop.drawsScreenSizedPixels();
-        ConvertedPicture converted = ConvertPicture(
-            picturePath, systemPath, options.GreyScale, options.UseMask, [&](std::int32_t width, std::int32_t height) {
-                return scaleForDesktop && placementFor(width, height) == platform::Placement::Stretched
-                           ? PixelSize{screen.width, screen.height}
-                           : PixelSize{};
-            });
-        // A bitmap handed on as it is gets read once, here, for its size and its pixels.
-        if (converted.pixels.empty()) converted.pixels = LoadBmpFile(converted.bitmapPath);
-        const platform::Placement placement = placementFor(converted.pixels.width(), converted.pixels.height());
-        platform::WallpaperPixels pixels;
-        pixels.picture = &converted.pixels;
-        if (!converted.scaled.empty()) pixels.screenSized = &converted.scaled;
-        ApplyDesktopWallpaper(converted.bitmapPath, placement, pixels, desktop, registry);
-        return true;
+        PreparedWallpaper prepared = PrepareWallpaper(picturePath, systemPath, options, TraitsOf(desktop));
+        return ApplyPreparedWallpaper(prepared, desktop, registry, failureReason);
     } catch (const platform::DesktopError& error) {
         if (failureReason) *failureReason = error.what();
         return false;

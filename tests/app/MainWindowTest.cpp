@@ -297,6 +297,7 @@ TEST_F(MainWindowTest, ShortcutsFollowTheContextMenuFirst) {
         const std::size_t before = desktop.calls().size();
         const std::string currentBefore = w.engine().CurrentWallpaper();
         press(view, Qt::Key_F9);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !w.wallpaperChanger().busy(); }));
         EXPECT_EQ(desktop.calls().size() - before, k.wallpaperCalls);
         if (k.wallpaperCalls == 0) EXPECT_EQ(w.engine().CurrentWallpaper(), currentBefore);
         else EXPECT_EQ(w.engine().CurrentWallpaper(), b);
@@ -654,10 +655,14 @@ TEST_F(MainWindowTest, TrayClicks) {
     w.optionState().SetRandom(false);
     const std::size_t before = desktop.calls().size();
     w.trayIcon().pressed(QSystemTrayIcon::Trigger, Qt::ControlModifier);
+    EXPECT_FALSE(w.menus().actCycle1->isEnabled()) << "busy while the picture is made on the worker";
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !w.wallpaperChanger().busy(); }));
+    EXPECT_TRUE(w.menus().actCycle1->isEnabled());
     EXPECT_EQ(desktop.calls().size(), before + 1) << "Ctrl-click cycles";
     EXPECT_TRUE(w.menus().actPrevious1->isEnabled());
     const std::string afterCycle = w.engine().CurrentWallpaper();
     w.trayIcon().pressed(QSystemTrayIcon::Trigger, Qt::AltModifier);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !w.wallpaperChanger().busy(); }));
     EXPECT_NE(w.engine().CurrentWallpaper(), afterCycle) << "Alt-click goes back";
 
     const bool visible = w.isVisible();
@@ -691,6 +696,7 @@ TEST_F(MainWindowTest, ARefusingDesktopIsToldOncePerReason) {
         desktop.setFailing(step.failing, step.reason);
         const std::size_t before = desktop.calls().size();
         w.trayIcon().pressed(QSystemTrayIcon::Trigger, Qt::ControlModifier);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !w.wallpaperChanger().busy(); }));
         EXPECT_EQ(shown.size(), std::size_t(step.shownAfter)) << step.reason;
         EXPECT_EQ(desktop.calls().size(), before + (step.failing ? 0 : 1)) << step.reason;
         EXPECT_TRUE(w.findChild<QPushButton*>("btnCycle1")->isEnabled()) << "cycling stays available";

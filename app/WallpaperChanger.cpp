@@ -162,7 +162,7 @@ void WallpaperChanger::run() {
         try {
             prepared = std::make_shared<render::PreparedWallpaper>(render::PrepareWallpaper(
                 job.path, m_systemPath, job.options, job.traits, job.kind == Kind::Ahead ? m_stagedPath : std::string()));
-            if (job.kind == Kind::Ahead) render::KeepScreenSizedOnly(*prepared, job.traits.screen);
+            if (job.kind == Kind::Ahead) render::KeepScreenSizedOnly(*prepared, job.traits);
         } catch (...) {
             // An unreadable picture, a bitmap that cannot be written: the change shows nothing.
             prepared.reset();
@@ -185,6 +185,7 @@ void WallpaperChanger::finished(Kind kind, std::uint64_t id, std::shared_ptr<ren
         } else {
             --m_changesInFlight;
             if (done) done(Unchanged(path));
+            if (m_changesInFlight == 0) invalidate();
         }
     } else if (m_ahead && m_ahead->id == id) {
         if (m_ahead->promotedSet) {
@@ -195,6 +196,7 @@ void WallpaperChanger::finished(Kind kind, std::uint64_t id, std::shared_ptr<ren
             } else {
                 --m_changesInFlight;
                 if (promoted) promoted(Unchanged(path));
+                if (m_changesInFlight == 0) invalidate();
             }
         } else if (prepared) {
             m_ahead->prepared = std::move(*prepared);

@@ -3,6 +3,7 @@
 #include "BmpCodec.h"
 #include "ImageConversion.h"
 #include "Placement.h"
+#include "Scale.h"
 
 #include <filesystem>
 #include <system_error>
@@ -70,8 +71,17 @@ PreparedWallpaper PrepareWallpaper(const std::string& picturePath, const std::st
     return prepared;
 }
 
-void KeepScreenSizedOnly(PreparedWallpaper& prepared, platform::ScreenExtent screen) {
-    if (prepared.placement == platform::Placement::Stretched && !prepared.scaled.empty()) {
+void KeepScreenSizedOnly(PreparedWallpaper& prepared, const DesktopTraits& desktop) {
+    if (!desktop.drawsScreenSizedPixels) {
+        // Handed over by its file name: no pixels are needed at all.
+        prepared.pixels = Image();
+        prepared.scaled = Image();
+        return;
+    }
+    const platform::ScreenExtent screen = desktop.screen;
+    if (prepared.placement == platform::Placement::Stretched && screen.width > 0 && screen.height > 0) {
+        if (prepared.scaled.empty() && !prepared.pixels.empty())
+            prepared.scaled = ScaleAreaAverage(prepared.pixels, screen.width, screen.height);
         prepared.pixels = std::move(prepared.scaled);
         prepared.scaled = Image();
         return;

@@ -58,10 +58,11 @@ PreparedWallpaper PrepareWallpaper(const std::string& picturePath, const std::st
                                    const std::string& stagedTarget = {});
 
 // Keeps at most one screen-sized bitmap of a prepared change (one held ahead of its turn):
-// a stretched picture keeps only its screen-sized copy, which then also stands for the
-// picture; a centred picture larger than the screen keeps no pixels (the desktop reads the
-// bitmap file).
-void KeepScreenSizedOnly(PreparedWallpaper& prepared, platform::ScreenExtent screen);
+// a stretched picture keeps only its copy at the screen's size (scaled now if the
+// conversion made none), which then also stands for the picture; a centred picture larger
+// than the screen, or any picture for a desktop that is handed a file name, keeps no
+// pixels (the desktop reads the bitmap file).
+void KeepScreenSizedOnly(PreparedWallpaper& prepared, const DesktopTraits& desktop);
 
 // The desktop's part of a change, on the desktop's thread: moves a staged bitmap into place,
 // records the placement (see ApplyDesktopWallpaper) and hands the bitmap to the desktop.

@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
                 today.push_back(Seconds([&] { ok &= render::SetWallpaperFromFile(big, system, options, desktop, registry); }));
                 render::PreparedWallpaper prepared = render::PrepareWallpaper(
                     big, system, options, render::TraitsOf(desktop), system + "WallPaper.next.bmp");
-                render::KeepScreenSizedOnly(prepared, render::TraitsOf(desktop).screen);
+                render::KeepScreenSizedOnly(prepared, render::TraitsOf(desktop));
                 heldBytes = std::size_t(prepared.pixels.width()) * prepared.pixels.height() * 3 +
                             std::size_t(prepared.scaled.width()) * prepared.scaled.height() * 3;
                 ahead.push_back(Seconds([&] {

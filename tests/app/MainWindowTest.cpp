@@ -649,6 +649,56 @@ TEST_F(MainWindowTest, SaveAndLoadListCommands) {
     EXPECT_EQ(w.cycleTimer().Countdown(), 30) << "a load restarts the count at Interval";
 }
 
+// While the countdown runs, the picture due next is made ready between ticks, and the
+// change at the tick only hands it over: the desktop has it before CycleNow returns, as
+// one screen-sized bitmap. A change of the list or the screen throws it away.
+TEST_F(MainWindowTest, TheNextPictureIsReadyBeforeItsTick) {
+    MainWindow& w = create();
+    addFiles({picture("a.png", 2000, 1500), picture("b.png", 2000, 1500), picture("c.png", 2000, 1500)});
+    w.optionState().SetRandom(false);
+    w.optionState().SetDisableCycling(false);
+    w.cycleTimer().SetCountdown(100000);  // no timed cycle during the test
+    WallpaperChanger& changer = w.wallpaperChanger();
+    const std::string staged = system + "WallPaper.next.bmp";
+
+    auto makeReady = [&] {
+        const TListItemInfo* upcoming = w.list().find(w.engine().UpcomingEntry());
+        if (!upcoming) return std::string();
+        changer.prepareUpcomingNow();
+        EXPECT_TRUE(ProcessEventsUntil([&] { return changer.readyAhead(upcoming->FilePath); }, 15000));
+        return upcoming->FilePath;
+    };
+    const std::string next = makeReady();
+    ASSERT_FALSE(next.empty());
+    EXPECT_TRUE(std::filesystem::exists(staged));
+    std::size_t before = desktop.calls().size();
+    w.engine().CycleNow();
+    ASSERT_EQ(desktop.calls().size(), before + 1) << "handed over at the tick, without waiting for the worker";
+    EXPECT_EQ(w.engine().CurrentWallpaper(), next);
+    EXPECT_TRUE(w.menus().actCycle1->isEnabled());
+    const auto& call = desktop.calls().back();
+    EXPECT_EQ(call.bitmapPath, system + "WallPaper.bmp");
+    EXPECT_EQ(call.width, 1024) << "only the screen-sized bitmap was kept";
+    EXPECT_FALSE(std::filesystem::exists(staged)) << "moved into place";
+
+    // The list changes: what was ready is dropped.
+    ASSERT_FALSE(makeReady().empty());
+    addFiles({picture("d.png")});
+    EXPECT_FALSE(changer.readyAhead());
+    EXPECT_FALSE(std::filesystem::exists(staged));
+
+    // The screen changes: what was made for the old one is not used.
+    const std::string due = makeReady();
+    ASSERT_FALSE(due.empty());
+    desktop.setScreen({800, 600});
+    before = desktop.calls().size();
+    w.engine().CycleNow();
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !changer.busy(); }, 15000));
+    ASSERT_EQ(desktop.calls().size(), before + 1);
+    EXPECT_EQ(w.engine().CurrentWallpaper(), due);
+    EXPECT_EQ(desktop.calls().back().width, 2000) << "made anew for the new screen";
+}
+
 TEST_F(MainWindowTest, TrayClicks) {
     MainWindow& w = create();
     addFiles({picture("a.png"), picture("b.png")});

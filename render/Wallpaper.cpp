@@ -82,8 +82,7 @@ void KeepScreenSizedOnly(PreparedWallpaper& prepared, const DesktopTraits& deskt
     if (prepared.placement == platform::Placement::Stretched && screen.width > 0 && screen.height > 0) {
         if (prepared.scaled.empty() && !prepared.pixels.empty())
             prepared.scaled = ScaleAreaAverage(prepared.pixels, screen.width, screen.height);
-        prepared.pixels = std::move(prepared.scaled);
-        prepared.scaled = Image();
+        prepared.pixels = Image();  // the screen-sized copy stands for it
         return;
     }
     prepared.scaled = Image();
@@ -102,7 +101,10 @@ bool ApplyPreparedWallpaper(PreparedWallpaper& prepared, platform::Desktop& desk
         }
         platform::WallpaperPixels pixels;
         if (!prepared.pixels.empty()) pixels.picture = &prepared.pixels;
-        if (!prepared.scaled.empty()) pixels.screenSized = &prepared.scaled;
+        if (!prepared.scaled.empty()) {
+            pixels.screenSized = &prepared.scaled;
+            if (!pixels.picture) pixels.picture = &prepared.scaled;  // kept alone (made ahead)
+        }
         ApplyDesktopWallpaper(prepared.bitmapPath, prepared.placement, pixels, desktop, registry);
         return true;
     } catch (const platform::DesktopError& error) {

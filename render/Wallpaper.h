@@ -44,7 +44,7 @@ struct PreparedWallpaper {
     // change is applied. Empty when the bitmap was written in place (or not at all).
     std::string stagedPath;
     platform::Placement placement = platform::Placement::Centred;
-    Image pixels;  // the bitmap's pixels; empty: the desktop reads bitmapPath
+    Image pixels;  // the bitmap's pixels; empty: the desktop reads bitmapPath (or uses scaled)
     Image scaled;  // the picture at the screen's size, for a stretched one; may be empty
     bool missing = false;  // no picture file there: nothing to apply
 };

@@ -43,17 +43,25 @@ void InstanceServer::acceptPending() {
             }
             if (socket->bytesAvailable() > kMaxRequestBytes) socket->abort();
         };
-        // What came with the connection is read in any case: a request sent before the
-        // sender closed is served even when the connection is not kept.
         readRequests();
-        if (socket->state() == QLocalSocket::UnconnectedState || m_open >= kMaxOpenConnections) {
-            // Ended already (it waited for serve()), or too many are open: not kept.
-            socket->abort();
+        if (socket->state() == QLocalSocket::UnconnectedState) {
+            // It waited for serve() and has ended; its request was read from what it left.
             socket->deleteLater();
             continue;
         }
-        ++m_open;
-        connect(socket, &QObject::destroyed, this, [this] { --m_open; });
+        // Too many open: the one kept longest makes room (a sender writes its line at once,
+        // so that one is idle), and the new one, perhaps a request, is served.
+        while (m_kept.size() >= static_cast<std::size_t>(kMaxOpenConnections)) {
+            QPointer<QLocalSocket> oldest = m_kept.front();
+            m_kept.pop_front();
+            if (oldest) oldest->abort();
+        }
+        m_kept.emplace_back(socket);
+        connect(socket, &QObject::destroyed, this, [this] {
+            // Forget the entries of sockets gone (a QPointer in the list reads as null).
+            while (!m_kept.empty() && !m_kept.front()) m_kept.pop_front();
+            std::erase_if(m_kept, [](const QPointer<QLocalSocket>& p) { return p.isNull(); });
+        });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, readRequests);
         // A sender writes its one line at once; one that stays silent is let go.

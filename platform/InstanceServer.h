@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QLocalSocket>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <deque>
 
 class QLocalServer;
 
@@ -17,8 +20,8 @@ namespace kalidrome::platform {
 // between wait in the socket's queue and are read when serving begins.
 //
 // A connection is kept for at most kIdleTimeoutMs (a request is one line, sent at once),
-// and at most kMaxOpenConnections are kept at a time; others are read for what they
-// already sent and closed, so idle connections cannot use up the descriptors.
+// and at most kMaxOpenConnections at a time: a new one beyond that closes the one kept
+// longest, so idle connections cannot use up the descriptors nor shut requests out.
 class InstanceServer : public QObject {
     Q_OBJECT
 public:
@@ -41,7 +44,7 @@ private:
     void acceptPending();
     QLocalServer* m_server;
     bool m_serving = false;
-    int m_open = 0;  // connections kept open
+    std::deque<QPointer<QLocalSocket>> m_kept;  // connections open, the oldest first
 };
 
 }  // namespace kalidrome::platform

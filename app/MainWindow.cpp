@@ -14,10 +14,12 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <chrono>
 #include <cstdio>
 #include <thread>
 
 #include "AboutDialog.h"
+#include "AtomicFile.h"
 #include "AppIcon.h"
 #include "ApplyLanguage.h"
 #include "FileDialogs.h"
@@ -86,6 +88,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
                         [this](bool v) {
                             m_menus->actDisableCycling1->setChecked(v);
                             m_cycleTimer.SetRunning(!v);
+                            if (m_changer) m_changer->invalidate();  // options are being applied
                         },
                         [this](bool v) {
                             const bool wasShown = trayIconShown();
@@ -120,6 +123,7 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
       m_listCommands(m_list, *m_menus, *m_lblFiles1, *m_btnCycle1),
       m_tray(nullptr),
       m_notifier(nullptr),
+      m_changer(new WallpaperChanger(m_systemPath, m_desktop, m_registry, this)),
       m_tmrCycle1(CycleTimer::kCycleTimerMs),
       m_tmrStartup1(CycleTimer::kStartupTimerMs),
       m_tmrDefiniteDate1(DefiniteDateScheduler::kCheckPeriodMs),
@@ -138,7 +142,9 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
                    }),
       m_engine(m_list, m_optionState.options(),
                CycleEngine::Hooks{
-                   [this](const std::string& path) { applyWallpaper(path); },
+                   [this](const std::string& path, std::function<void()> applied) {
+                       applyWallpaper(path, std::move(applied));
+                   },
                    [] { QCoreApplication::processEvents(); },
                    [this] { m_cycleTimer.StopStartupTimer(); },
                    [this] { m_listCommands.RefreshListCommands(ListOccasion::Removed); },
@@ -158,6 +164,10 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     setWindowFlags(windowFlags() & ~Qt::WindowMinimizeButtonHint);
     buildLayout();
     m_placement.restore(*this, kMainWindowPlace);
+    m_changer->setUpcomingProvider([this] { return upcomingWallpaper(); });
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        connect(screen, &QScreen::geometryChanged, m_changer, &WallpaperChanger::invalidate);
+    connect(qApp, &QGuiApplication::primaryScreenChanged, m_changer, &WallpaperChanger::invalidate);
 
     // The creation sequence.
     publishInRegistry();
@@ -256,6 +266,9 @@ MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
     // The preview is a window of its own, not a child: it goes first, as its hooks reach in here.
     delete m_preview;
+    // A change still being made ends here, before the engine it reports to.
+    delete m_changer;
+    m_changer = nullptr;
     goAway();
     // The view and the thumbnail workers read the list, which goes with this object's
     // members, before QWidget's destructor would delete the children.
@@ -378,7 +391,10 @@ void MainWindow::wireCommands() {
 }
 
 void MainWindow::wireList() {
-    m_list.setChangeListener([this] { m_view->listChanged(); });
+    m_list.setChangeListener([this] {
+        m_view->listChanged();
+        if (m_changer) m_changer->invalidate();
+    });
     m_list.setRowChangedListener([this](EntryId id) { m_view->repaintRow(id); });
     connect(m_view, &WallpaperListView::thumbnailWanted, this, &MainWindow::RequestThumbnail);
     connect(m_view, &WallpaperListView::sharpThumbnailWanted, m_thumbnails, &ThumbnailMaker::RequestSharpThumbnail);
@@ -448,7 +464,10 @@ void MainWindow::goAway() {
     m_cycleTimer.StopStartupTimer();
     m_tmrDefiniteDate1.stop();
     try {
-        RecordCleanExit(m_startupIni);
+        // Under the start lock: a start deciding right now sees the record before or after.
+        const platform::FileLock lock(m_systemPath + "Instance", std::chrono::milliseconds(2000));
+        if (!RecordCleanExit(m_startupIni, platform::CurrentHandle()))
+            ui::TraceEvent("exit record kept: it names another instance");
     } catch (const IniWriteError& e) {
         noteError(e);
     }
@@ -457,19 +476,32 @@ void MainWindow::goAway() {
 
 void MainWindow::tmrHeartbeat1Timer() { m_heartbeat.tick(); }
 
-void MainWindow::applyWallpaper(const std::string& path) {
+render::WallpaperOptions MainWindow::wallpaperOptions() const {
     const Options& o = m_optionState.options();
-    render::WallpaperOptions wallpaperOptions{o.GreyScale, o.UseMask, o.StretchLarger, o.StretchSmaller, o.Res1, o.Res2};
-    std::string failure;
-    const bool changed =
-        render::SetWallpaperFromFile(path, m_systemPath, wallpaperOptions, m_desktop, m_registry, &failure);
-    ui::TraceEvent(((changed ? "wallpaper " : "wallpaper unchanged ") + path).c_str());
-    // A desktop that refuses is told once per reason, in the tray's balloon or a desktop
-    // notification: a timed cycle goes on, and a modal box every few seconds would stop the
-    // user working.
-    if (changed) m_notifier->wallpaperChanged({});
-    else if (!failure.empty() && m_notifier->wallpaperChanged(failure))
-        emit desktopFailureShown(QString::fromStdString(failure));
+    return render::WallpaperOptions{o.GreyScale, o.UseMask, o.StretchLarger, o.StretchSmaller, o.Res1, o.Res2};
+}
+
+std::optional<WallpaperChanger::Upcoming> MainWindow::upcomingWallpaper() {
+    // Only a countdown that runs has a next picture due.
+    if (!m_cycleTimer.running() || !m_engine.CycleEnabled() || m_goneAway) return std::nullopt;
+    const TListItemInfo* entry = m_list.find(m_engine.UpcomingEntry());
+    if (!entry) return std::nullopt;
+    return WallpaperChanger::Upcoming{entry->FilePath, wallpaperOptions()};
+}
+
+void MainWindow::applyWallpaper(const std::string& path, std::function<void()> applied) {
+    ui::TraceEvent(("wallpaper begun " + path).c_str());
+    m_changer->change(path, wallpaperOptions(), [this, applied = std::move(applied)](const WallpaperChanger::Outcome& o) {
+        ui::TraceEvent(((o.changed ? (o.fromAhead ? "wallpaper (ready ahead) " : "wallpaper ") : "wallpaper unchanged ") +
+                        o.path).c_str());
+        // A desktop that refuses is told once per reason, in the tray's balloon or a desktop
+        // notification: a timed cycle goes on, and a modal box every few seconds would stop
+        // the user working.
+        if (o.changed) m_notifier->wallpaperChanged({});
+        else if (!o.failure.empty() && m_notifier->wallpaperChanged(o.failure))
+            emit desktopFailureShown(QString::fromStdString(o.failure));
+        if (applied) applied();
+    });
 }
 
 void MainWindow::HandleAppMessage(int message) {

@@ -23,8 +23,12 @@
 #include "PreferencesDialog.h"
 #include "TickCount.h"
 #include "Translator.h"
+#include "WallpaperChanger.h"
 #include "WallpaperList.h"
 #include "WindowPlacement.h"
+
+#include <functional>
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -86,6 +90,8 @@ public:
     ListCommands& listCommands() { return m_listCommands; }
     Translator& translator() { return m_translator; }
     LanguageMenu& languageMenu() { return *m_languageMenu; }
+    // Makes the wallpaper changes off this thread, and the next picture ready ahead.
+    WallpaperChanger& wallpaperChanger() { return *m_changer; }
 
     // Translates a window's fixed captions from a language file and makes the language
     // current: "MainForm" (this window) or "PreferencesForm" (the dialog given). False
@@ -175,7 +181,9 @@ private:
     void publishInRegistry();
     void loadAtCreation();
     void askToSaveAfterFailedSave();
-    void applyWallpaper(const std::string& path);
+    void applyWallpaper(const std::string& path, std::function<void()> applied);
+    render::WallpaperOptions wallpaperOptions() const;
+    std::optional<WallpaperChanger::Upcoming> upcomingWallpaper();
     void reportError(const std::exception& error);
     // Out of sight as far as it can be found again: hidden with a tray icon, else minimised.
     void putAway();
@@ -214,6 +222,7 @@ private:
     ListCommands m_listCommands;
     TrayIcon* m_tray;
     Notifier* m_notifier;
+    WallpaperChanger* m_changer;
 
     QtTimer m_tmrCycle1;
     QtTimer m_tmrStartup1;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 #include "AtomicFile.h"
 #include "IniFile.h"
@@ -114,37 +115,77 @@ void PlatformFailureHandler(QtMsgType type, const QMessageLogContext& context, c
 // How long a start waits for another start to finish deciding and recording itself.
 constexpr std::chrono::milliseconds kStartLockWait{5000};
 
-// Hands a request to the recorded instance without waiting for it to be served. An
-// instance that is certainly gone (killed or crashed before its exit bookkeeping) has its
-// socket removed; one that is alive but did not take the request is told on stderr.
+// Hands a request to the recorded instance without waiting for it to be served. A socket
+// that takes the connection belongs to a live instance, however busy or stopped (the
+// request waits in its queue). When none does, the instance counts as gone only when that
+// is certain (the socket refused, or no socket and no process of this program under that
+// id) or when nothing else says it lives (no fresh heartbeat, no such process); its dead
+// socket is removed then. Otherwise it lives but cannot be reached, and the reason is told.
 enum class Delivery { Delivered, InstanceGone, NotTaken };
 
-Delivery Deliver(const std::string& systemPath, std::int64_t handle, int message) {
-    const std::string endpoint = platform::InstanceEndpoint(systemPath, handle);
+Delivery Deliver(const std::string& systemPath, const StartDecision& decision, int message) {
+    // A record without Socket comes from an older version: its socket lies where it did then.
+    const std::string endpoint =
+        decision.endpointRecorded ? decision.endpoint : platform::InstanceEndpoint(systemPath, decision.handle);
     int failure = 0;
     if (platform::SendInstanceRequest(endpoint, message, &failure)) return Delivery::Delivered;
-    if (platform::InstanceIsGone(failure, handle)) {
+    const bool gone = platform::InstanceIsGone(failure, decision.handle) ||
+                      (!decision.heartbeatFresh && !platform::ProcessRunsThisProgram(decision.handle));
+    if (gone) {
         platform::RemoveDeadEndpoint(endpoint);
         return Delivery::InstanceGone;
     }
-    std::fprintf(stderr, "kalidrome: the running instance (process %lld) did not take the request at %s: %s\n",
-                 static_cast<long long>(handle), endpoint.c_str(), std::strerror(failure));
+    if (endpoint.empty())
+        std::fprintf(stderr,
+                     "kalidrome: Kalidrome runs (process %lld, System folder %s) but has no hand-off socket, so "
+                     "it cannot take the request; its own messages say why it could not listen.\n",
+                     static_cast<long long>(decision.handle), systemPath.c_str());
+    else
+        std::fprintf(stderr, "kalidrome: the running instance (process %lld) did not take the request at %s: %s\n",
+                     static_cast<long long>(decision.handle), endpoint.c_str(), std::strerror(failure));
     return Delivery::NotTaken;
 }
 
 // "--show", "--next", "--previous": only the running instance can serve them.
 int SendRequest(const std::string& systemPath, const IniFile& startupIni, const std::string& option, int message) {
-    // A start that is deciding and recording itself right now is waited for.
+    // A start that is deciding and recording itself right now is waited for (the lock is
+    // free at once otherwise, so it costs a hand-off nothing).
     const platform::FileLock startLock(systemPath + "Instance", kStartLockWait);
     const StartDecision decision = CheckForRunningInstance(startupIni, platform::TickCountNow(), option);
-    if (decision.handOff) {
-        const Delivery delivery = Deliver(systemPath, decision.handle, message);
+    if (decision.recorded) {
+        const Delivery delivery = Deliver(systemPath, decision, message);
         if (delivery != Delivery::InstanceGone) return delivery == Delivery::Delivered ? 0 : 1;
     }
     std::fprintf(stderr, "kalidrome: Kalidrome is not running (System folder %s); %s needs it running.\n",
                  systemPath.c_str(), option.c_str());
     return 1;
 }
+
+// Listens for later starts: where InstanceEndpoint says, else in a private folder made for
+// this run (madeFolder). Returns the endpoint listened on, or "" after saying why not.
+std::string ListenForLaterStarts(platform::InstanceServer& server, const std::string& systemPath,
+                                 std::string& madeFolder) {
+    const std::int64_t handle = platform::CurrentHandle();
+    const std::string usual = platform::InstanceEndpoint(systemPath, handle);
+    if (!usual.empty() && server.listen(QString::fromStdString(usual))) return usual;
+    int failure = 0;
+    const std::string own = platform::PrivateEndpoint(systemPath, handle, &madeFolder, &failure);
+    if (!own.empty() && server.listen(QString::fromStdString(own))) return own;
+    const std::string tried = usual.empty() ? "/tmp/kalidrome-" + std::to_string(::geteuid()) + " (not ours)" : usual;
+    std::fprintf(stderr,
+                 "kalidrome: cannot listen for later starts at %s%s%s; a second start cannot show this one.\n",
+                 tried.c_str(), own.empty() ? "" : " nor at ", own.empty() ? "" : own.c_str());
+    if (own.empty()) std::fprintf(stderr, "kalidrome: no private folder in /tmp: %s\n", std::strerror(failure));
+    return {};
+}
+
+// Removes the folder made for this run's socket once the socket is gone.
+struct MadeFolder {
+    std::string path;
+    ~MadeFolder() {
+        if (!path.empty()) ::rmdir(path.c_str());
+    }
+};
 
 // startLock is held from the decision to run until this run is recorded, and let go then.
 int RunInstance(int argc, char** argv, const std::string& systemPath, const std::string& firstArgument,
@@ -164,13 +205,12 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
     // Listen before the record in Startup.ini tells later starts where to go: a start
     // that comes while this one is still loading waits in the socket's queue and is
     // served once the event loop runs, instead of knocking at a socket not yet there.
+    MadeFolder madeFolder;  // outlives the server, which removes its socket first
     std::optional<platform::InstanceServer> instanceServer(std::in_place);
-    const std::string endpoint = platform::InstanceEndpoint(systemPath, platform::CurrentHandle());
-    if (!instanceServer->listen(QString::fromStdString(endpoint)))
-        std::fprintf(stderr, "kalidrome: cannot listen for later starts at %s\n", endpoint.c_str());
+    const std::string endpoint = ListenForLaterStarts(*instanceServer, systemPath, madeFolder.path);
 
     try {
-        RecordStart(startupIni, platform::CurrentHandle(), platform::TickCountNow());
+        RecordStart(startupIni, platform::CurrentHandle(), endpoint, platform::TickCountNow());
     } catch (const IniWriteError& e) {
         startLock.reset();
         ui::ShowError(nullptr, QString::fromStdString(e.what()));
@@ -199,6 +239,7 @@ int RunInstance(int argc, char** argv, const std::string& systemPath, const std:
             settingsIni.readBool(kCloseImmediately.section, kCloseImmediately.key, kCloseImmediately.atLoad)) {
             // The one-shot run: creation has run its single cycle; offer to save the list, end.
             ui::TraceEvent("one-shot");
+            mainWindow.wallpaperChanger().finish();  // the one cycle is made on the worker
             mainWindow.saveListCommand();
             mainWindow.goAway();
             return 0;
@@ -260,10 +301,17 @@ int RunProgram(int argc, char** argv) {
     // two starts at the same moment (after a crash, say) cannot both find no instance and
     // both run: the second decides once the first has recorded itself, and hands over.
     std::optional<platform::FileLock> startLock(std::in_place, systemPath + "Instance", kStartLockWait);
-    StartDecision decision = CheckForRunningInstance(startupIni, platform::TickCountNow(), firstArgument);
+    const StartDecision decision = CheckForRunningInstance(startupIni, platform::TickCountNow(), firstArgument);
     // A later start hands its request over and ends; when the recorded instance is gone,
-    // this start takes its place.
-    if (decision.handOff && Deliver(systemPath, decision.handle, decision.message) != Delivery::InstanceGone) return 0;
+    // this start takes its place. One that lives but cannot be reached is not started
+    // beside: the start says why and fails.
+    if (decision.recorded) {
+        switch (Deliver(systemPath, decision, decision.message)) {
+            case Delivery::Delivered: return 0;
+            case Delivery::NotTaken: return 1;
+            case Delivery::InstanceGone: break;
+        }
+    }
     return RunInstance(argc, argv, systemPath, firstArgument, settingsIni, startupIni, startLock);
 }
 

@@ -1,6 +1,8 @@
 #include "CycleEngine.h"
 
 #include <chrono>
+#include <utility>
+#include <vector>
 
 #include "WallpaperList.h"
 
@@ -60,16 +62,58 @@ void CycleEngine::stopStartupTimer() {
     if (m_hooks.stopStartupTimer) m_hooks.stopStartupTimer();
 }
 
-void CycleEngine::show(const std::string& path) {
-    // A copy: the routine may let events through that set another CurrentWallpaper.
+void CycleEngine::show(const std::string& path, std::function<void()> applied) {
+    // A copy: events before the change is over may set another CurrentWallpaper.
     const std::string picture = path;
-    if (m_hooks.setWallpaper) m_hooks.setWallpaper(picture);
+    if (m_hooks.setWallpaper) m_hooks.setWallpaper(picture, std::move(applied));
+    else if (applied) applied();
 }
 
 std::size_t CycleEngine::drawIndex(std::size_t count) {
     std::size_t r = m_hooks.randomIndex ? m_hooks.randomIndex(count)
                                         : std::uniform_int_distribution<std::size_t>(0, count - 1)(m_random);
     return r < count ? r : r % count;
+}
+
+// The entry a cycle shows (the list is not empty). Random order draws among the entries
+// that do not hold the current picture, so that "Cycle!" always changes the picture while
+// there is another one to change to; with none left it draws among all, and may draw the
+// current entry, which then shows nothing.
+EntryId CycleEngine::choose() {
+    if (!m_options.Random) {
+        m_currentEntry = entryAtCurrIndex();
+        const TListItemInfo* current = m_list.find(m_currentEntry);
+        const TListItemInfo* after = current ? m_list.next(*current) : nullptr;
+        return after ? after->id() : m_list.first()->id();
+    }
+    const TListItemInfo* current = m_list.find(CurrentEntry());
+    if (EntryId kept = std::exchange(m_upcoming, kNone); live(kept) != kNone) {
+        if (!current || m_list.find(kept)->FilePath != current->FilePath) return kept;
+    }
+    std::vector<std::size_t> others;
+    if (current) {
+        others.reserve(m_list.count());
+        for (std::size_t i = 0; i < m_list.count(); ++i)
+            if (m_list.at(i).FilePath != current->FilePath) others.push_back(i);
+    }
+    if (others.empty()) return m_list.at(drawIndex(m_list.count())).id();
+    return m_list.at(others[drawIndex(others.size())]).id();
+}
+
+EntryId CycleEngine::UpcomingEntry() {
+    if (m_list.empty()) return kNone;
+    EntryId next = kNone;
+    if (m_options.Random) {
+        if (live(m_upcoming) == kNone) m_upcoming = choose();
+        next = m_upcoming;
+    } else {
+        const EntryId current = entryAtCurrIndex();
+        const TListItemInfo* entry = m_list.find(current);
+        const TListItemInfo* after = entry ? m_list.next(*entry) : nullptr;
+        next = after ? after->id() : m_list.first()->id();
+        if (next == current) return kNone;
+    }
+    return next == CurrentEntry() ? kNone : next;
 }
 
 void CycleEngine::CycleNow() {
@@ -79,15 +123,7 @@ void CycleEngine::CycleNow() {
         stopStartupTimer();
         if (m_list.empty()) return;
 
-        EntryId chosen = kNone;
-        if (m_options.Random) {
-            chosen = m_list.at(drawIndex(m_list.count())).id();
-        } else {
-            m_currentEntry = entryAtCurrIndex();
-            const TListItemInfo* current = m_list.find(m_currentEntry);
-            const TListItemInfo* after = current ? m_list.next(*current) : nullptr;
-            chosen = after ? after->id() : m_list.first()->id();
-        }
+        const EntryId chosen = choose();
         m_currentWallpaper = m_list.find(chosen)->FilePath;
 
         const EntryId current = CurrentEntry();
@@ -96,13 +132,15 @@ void CycleEngine::CycleNow() {
 
         setCycleEnabled(false);
         setPreviousEnabled(false);
-        show(m_currentWallpaper);  // a failure leaves through the catch below
-        setCycleEnabled(true);
-        setPreviousEnabled(true);
-        m_currentEntry = chosen;
-        // The chosen entry may have left the list while the picture was applied; then the
-        // position stays where it was.
-        if (auto position = m_list.indexOf(chosen)) m_options.CurrIndex = static_cast<std::int32_t>(*position);
+        // A failure to start leaves through the catch below.
+        show(m_currentWallpaper, [this, chosen] {
+            setCycleEnabled(true);
+            setPreviousEnabled(true);
+            m_currentEntry = chosen;
+            // The chosen entry may have left the list while the picture was applied; then
+            // the position stays where it was.
+            if (auto position = m_list.indexOf(chosen)) m_options.CurrIndex = static_cast<std::int32_t>(*position);
+        });
     } catch (...) {
         setCycleEnabled(true);
         setPreviousEnabled(true);
@@ -120,7 +158,7 @@ void CycleEngine::Previous() {
         const EntryId current = CurrentEntry();
         SetPreviousEntry(current);
         if (previous != current) {
-            show(m_currentWallpaper);
+            show(m_currentWallpaper, {});
             // CurrIndex stays: in list order the next cycle continues after the entry
             // the last cycle reached.
             m_currentEntry = previous;
@@ -136,7 +174,7 @@ void CycleEngine::SetAsWallpaper() {
     if (selected == kNone) return;
     m_currentWallpaper = m_list.find(selected)->FilePath;
     try {
-        show(m_currentWallpaper);
+        show(m_currentWallpaper, {});
     } catch (...) {
     }
 }
@@ -148,7 +186,7 @@ void CycleEngine::ShowSelectedEntry() {
     m_currentWallpaper = m_list.find(selected)->FilePath;
     SetPreviousEntry(CurrentEntry());
     try {
-        show(m_currentWallpaper);
+        show(m_currentWallpaper, {});
     } catch (...) {
         return;
     }

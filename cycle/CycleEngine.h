@@ -26,9 +26,9 @@ class WallpaperList;
 //
 // Observable state, for the main window's actions:
 //   - CycleEnabled: the "&Cycle!" command's enabled state, doubling as the busy mark. It is
-//     false exactly while CycleNow applies a picture, and a CycleNow that starts meanwhile
-//     (from events let through by the wallpaper routine) does nothing. Nothing else
-//     disables the command. (The "&Cycle!" button's own state belongs to the list view.)
+//     false exactly while CycleNow applies a picture (from the start of the change until
+//     its applied() comes back), and a CycleNow that starts meanwhile does nothing. Nothing
+//     else disables the command. (The "&Cycle!" button's own state belongs to the list view.)
 //   - PreviousEnabled: the "&Previous" item's enabled state; false at start.
 // Each change is reported through Hooks::cycleEnabledChanged / previousEnabledChanged.
 //
@@ -36,12 +36,16 @@ class WallpaperList;
 //   - list: the main window's WallpaperList; options: its Options (Random is read at
 //     use; CurrIndex is read and written).
 //   - setWallpaper: SetWallpaperFromFile(path, SystemPath, GreyScale, StretchLarger,
-//     StretchSmaller, Res1, Res2, UseMask) with the options of the moment. It is given a
-//     copy of CurrentWallpaper and may let events run.
+//     StretchSmaller, Res1, Res2, UseMask) with the options of the moment, done on a
+//     worker (WallpaperChanger) that calls applied() when it is over. It is given a copy of
+//     CurrentWallpaper.
 //   - processEvents: QCoreApplication::processEvents().
 //   - stopStartupTimer: CycleTimer::StopStartupTimer.
 //   - refreshListCommands: RefreshListCommands with occasion Removed.
-//   - randomIndex: leave empty for a uniform draw from a generator seeded at start.
+//   - randomIndex: leave empty for a uniform draw from a generator seeded at start. In
+//     random order the draw is among the entries that do not hold the current picture
+//     (all entries when none is left), so that a cycle always changes the picture while
+//     the list holds two different ones.
 //   - creation step 20/21: SetPreviousEntry(0), then ResetCurrentEntryFromIndex() once the
 //     list is loaded and CurrIndex read.
 //   - AddFiles fills an empty CurrentWallpaper: copy CurrentWallpaper() into a string,
@@ -50,7 +54,9 @@ class WallpaperList;
 class CycleEngine {
 public:
     struct Hooks {
-        std::function<void(const std::string& path)> setWallpaper;
+        // Starts showing the picture and returns; calls applied() on this thread once the
+        // desktop has it or the change failed (at once, or later from the event loop).
+        std::function<void(const std::string& path, std::function<void()> applied)> setWallpaper;
         std::function<void()> processEvents;
         std::function<void()> stopStartupTimer;
         std::function<void()> refreshListCommands;
@@ -69,6 +75,12 @@ public:
     // Picks the next entry (at random, or the one after the entry at CurrIndex) and shows
     // it; see the .cpp for the steps.
     void CycleNow();
+    // The entry the next CycleNow will choose, if nothing changes meanwhile, so that its
+    // picture can be made ready before it is due; kNone for an empty list or when the next
+    // cycle would show nothing. In random order the draw is made now and kept for that
+    // cycle (ForgetUpcoming drops it).
+    EntryId UpcomingEntry();
+    void ForgetUpcoming() { m_upcoming = kNone; }
     // Swaps the current and the previous entry and shows the previous picture.
     void Previous();
     // With exactly one entry selected: shows it without making it current.
@@ -108,8 +120,9 @@ private:
     void setPreviousEnabled(bool enabled);
     void processEvents();
     void stopStartupTimer();
-    void show(const std::string& path);
+    void show(const std::string& path, std::function<void()> applied);
     std::size_t drawIndex(std::size_t count);
+    EntryId choose();
 
     WallpaperList& m_list;
     Options& m_options;
@@ -117,6 +130,7 @@ private:
     std::string m_currentWallpaper;
     EntryId m_currentEntry = kNone;
     EntryId m_previousEntry = kNone;
+    EntryId m_upcoming = kNone;  // a random draw made ahead for the next cycle
     bool m_cycleEnabled = true;
     bool m_previousEnabled = false;
     std::mt19937_64 m_random;

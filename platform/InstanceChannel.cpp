@@ -24,9 +24,18 @@ std::uint64_t Fnv1a(const std::string& s) {
     return h;
 }
 
-bool IsFolder(const char* path) {
+// A runtime folder of ours: an absolute path to a folder this user owns (a runtime folder
+// inherited through su or sudo belongs to someone else).
+bool IsOwnFolder(const char* path) {
     struct stat st {};
-    return path && *path == '/' && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+    return path && *path == '/' && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+std::string EndpointName(const std::string& systemPath, std::int64_t handle) {
+    char name[80];
+    std::snprintf(name, sizeof name, "kalidrome-%016llx-%lld.sock",
+                  static_cast<unsigned long long>(Fnv1a(systemPath)), static_cast<long long>(handle));
+    return name;
 }
 
 // "/tmp/kalidrome-<uid>", made when missing; "" when it is not safely ours.
@@ -47,19 +56,29 @@ constexpr const char* kPrefix = "KALIDROME/1 ";
 
 std::string InstanceFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    return IsFolder(runtime) ? std::string(runtime) : PrivateTmpFolder();
+    return IsOwnFolder(runtime) ? std::string(runtime) : PrivateTmpFolder();
 }
 
 std::string InstanceEndpoint(const std::string& systemPath, std::int64_t handle) {
-    char name[80];
-    std::snprintf(name, sizeof name, "kalidrome-%016llx-%lld.sock",
-                  static_cast<unsigned long long>(Fnv1a(systemPath)), static_cast<long long>(handle));
+    const std::string name = EndpointName(systemPath, handle);
     std::string dir = InstanceFolder();
     // A socket path has to fit into sockaddr_un.
-    if (dir.empty() || dir.size() + 1 + std::strlen(name) >= sizeof(sockaddr_un::sun_path)) dir = PrivateTmpFolder();
+    if (dir.empty() || dir.size() + 1 + name.size() >= sizeof(sockaddr_un::sun_path)) dir = PrivateTmpFolder();
     if (dir.empty()) return {};
     if (dir.back() != '/') dir += '/';
     return dir + name;
+}
+
+std::string PrivateEndpoint(const std::string& systemPath, std::int64_t handle, std::string* madeFolder,
+                            int* failure) {
+    char folder[64];
+    std::snprintf(folder, sizeof folder, "/tmp/kalidrome-%u-XXXXXX", static_cast<unsigned>(::geteuid()));
+    if (!::mkdtemp(folder)) {  // made with mode 0700
+        if (failure) *failure = errno;
+        return {};
+    }
+    if (madeFolder) *madeFolder = folder;
+    return std::string(folder) + "/" + EndpointName(systemPath, handle);
 }
 
 std::string EncodeInstanceRequest(int message) { return kPrefix + std::to_string(message) + "\n"; }

@@ -11,8 +11,9 @@ inline constexpr int kRequestShowScreensaver = 3025;  // show it and open the pr
 inline constexpr int kRequestNext = 3026;             // change the wallpaper now ("kalidrome --next")
 inline constexpr int kRequestPrevious = 3027;         // go back to the previous one ("kalidrome --previous")
 
-// The folder that holds the hand-off sockets: $XDG_RUNTIME_DIR when it names a folder
-// (the session's private runtime folder). Without it (a sudo or su shell, a cron job, a
+// The folder that holds the hand-off sockets: $XDG_RUNTIME_DIR when it names a folder of
+// this user (the session's private runtime folder; one inherited through su belongs to
+// someone else). Without it (a sudo or su shell, a cron job, a
 // bare X session) it is "/tmp/kalidrome-<effective uid>", made on first use with mode 0700.
 // /tmp is there at every boot and sticky, so once that folder is ours (checked with lstat:
 // a folder, not a link, owned by us, closed to group and others) nobody else can replace
@@ -27,6 +28,14 @@ std::string InstanceFolder();
 // folder too long for a socket path gives way to the /tmp folder. "" when no safe folder
 // is there.
 std::string InstanceEndpoint(const std::string& systemPath, std::int64_t handle);
+
+// Where an instance listens when InstanceEndpoint gives nothing or cannot be listened on
+// (a /tmp/kalidrome-<uid> that belongs to someone else, a runtime folder that refuses
+// sockets): a folder of its own, made now by mkdtemp ("/tmp/kalidrome-<uid>-XXXXXX", mode
+// 0700), which madeFolder receives so that the instance removes it at exit. Later starts
+// learn the path from Startup.ini. "" (and the errno in failure) when no folder can be made.
+std::string PrivateEndpoint(const std::string& systemPath, std::int64_t handle, std::string* madeFolder,
+                            int* failure = nullptr);
 
 // One request on the wire: "KALIDROME/1 <number>\n".
 std::string EncodeInstanceRequest(int message);

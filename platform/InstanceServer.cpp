@@ -2,6 +2,7 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QTimer>
 
 #include "InstanceChannel.h"
 
@@ -35,7 +36,6 @@ void InstanceServer::serve() {
 
 void InstanceServer::acceptPending() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         auto readRequests = [this, socket] {
             while (socket->canReadLine()) {
                 int message = DecodeInstanceRequest(socket->readLine(kMaxRequestBytes).toStdString());
@@ -43,11 +43,29 @@ void InstanceServer::acceptPending() {
             }
             if (socket->bytesAvailable() > kMaxRequestBytes) socket->abort();
         };
-        connect(socket, &QLocalSocket::readyRead, this, readRequests);
         readRequests();
-        // A connection that waited for serve() may have ended already; its request is
-        // read from what it left in the buffer.
-        if (socket->state() == QLocalSocket::UnconnectedState) socket->deleteLater();
+        if (socket->state() == QLocalSocket::UnconnectedState) {
+            // It waited for serve() and has ended; its request was read from what it left.
+            socket->deleteLater();
+            continue;
+        }
+        // Too many open: the one kept longest makes room (a sender writes its line at once,
+        // so that one is idle), and the new one, perhaps a request, is served.
+        while (m_kept.size() >= static_cast<std::size_t>(kMaxOpenConnections)) {
+            QPointer<QLocalSocket> oldest = m_kept.front();
+            m_kept.pop_front();
+            if (oldest) oldest->abort();
+        }
+        m_kept.emplace_back(socket);
+        connect(socket, &QObject::destroyed, this, [this] {
+            // Forget the entries of sockets gone (a QPointer in the list reads as null).
+            while (!m_kept.empty() && !m_kept.front()) m_kept.pop_front();
+            std::erase_if(m_kept, [](const QPointer<QLocalSocket>& p) { return p.isNull(); });
+        });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, readRequests);
+        // A sender writes its one line at once; one that stays silent is let go.
+        QTimer::singleShot(kIdleTimeoutMs, socket, [socket] { socket->abort(); });
     }
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QLocalSocket>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <deque>
 
 class QLocalServer;
 
@@ -15,9 +18,16 @@ namespace kalidrome::platform {
 // instance in Startup.ini, so that a later start that finds the record always finds the
 // socket too; the main window serves once it is ready to act. Connections made in
 // between wait in the socket's queue and are read when serving begins.
+//
+// A connection is kept for at most kIdleTimeoutMs (a request is one line, sent at once),
+// and at most kMaxOpenConnections at a time: a new one beyond that closes the one kept
+// longest, so idle connections cannot use up the descriptors nor shut requests out.
 class InstanceServer : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kIdleTimeoutMs = 5000;
+    static constexpr int kMaxOpenConnections = 64;
+
     explicit InstanceServer(QObject* parent = nullptr);
     ~InstanceServer() override;  // closes the endpoint and removes its socket file
 
@@ -34,6 +44,7 @@ private:
     void acceptPending();
     QLocalServer* m_server;
     bool m_serving = false;
+    std::deque<QPointer<QLocalSocket>> m_kept;  // connections open, the oldest first
 };
 
 }  // namespace kalidrome::platform

@@ -19,8 +19,8 @@ namespace kalidrome::render {
 
 namespace {
 
-std::string WallpaperPath(const std::string& systemPath) {
-    return systemPath + std::string(settings::kWallpaperFile);
+std::string WallpaperPath(const std::string& systemPath, const std::string& bitmapTarget) {
+    return bitmapTarget.empty() ? systemPath + std::string(settings::kWallpaperFile) : bitmapTarget;
 }
 
 // Copies overlay into picture with its bottom-right corner on the picture's, clipped to the
@@ -82,9 +82,9 @@ void ApplyFrameOverlay(Image& picture, const std::string& systemPath) {
 }
 
 ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                    bool useMask, const ScaleRequest& alsoScale) {
+                                    bool useMask, const ScaleRequest& alsoScale, const std::string& bitmapTarget) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
-    const std::string target = WallpaperPath(systemPath);
+    const std::string target = WallpaperPath(systemPath, bitmapTarget);
     ConvertedPicture result;
     result.bitmapPath = target;
     try {
@@ -126,10 +126,11 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
     return result;
 }
 
-ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale) {
+ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
+                                   const std::string& bitmapTarget) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
     ConvertedPicture result;
-    result.bitmapPath = WallpaperPath(systemPath);
+    result.bitmapPath = WallpaperPath(systemPath, bitmapTarget);
     try {
         result.pixels = DecodePng(bytes.data(), bytes.size());
     } catch (const PictureError& e) {
@@ -141,10 +142,11 @@ ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::st
 }
 
 ConvertedPicture ConvertPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                bool useMask, const ScaleRequest& alsoScale) {
+                                bool useMask, const ScaleRequest& alsoScale, const std::string& bitmapTarget) {
     switch (KindByExtension(picturePath)) {
-        case PictureKind::Jpeg: return ConvertJpegPicture(picturePath, systemPath, greyScale, useMask, alsoScale);
-        case PictureKind::Png: return ConvertPngPicture(picturePath, systemPath, greyScale);
+        case PictureKind::Jpeg:
+            return ConvertJpegPicture(picturePath, systemPath, greyScale, useMask, alsoScale, bitmapTarget);
+        case PictureKind::Png: return ConvertPngPicture(picturePath, systemPath, greyScale, bitmapTarget);
         default: break;
     }
     ConvertedPicture result;
@@ -156,7 +158,7 @@ ConvertedPicture ConvertPicture(const std::string& picturePath, const std::strin
     try {
         const BmpInfo info = ReadBmpInfo(bytes.data(), bytes.size());
         result.pixels = DecodeBmp(bytes.data(), bytes.size());
-        result.bitmapPath = WallpaperPath(systemPath);
+        result.bitmapPath = WallpaperPath(systemPath, bitmapTarget);
         if (TurnsGrey(greyScale, info)) {
             MakeGreyscale(result.pixels);
             WriteBmpFile(result.bitmapPath, result.pixels);

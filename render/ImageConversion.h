@@ -28,13 +28,17 @@ using ScaleRequest = std::function<PixelSize(std::int32_t width, std::int32_t he
 // written as WallPaper.bmp in the System folder; a JPEG of exactly 1024 x 768 gets the frame
 // overlay (in colour, after the grey) when useMask is on. Anything else is taken as a
 // bitmap: handed on by its own path with greyScale off; with greyScale on, a 24-bit one is
-// turned grey and written as WallPaper.bmp, any other is written there unchanged. WallPaper.bmp is replaced atomically and keeps its old content
-// on any failure. systemPath ends with "/". Throws on every failure.
+// turned grey and written as WallPaper.bmp, any other is written there unchanged.
+// WallPaper.bmp is replaced atomically and keeps its old content on any failure. systemPath
+// ends with "/". A non-empty bitmapTarget is written instead of WallPaper.bmp (a picture made
+// ready ahead of its turn, moved into place when it is due). Throws on every failure.
 ConvertedPicture ConvertPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                bool useMask, const ScaleRequest& alsoScale = {});
+                                bool useMask, const ScaleRequest& alsoScale = {}, const std::string& bitmapTarget = {});
 ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                    bool useMask, const ScaleRequest& alsoScale = {});
-ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale);
+                                    bool useMask, const ScaleRequest& alsoScale = {},
+                                    const std::string& bitmapTarget = {});
+ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
+                                   const std::string& bitmapTarget = {});
 
 // The pixels the desktop would be given for the picture, decoded in memory by the rules of
 // ConvertPicture (grey with greyScale for JPEG, PNG and 24-bit bitmaps; then the frame

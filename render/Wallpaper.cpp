@@ -4,6 +4,7 @@
 #include "ImageConversion.h"
 #include "PictureError.h"
 #include "Placement.h"
+#include "Scale.h"
 
 #include <filesystem>
 #include <system_error>
@@ -28,45 +29,124 @@ void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement pl
     desktop.setWallpaper(bitmapPath, placement, pixels);
 }
 
-bool SetWallpaperFromFile(const std::string& picturePath, const std::string& systemPath,
-                          const WallpaperOptions& options, platform::Desktop& desktop, platform::Registry& registry,
-                          std::string* failureReason) {
-    if (failureReason) failureReason->clear();
+DesktopTraits TraitsOf(platform::Desktop& desktop) {
+    return DesktopTraits{desktop.primaryScreenSize(), desktop.drawsScreenSizedPixels()};
+}
+
+PreparedWallpaper PrepareWallpaper(const std::string& picturePath, const std::string& systemPath,
+                                   const WallpaperOptions& options, const DesktopTraits& desktop,
+                                   const std::string& stagedTarget) {
+    PreparedWallpaper prepared;
+    prepared.picturePath = picturePath;
     std::error_code ec;
     if (!std::filesystem::is_regular_file(picturePath, ec)) {
-        if (failureReason && !std::filesystem::exists(std::filesystem::symlink_status(picturePath, ec)))
+        prepared.missing = true;
+        return prepared;
+    }
+    const platform::ScreenExtent screen = desktop.screen;
+    auto placementFor = [&](std::int32_t width, std::int32_t height) {
+        return ChoosePlacement(width, height, screen.width, screen.height, options.StretchLarger,
+                               options.StretchSmaller, options.Res1, options.Res2);
+    };
+    // A picture that will be stretched is scaled to the screen beside its decoding, so a
+    // desktop that draws it gets it ready.
+    ConvertedPicture converted = ConvertPicture(
+        picturePath, systemPath, options.GreyScale, options.UseMask,
+        [&](std::int32_t width, std::int32_t height) {
+            return desktop.drawsScreenSizedPixels && placementFor(width, height) == platform::Placement::Stretched
+                       ? PixelSize{screen.width, screen.height}
+                       : PixelSize{};
+        },
+        stagedTarget);
+    // A bitmap handed on as it is gets read once, here, for its size and its pixels.
+    if (converted.pixels.empty()) converted.pixels = LoadBmpFile(converted.bitmapPath);
+    prepared.placement = placementFor(converted.pixels.width(), converted.pixels.height());
+    if (!stagedTarget.empty() && converted.bitmapPath == stagedTarget) {
+        prepared.stagedPath = stagedTarget;
+        prepared.bitmapPath = systemPath + std::string(settings::kWallpaperFile);
+    } else {
+        prepared.bitmapPath = converted.bitmapPath;
+    }
+    prepared.pixels = std::move(converted.pixels);
+    prepared.scaled = std::move(converted.scaled);
+    return prepared;
+}
+
+void KeepScreenSizedOnly(PreparedWallpaper& prepared, const DesktopTraits& desktop) {
+    if (!desktop.drawsScreenSizedPixels) {
+        // Handed over by its file name: no pixels are needed at all.
+        prepared.pixels = Image();
+        prepared.scaled = Image();
+        return;
+    }
+    const platform::ScreenExtent screen = desktop.screen;
+    if (prepared.placement == platform::Placement::Stretched && screen.width > 0 && screen.height > 0) {
+        if (prepared.scaled.empty() && !prepared.pixels.empty())
+            prepared.scaled = ScaleAreaAverage(prepared.pixels, screen.width, screen.height);
+        prepared.pixels = Image();  // the screen-sized copy stands for it
+        return;
+    }
+    prepared.scaled = Image();
+    const std::int64_t area = std::int64_t{prepared.pixels.width()} * prepared.pixels.height();
+    if (area > std::int64_t{screen.width} * screen.height) prepared.pixels = Image();
+}
+
+bool ApplyPreparedWallpaper(PreparedWallpaper& prepared, platform::Desktop& desktop, platform::Registry& registry,
+                            std::string* failureReason) {
+    if (failureReason) failureReason->clear();
+    if (prepared.missing) {
+        // A picture gone since it was listed is told; something else at its path (a folder)
+        // is simply not a picture.
+        std::error_code ec;
+        if (failureReason && !std::filesystem::exists(std::filesystem::symlink_status(prepared.picturePath, ec)))
             *failureReason = kPictureMissing;
         return false;
     }
     try {
-        const platform::ScreenExtent screen = desktop.primaryScreenSize();
-        auto placementFor = [&](std::int32_t width, std::int32_t height) {
-            return ChoosePlacement(width, height, screen.width, screen.height, options.StretchLarger,
-                                   options.StretchSmaller, options.Res1, options.Res2);
-        };
-        // A picture that will be stretched is scaled to the screen beside its decoding, so
-        // a desktop that draws it gets it ready.
-        const bool scaleForDesktop = desktop.drawsScreenSizedPixels();
-        ConvertedPicture converted = ConvertPicture(
-            picturePath, systemPath, options.GreyScale, options.UseMask, [&](std::int32_t width, std::int32_t height) {
-                return scaleForDesktop && placementFor(width, height) == platform::Placement::Stretched
-                           ? PixelSize{screen.width, screen.height}
-                           : PixelSize{};
-            });
-        // A bitmap handed on as it is gets read once, here, for its size and its pixels.
-        if (converted.pixels.empty()) converted.pixels = LoadBmpFile(converted.bitmapPath);
-        const platform::Placement placement = placementFor(converted.pixels.width(), converted.pixels.height());
+        if (!prepared.stagedPath.empty()) {
+            std::filesystem::rename(prepared.stagedPath, prepared.bitmapPath);
+            prepared.stagedPath.clear();
+        }
         platform::WallpaperPixels pixels;
-        pixels.picture = &converted.pixels;
-        if (!converted.scaled.empty()) pixels.screenSized = &converted.scaled;
-        ApplyDesktopWallpaper(converted.bitmapPath, placement, pixels, desktop, registry);
+        if (!prepared.pixels.empty()) pixels.picture = &prepared.pixels;
+        if (!prepared.scaled.empty()) {
+            pixels.screenSized = &prepared.scaled;
+            if (!pixels.picture) pixels.picture = &prepared.scaled;  // kept alone (made ahead)
+        }
+        ApplyDesktopWallpaper(prepared.bitmapPath, prepared.placement, pixels, desktop, registry);
         return true;
     } catch (const platform::DesktopError& error) {
         if (failureReason) *failureReason = error.what();
         return false;
-    } catch (const PictureError& error) {
-        if (failureReason && error.reason() == PictureError::Reason::TooLarge) *failureReason = kPictureTooLarge;
-        if (failureReason && error.reason() == PictureError::Reason::NoSpace) *failureReason = kNoSpaceForWallpaper;
+    } catch (const std::exception& error) {
+        if (failureReason) *failureReason = ReasonToTell(error);
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string ReasonToTell(const std::exception& error) {
+    if (const auto* picture = dynamic_cast<const PictureError*>(&error)) {
+        if (picture->reason() == PictureError::Reason::TooLarge) return kPictureTooLarge;
+        if (picture->reason() == PictureError::Reason::NoSpace) return kNoSpaceForWallpaper;
+    }
+    return {};
+}
+
+bool SetWallpaperFromFile(const std::string& picturePath, const std::string& systemPath,
+                          const WallpaperOptions& options, platform::Desktop& desktop, platform::Registry& registry,
+                          std::string* failureReason) {
+    if (failureReason) failureReason->clear();
+    try {
+        // A missing picture is told by the apply step and asks the desktop nothing.
+        PreparedWallpaper prepared = PrepareWallpaper(picturePath, systemPath, options, TraitsOf(desktop));
+        return ApplyPreparedWallpaper(prepared, desktop, registry, failureReason);
+    } catch (const platform::DesktopError& error) {
+        if (failureReason) *failureReason = error.what();
+        return false;
+    } catch (const std::exception& error) {
+        if (failureReason) *failureReason = ReasonToTell(error);
         return false;
     } catch (...) {
         return false;

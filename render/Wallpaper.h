@@ -1,9 +1,11 @@
 #pragma once
 
 #include "Desktop.h"
+#include "Image.h"
 #include "Registry.h"
 #include "Settings.h"
 
+#include <exception>
 #include <string>
 
 namespace kalidrome::render {
@@ -11,6 +13,10 @@ namespace kalidrome::render {
 inline constexpr const char* kPictureMissing = "The picture is missing.";
 inline constexpr const char* kPictureTooLarge = "The picture is too large.";
 inline constexpr const char* kNoSpaceForWallpaper = "There is no space left on the disk.";
+
+// What to tell the user of a picture that could not be made into a wallpaper: one of the
+// texts above, or "" for a failure not worth a word (an unreadable picture shows nothing).
+std::string ReasonToTell(const std::exception& error);
 
 // The options a wallpaper change acts on, as the main window holds them.
 struct WallpaperOptions {
@@ -29,7 +35,52 @@ void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement pl
                            const platform::WallpaperPixels& pixels, platform::Desktop& desktop,
                            platform::Registry& registry);
 
-// The one routine that puts a picture on the desktop: converts it (WallPaper.bmp), chooses
+// What a change needs to know of the desktop, asked on the desktop's own thread before the
+// picture is prepared elsewhere.
+struct DesktopTraits {
+    platform::ScreenExtent screen;      // the primary screen
+    bool drawsScreenSizedPixels = true;  // Desktop::drawsScreenSizedPixels
+};
+DesktopTraits TraitsOf(platform::Desktop& desktop);  // throws DesktopError
+
+// A change done up to the desktop: the picture decoded and converted, its bitmap written,
+// its placement chosen.
+struct PreparedWallpaper {
+    std::string picturePath;
+    // What the desktop is given: WallPaper.bmp, or a bitmap picture's own path.
+    std::string bitmapPath;
+    // A bitmap made ahead of its turn under another name; moved over bitmapPath when the
+    // change is applied. Empty when the bitmap was written in place (or not at all).
+    std::string stagedPath;
+    platform::Placement placement = platform::Placement::Centred;
+    Image pixels;  // the bitmap's pixels; empty: the desktop reads bitmapPath (or uses scaled)
+    Image scaled;  // the picture at the screen's size, for a stretched one; may be empty
+    bool missing = false;  // no picture file there: nothing to apply
+};
+
+// Everything of a change that does not touch the desktop: decoding, conversion, writing the
+// bitmap (to stagedTarget when given, else WallPaper.bmp) and the choice of placement. Runs
+// on any thread; touches nothing but the bitmap file. A missing file gives missing = true.
+// Throws on a picture that cannot be read or a bitmap that cannot be written.
+PreparedWallpaper PrepareWallpaper(const std::string& picturePath, const std::string& systemPath,
+                                   const WallpaperOptions& options, const DesktopTraits& desktop,
+                                   const std::string& stagedTarget = {});
+
+// Keeps at most one screen-sized bitmap of a prepared change (one held ahead of its turn):
+// a stretched picture keeps only its copy at the screen's size (scaled now if the
+// conversion made none), which then also stands for the picture; a centred picture larger
+// than the screen, or any picture for a desktop that is handed a file name, keeps no
+// pixels (the desktop reads the bitmap file).
+void KeepScreenSizedOnly(PreparedWallpaper& prepared, const DesktopTraits& desktop);
+
+// The desktop's part of a change, on the desktop's thread: moves a staged bitmap into place,
+// records the placement (see ApplyDesktopWallpaper) and hands the bitmap to the desktop.
+// Never throws; returns and reports like SetWallpaperFromFile.
+bool ApplyPreparedWallpaper(PreparedWallpaper& prepared, platform::Desktop& desktop, platform::Registry& registry,
+                            std::string* failureReason = nullptr);
+
+// The one routine that puts a picture on the desktop (PrepareWallpaper, then
+// ApplyPreparedWallpaper, on one thread): converts it (WallPaper.bmp), chooses
 // stretched or centred against the primary screen, records the choice as WallpaperStyle
 // ("2" or "0") under "Control Panel\Desktop" and hands the decoded bitmap to the desktop.
 // A missing file changes nothing. Never throws: any failure leaves the desktop as it was.

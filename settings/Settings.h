@@ -36,6 +36,9 @@ inline constexpr std::string_view kStartupSection = "Startup";
 inline constexpr std::string_view kValue = "Value";
 inline constexpr std::string_view kTickCount = "TickCount";
 inline constexpr std::string_view kHandle = "Handle";
+// The running instance's hand-off socket, so that a later start finds it whatever its own
+// environment (XDG_RUNTIME_DIR) says.
+inline constexpr std::string_view kSocket = "Socket";
 inline constexpr std::string_view kClosedCorrectly = "ClosedCorrectly";
 
 // A boolean key with its default at load and in the preferences dialog.

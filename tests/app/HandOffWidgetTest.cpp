@@ -10,6 +10,15 @@
 #include "FakeDesktop.h"
 #include "FakeRegistry.h"
 #include "InstanceChannel.h"
+#include "InstanceServer.h"
+#include "QtWait.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <vector>
 #include "ProcessInfo.h"
 #include "TempDir.h"
 #include "MainWindow.h"
@@ -32,6 +41,47 @@ bool ProcessEventsUntil(F condition) {
         QTimer::singleShot(0, [] {});
     }
     return condition();
+}
+
+// Connections that send nothing cannot use up the instance's descriptors: at most 64 are
+// kept, each for 5 seconds at most; beyond that the oldest makes room, so a request that
+// comes then is still served.
+TEST(HandOff, IdleConnectionsAreCappedAndDropped) {
+    test::TempDir dir;
+    platform::InstanceServer server;
+    const std::string endpoint = dir.file("k.sock");
+    ASSERT_TRUE(server.listen(QString::fromStdString(endpoint)));
+    int served = 0;
+    QObject::connect(&server, &platform::InstanceServer::requestReceived, [&](int) { ++served; });
+    server.serve();
+
+    std::vector<int> idle;
+    for (int i = 0; i < platform::InstanceServer::kMaxOpenConnections + 6; ++i) {
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, endpoint.c_str(), sizeof addr.sun_path - 1);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << std::strerror(errno);
+        idle.push_back(fd);
+        QApplication::processEvents();
+    }
+    auto closedCount = [&] {
+        int closed = 0;
+        for (int fd : idle) {
+            char c;
+            const ssize_t n = ::recv(fd, &c, 1, MSG_DONTWAIT | MSG_PEEK);
+            closed += n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        }
+        return closed;
+    };
+    EXPECT_TRUE(test::ProcessEventsUntil([&] { return closedCount() == 6; }, 3000)) << closedCount();
+    EXPECT_TRUE(platform::SendInstanceRequest(endpoint, platform::kRequestNext));
+    EXPECT_TRUE(test::ProcessEventsUntil([&] { return served == 1; }, 3000)) << "served beyond the limit";
+    EXPECT_EQ(closedCount(), 7) << "one more idle one made room; the rest stay until their time is up";
+    EXPECT_TRUE(test::ProcessEventsUntil([&] { return closedCount() == static_cast<int>(idle.size()); },
+                                         platform::InstanceServer::kIdleTimeoutMs + 5000))
+        << closedCount();
+    for (int fd : idle) ::close(fd);
 }
 
 TEST(HandOff, RequestsAreServedWhileAModalDialogRuns) {

@@ -299,6 +299,7 @@ TEST_F(MainWindowTest, ShortcutsFollowTheContextMenuFirst) {
         const std::size_t before = desktop.calls().size();
         const std::string currentBefore = w.engine().CurrentWallpaper();
         press(view, Qt::Key_F9);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !w.wallpaperChanger().busy(); }));
         EXPECT_EQ(desktop.calls().size() - before, k.wallpaperCalls);
         if (k.wallpaperCalls == 0) EXPECT_EQ(w.engine().CurrentWallpaper(), currentBefore);
         else EXPECT_EQ(w.engine().CurrentWallpaper(), b);
@@ -707,16 +708,70 @@ TEST_F(MainWindowTest, SaveAndLoadListCommands) {
     EXPECT_EQ(w.cycleTimer().Countdown(), 30) << "a load restarts the count at Interval";
 }
 
+// While the countdown runs, the picture due next is made ready between ticks, and the
+// change at the tick only hands it over: the desktop has it before CycleNow returns, as
+// one screen-sized bitmap. A change of the list or the screen throws it away.
+TEST_F(MainWindowTest, TheNextPictureIsReadyBeforeItsTick) {
+    MainWindow& w = create();
+    addFiles({picture("a.png", 2000, 1500), picture("b.png", 2000, 1500), picture("c.png", 2000, 1500)});
+    w.optionState().SetRandom(false);
+    w.optionState().SetDisableCycling(false);
+    w.cycleTimer().SetCountdown(100000);  // no timed cycle during the test
+    WallpaperChanger& changer = w.wallpaperChanger();
+    const std::string staged = system + "WallPaper.next.bmp";
+
+    auto makeReady = [&] {
+        const TListItemInfo* upcoming = w.list().find(w.engine().UpcomingEntry());
+        if (!upcoming) return std::string();
+        changer.prepareUpcomingNow();
+        EXPECT_TRUE(ProcessEventsUntil([&] { return changer.readyAhead(upcoming->FilePath); }, 15000));
+        return upcoming->FilePath;
+    };
+    const std::string next = makeReady();
+    ASSERT_FALSE(next.empty());
+    EXPECT_TRUE(std::filesystem::exists(staged));
+    std::size_t before = desktop.calls().size();
+    w.engine().CycleNow();
+    ASSERT_EQ(desktop.calls().size(), before + 1) << "handed over at the tick, without waiting for the worker";
+    EXPECT_EQ(w.engine().CurrentWallpaper(), next);
+    EXPECT_TRUE(w.menus().actCycle1->isEnabled());
+    const auto& call = desktop.calls().back();
+    EXPECT_EQ(call.bitmapPath, system + "WallPaper.bmp");
+    EXPECT_EQ(call.width, 1024) << "only the screen-sized bitmap was kept";
+    EXPECT_FALSE(std::filesystem::exists(staged)) << "moved into place";
+
+    // The list changes: what was ready is dropped.
+    ASSERT_FALSE(makeReady().empty());
+    addFiles({picture("d.png")});
+    EXPECT_FALSE(changer.readyAhead());
+    EXPECT_FALSE(std::filesystem::exists(staged));
+
+    // The screen changes: what was made for the old one is not used.
+    const std::string due = makeReady();
+    ASSERT_FALSE(due.empty());
+    desktop.setScreen({800, 600});
+    before = desktop.calls().size();
+    w.engine().CycleNow();
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !changer.busy(); }, 15000));
+    ASSERT_EQ(desktop.calls().size(), before + 1);
+    EXPECT_EQ(w.engine().CurrentWallpaper(), due);
+    EXPECT_EQ(desktop.calls().back().width, 2000) << "made anew for the new screen";
+}
+
 TEST_F(MainWindowTest, TrayClicks) {
     MainWindow& w = create();
     addFiles({picture("a.png"), picture("b.png")});
     w.optionState().SetRandom(false);
     const std::size_t before = desktop.calls().size();
     w.trayIcon().pressed(QSystemTrayIcon::Trigger, Qt::ControlModifier);
+    EXPECT_FALSE(w.menus().actCycle1->isEnabled()) << "busy while the picture is made on the worker";
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !w.wallpaperChanger().busy(); }));
+    EXPECT_TRUE(w.menus().actCycle1->isEnabled());
     EXPECT_EQ(desktop.calls().size(), before + 1) << "Ctrl-click cycles";
     EXPECT_TRUE(w.menus().actPrevious1->isEnabled());
     const std::string afterCycle = w.engine().CurrentWallpaper();
     w.trayIcon().pressed(QSystemTrayIcon::Trigger, Qt::AltModifier);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !w.wallpaperChanger().busy(); }));
     EXPECT_NE(w.engine().CurrentWallpaper(), afterCycle) << "Alt-click goes back";
 
     const bool visible = w.isVisible();
@@ -750,6 +805,7 @@ TEST_F(MainWindowTest, ARefusingDesktopIsToldOncePerReason) {
         desktop.setFailing(step.failing, step.reason);
         const std::size_t before = desktop.calls().size();
         w.trayIcon().pressed(QSystemTrayIcon::Trigger, Qt::ControlModifier);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return !w.wallpaperChanger().busy(); }));
         EXPECT_EQ(shown.size(), std::size_t(step.shownAfter)) << step.reason;
         EXPECT_EQ(desktop.calls().size(), before + (step.failing ? 0 : 1)) << step.reason;
         EXPECT_TRUE(w.findChild<QPushButton*>("btnCycle1")->isEnabled()) << "cycling stays available";

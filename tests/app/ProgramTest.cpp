@@ -14,6 +14,10 @@
 #include <thread>
 #include <unistd.h>
 
+#include <cstdio>
+#include <jpeglib.h>
+#include <vector>
+
 #include "IniFile.h"
 #include "InstanceChannel.h"
 #include "ListFile.h"
@@ -34,6 +38,37 @@ using kalidrome::test::WriteFile;
 // Entries enough that loading them keeps the first instance in its creation well past
 // the moment a second start comes.
 constexpr int kLargeList = 200000;
+
+// A JPEG of any size, written row by row (a 108-megapixel picture needs no 324 MB here).
+void WriteLargeJpeg(const std::string& path, int width, int height) {
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    jpeg_compress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    jpeg_stdio_dest(&c, out);
+    c.image_width = static_cast<JDIMENSION>(width);
+    c.image_height = static_cast<JDIMENSION>(height);
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_set_quality(&c, 60, TRUE);
+    jpeg_start_compress(&c, TRUE);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
+    while (c.next_scanline < c.image_height) {
+        for (int x = 0; x < width; ++x) {
+            row[3 * x] = static_cast<JSAMPLE>(x * 255 / width);
+            row[3 * x + 1] = static_cast<JSAMPLE>(c.next_scanline * 255 / c.image_height);
+            row[3 * x + 2] = 128;
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(out);
+}
 
 class ProgramTest : public ::testing::Test {
 protected:
@@ -63,6 +98,7 @@ protected:
             {"KALIDROME_NONINTERACTIVE", "1"},
         };
         for (const auto& [name, value] : extra) env[name] = value;
+        // Run through a wrapper (setpriv, to be another user) when one is set.
         std::string program = exe();
         if (!wrapper.empty()) {
             args.insert(args.begin(), exe());
@@ -118,6 +154,7 @@ protected:
     std::string system;
     // A program (and its arguments) that starts ours, when not empty.
     std::vector<std::string> wrapper;
+    const TempDir& dir() const { return m_dir; }
 
 private:
     TempDir m_dir;
@@ -255,21 +292,100 @@ TEST_F(ProgramTest, TwoStartsAtOnceAfterACrashLeaveOneInstance) {
     }
 }
 
-// The recorded instance runs, but its socket is not where this start looks (it was started
-// with another XDG_RUNTIME_DIR): it is alive, so this start must not become a second one.
+// Later starts find the instance by the socket Startup.ini names, whatever their own
+// XDG_RUNTIME_DIR says (cron, su, another session's shell).
+TEST_F(ProgramTest, RequestsFindTheInstanceWhateverTheirEnvironment) {
+    std::filesystem::create_directory(file("elsewhere"));
+    auto first = startRunning();
+    const std::string endpoint = startupIni().readString("Startup", "Socket", "");
+    EXPECT_EQ(endpoint, file(std::filesystem::path(platform::InstanceEndpoint(system, first->pid())).filename()))
+        << "the socket in the instance's runtime folder is recorded";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string runtime;  // "" unset
+        const char* served;
+    };
+    const Case cases[] = {
+        {"--next without XDG_RUNTIME_DIR", {"--next"}, "", "request 3026"},
+        {"--show with another runtime folder", {"--show"}, file("elsewhere"), "request 3024"},
+        {"a plain start with another runtime folder", {}, file("elsewhere"), "request 3024"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove(file("trace").c_str());
+        auto later = start(c.args, "later.log", c.runtime);
+        ASSERT_TRUE(later->waitFinished(5000));
+        EXPECT_EQ(later->exitCode(), 0) << ReadFile(file("later.log"));
+        EXPECT_TRUE(WaitFor([&] { return traced(c.served); }, 5000)) << trace();
+        EXPECT_FALSE(traced("running"));
+    }
+    EXPECT_TRUE(first->running());
+}
+
+// The recorded instance runs, but its socket is gone (a /tmp cleaner took it): it is
+// alive, so no start may become a second one; each says why, names the path, and fails.
 TEST_F(ProgramTest, LiveInstanceOutOfReachIsNotReplaced) {
     auto first = startRunning();
-    std::filesystem::create_directory(file("elsewhere"));
+    const std::string endpoint = startupIni().readString("Startup", "Socket", "");
+    ASSERT_FALSE(endpoint.empty());
+    std::filesystem::remove(endpoint);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"--next"}}) {
+        SCOPED_TRACE(args.empty() ? "plain start" : args.front());
+        std::remove(file("trace").c_str());
+        const std::string before = ReadFile(system + "Startup.ini");
+        auto second = start(args, "second.log");
+        ASSERT_TRUE(second->waitFinished(5000));
+        EXPECT_EQ(second->exitCode(), 1) << "a start that could not show the instance does not end with 0";
+        const std::string said = ReadFile(file("second.log"));
+        EXPECT_NE(said.find("did not take the request at " + endpoint + ": No such file"), std::string::npos) << said;
+        EXPECT_FALSE(traced("running"));
+        EXPECT_TRUE(first->running());
+        EXPECT_EQ(ReadFile(system + "Startup.ini"), before);
+    }
+}
+
+// A stopped instance (kill -STOP, or a machine so loaded that its heartbeat is long
+// overdue) still has its socket, and the kernel queues what comes: a later start hands
+// over, and the request is served once the instance goes on.
+TEST_F(ProgramTest, StoppedInstanceBeyondTheHeartbeatWindowTakesTheRequest) {
+    auto first = startRunning();
+    first->signal(SIGSTOP);
+    // Stopped longer than the heartbeat window: stand in for the wait by ageing the stamp.
+    const std::uint32_t aged = platform::TickCountNow() - 13000;
+    startupIni().writeInteger("Startup", "TickCount", static_cast<std::int32_t>(aged));
+    ASSERT_FALSE(recordedAlive());
     std::remove(file("trace").c_str());
-    const std::string before = ReadFile(system + "Startup.ini");
-    auto second = start({}, "second.log", file("elsewhere"));
+    auto second = start({}, "second.log");
     ASSERT_TRUE(second->waitFinished(5000));
-    EXPECT_EQ(second->exitCode(), 0);
-    EXPECT_NE(ReadFile(file("second.log")).find("did not take the request"), std::string::npos)
-        << ReadFile(file("second.log"));
-    EXPECT_FALSE(traced("running"));
+    EXPECT_EQ(second->exitCode(), 0) << ReadFile(file("second.log"));
+    auto next = start({"--next"}, "next.log", std::string());
+    ASSERT_TRUE(next->waitFinished(5000));
+    EXPECT_EQ(next->exitCode(), 0) << ReadFile(file("next.log"));
+    EXPECT_FALSE(traced("request 3024")) << "nothing is served while stopped";
+    EXPECT_EQ(startupIni().readInteger("Startup", "Handle", 0), first->pid()) << "no second instance recorded";
+
+    first->signal(SIGCONT);
+    EXPECT_TRUE(WaitFor([&] { return traced("request 3024") && traced("request 3026"); }, 5000)) << trace();
+    EXPECT_FALSE(traced("running")) << "no second instance ran";
     EXPECT_TRUE(first->running());
-    EXPECT_EQ(startupIni().readInteger("Startup", "Handle", 0), first->pid());
+}
+
+// An instance whose exit comes after another took over (it seemed gone) leaves the
+// newer record alone, so that later starts still find the instance that runs.
+TEST_F(ProgramTest, ALateExitKeepsTheRecordOfTheInstanceThatRuns) {
+    auto first = startRunning();
+    // Another instance took over meanwhile (by hand here: this one's socket vanished and
+    // its heartbeat aged out, say): the record names it.
+    startupIni().writeInteger("Startup", "Handle", static_cast<std::int32_t>(::getpid()));
+    startupIni().writeString("Startup", "Socket", file("other.sock"));
+    first->signal(SIGTERM);
+    ASSERT_TRUE(first->waitFinished(5000));
+    EXPECT_TRUE(traced("exit record kept: it names another instance")) << trace();
+    EXPECT_EQ(startupIni().readInteger("Startup", "Value", 0), 1);
+    EXPECT_EQ(startupIni().readInteger("Startup", "ClosedCorrectly", -1), 0);
+    EXPECT_EQ(startupIni().readInteger("Startup", "Handle", 0), ::getpid());
+    EXPECT_EQ(startupIni().readString("Startup", "Socket", ""), file("other.sock"));
 }
 
 // Without XDG_RUNTIME_DIR (a sudo shell) the sockets live in a private folder under /tmp.
@@ -298,6 +414,102 @@ TEST_F(ProgramTest, WithoutARuntimeFolderASecondStartHandsOver) {
         ASSERT_TRUE(first->waitFinished(5000));
         EXPECT_EQ(socketsIn(tmpFolder), std::vector<std::string>{});
     }
+}
+
+// /tmp/kalidrome-<uid> made beforehand by another user (anyone may make it in the sticky
+// /tmp): the instance listens in a folder of its own instead and records it, and later
+// starts, whatever their environment, find it there. Being another user takes root.
+TEST_F(ProgramTest, AForeignTmpFolderGivesAFolderOfItsOwn) {
+    if (::geteuid() != 0 || ::access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root (to run the program as another user) and setpriv";
+    constexpr uid_t kUser = 65534;  // nobody
+    const std::string foreign = "/tmp/kalidrome-" + std::to_string(kUser);
+    struct stat st {};
+    const bool madeHere = ::mkdir(foreign.c_str(), 0700) == 0;
+    if (!madeHere && ::lstat(foreign.c_str(), &st) == 0 && st.st_uid == kUser)
+        GTEST_SKIP() << foreign << " is in use by that user";
+    ASSERT_TRUE(madeHere || ::lstat(foreign.c_str(), &st) == 0);
+    ASSERT_EQ(::chown(foreign.c_str(), 0, 0), 0);  // root's, so not the program's
+    // The test's folder belongs to the program's user.
+    ASSERT_EQ(::chown(dir().path().c_str(), kUser, kUser), 0);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir().path()))
+        ASSERT_EQ(::lchown(e.path().c_str(), kUser, kUser), 0);
+    wrapper = {"/usr/bin/setpriv", "--reuid=" + std::to_string(kUser), "--regid=" + std::to_string(kUser),
+               "--clear-groups"};
+
+    auto first = start({}, "log", std::string());  // no XDG_RUNTIME_DIR
+    EXPECT_TRUE(WaitFor([&] { return traced("running"); }, 10000)) << trace() << ReadFile(file("log"));
+    const std::string endpoint = startupIni().readString("Startup", "Socket", "");
+    const std::string ownFolder = endpoint.substr(0, endpoint.rfind('/'));
+    EXPECT_EQ(ownFolder.rfind(foreign + "-", 0), 0u) << endpoint << "\n" << ReadFile(file("log"));
+    ASSERT_EQ(::lstat(ownFolder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kUser);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    for (const char* option : {"--next", "--show"}) {
+        SCOPED_TRACE(option);
+        std::remove(file("trace").c_str());
+        auto later = start({option}, "later.log", std::string());
+        ASSERT_TRUE(later->waitFinished(5000));
+        EXPECT_EQ(later->exitCode(), 0) << ReadFile(file("later.log"));
+    }
+    EXPECT_TRUE(WaitFor([&] { return traced("request 3024"); }, 5000)) << trace();
+    std::remove(file("trace").c_str());
+    auto plain = start({}, "plain.log", std::string());
+    ASSERT_TRUE(plain->waitFinished(5000));
+    EXPECT_EQ(plain->exitCode(), 0) << ReadFile(file("plain.log"));
+    EXPECT_TRUE(WaitFor([&] { return traced("request 3024"); }, 5000)) << trace();
+    EXPECT_FALSE(traced("running"));
+
+    first->signal(SIGTERM);
+    ASSERT_TRUE(first->waitFinished(5000));
+    EXPECT_NE(::access(ownFolder.c_str(), F_OK), 0) << "the folder of its own goes with the instance";
+    if (madeHere) ::rmdir(foreign.c_str());
+}
+
+// A change of a very large picture runs beside the user interface: a request that comes
+// meanwhile is served before the change is over (read from the order of the trace, not
+// from a clock; the time it took is printed).
+TEST_F(ProgramTest, ShowIsServedWhileALargePictureIsApplied) {
+    test::XvfbServer xvfb(1024, 768);
+    if (!xvfb.ok()) GTEST_SKIP() << xvfb.reason();
+    std::filesystem::create_directory(system);
+    WriteLargeJpeg(file("small.jpg"), 64, 48);
+    WriteLargeJpeg(file("large.jpg"), 12000, 9000);  // 108 megapixels
+    const std::string listPath = system + "Files.kdl";
+    {
+        WallpaperList list;
+        std::string current;
+        list.AddFiles({file("small.jpg"), file("large.jpg")}, current);
+        WriteListFile(listPath, list, false, false);
+    }
+    WriteFile(system + "Settings.ini",
+              "[Options]\nDisableCycling=1\nRandom=0\nShowImages=0\nCurrIndex=0\nList=" + listPath + "\n");
+    const std::map<std::string, std::string> x11{{"DISPLAY", xvfb.display()}, {"KALIDROME_DESKTOP", "x11-root"}};
+    auto first = start({}, "log", std::nullopt, x11);
+    ASSERT_TRUE(WaitFor([&] { return traced("running"); }, 10000)) << trace();
+
+    auto next = start({"--next"}, "next.log");
+    ASSERT_TRUE(next->waitFinished(5000));
+    ASSERT_TRUE(WaitFor([&] { return traced("wallpaper begun " + file("large.jpg")); }, 5000)) << trace();
+    const auto sent = std::chrono::steady_clock::now();
+    auto show = start({"--show"}, "show.log");
+    ASSERT_TRUE(show->waitFinished(5000));
+    EXPECT_EQ(show->exitCode(), 0);
+    ASSERT_TRUE(WaitFor([&] { return traced("request 3024"); }, 60000)) << trace();
+    const auto served = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor([&] { return traced("wallpaper " + file("large.jpg")); }, 120000)) << trace();
+    const auto changed = std::chrono::steady_clock::now();
+    std::printf("--show served %lld ms after it was sent; the change ended %lld ms after that\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(served - sent).count()),
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(changed - served).count()));
+    const std::string events = trace();
+    const auto begun = events.find("wallpaper begun " + file("large.jpg") + "\n");
+    const auto request = events.find("request 3024\n");
+    const auto done = events.find("wallpaper " + file("large.jpg") + "\n");
+    EXPECT_LT(begun, request);
+    EXPECT_LT(request, done) << "the request waited for the change:\n" << events;
+    EXPECT_TRUE(first->running());
 }
 
 // A start that comes while the first one is still loading a large list finds it recorded
@@ -329,7 +541,9 @@ TEST_F(ProgramTest, StartDuringTheFirstStartsLoadIsServed) {
     EXPECT_EQ(startupIni().readInteger("Startup", "Handle", 0), first->pid());
 }
 
-TEST_F(ProgramTest, DisableStartupCheckLetsALaterStartTakeOver) {
+// Without the heartbeat a later start still finds the instance by its socket: the
+// heartbeat only decides when no socket answers.
+TEST_F(ProgramTest, DisableStartupCheckStillHandsOverThroughTheSocket) {
     std::filesystem::create_directory(system);
     WriteFile(system + "Settings.ini", "[Settings]\nDisableStartupCheck=1\n");
     auto first = startRunning();
@@ -342,12 +556,8 @@ TEST_F(ProgramTest, DisableStartupCheckLetsALaterStartTakeOver) {
     // Ten seconds later the stamp is stale: stand in for the wait by ageing it.
     std::uint32_t aged = static_cast<std::uint32_t>(std::stol(stamped)) - 11000;
     startupIni().writeInteger("Startup", "TickCount", static_cast<std::int32_t>(aged));
-    std::remove(file("trace").c_str());
-    auto second = startRunning();
-    EXPECT_TRUE(second->running());
-    EXPECT_EQ(startupIni().readInteger("Startup", "Handle", 0), second->pid());
-    EXPECT_EQ(startupIni().readInteger("Startup", "Value", 0), 1);
-    EXPECT_NE(static_cast<std::uint32_t>(startupIni().readInteger("Startup", "TickCount", 0)), aged);
+    expectHandOverTo(*first);
+    EXPECT_EQ(startupIni().readInteger("Startup", "Handle", 0), first->pid());
 }
 
 TEST_F(ProgramTest, HeartbeatKeepsTheStampFresh) {

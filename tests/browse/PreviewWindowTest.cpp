@@ -171,6 +171,8 @@ TEST_F(PreviewWindowTest, SetAsWallpaperPutsTheSelectedEntryOnTheDesktop) {
 
     select({2});
     setAsWallpaper->trigger();
+    // The picture is made on the worker and handed to the desktop from the event loop.
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !window->wallpaperChanger().busy(); }));
     ASSERT_EQ(desktop.calls().size(), 1u);
     EXPECT_EQ(window->engine().CurrentWallpaper(), bmp);
 }

@@ -37,9 +37,12 @@ public:
 
     CycleEngine::Hooks hooks() {
         CycleEngine::Hooks h;
-        h.setWallpaper = [this](const std::string& path) {
+        h.setWallpaper = [this](const std::string& path, std::function<void()> applied) {
             m_shown += LetterOf(path);
             if (m_duringShow) m_duringShow(path);
+            if (!applied) return;
+            if (m_holdChanges) m_held.push_back(std::move(applied));
+            else applied();
         };
         h.processEvents = [this] {
             ++m_processEvents;
@@ -48,11 +51,11 @@ public:
         h.stopStartupTimer = [this] { ++m_startupStops; };
         h.refreshListCommands = [this] { ++m_refreshes; };
         h.randomIndex = [this](std::size_t count) {
-            EXPECT_EQ(count, m_list.count());
             EXPECT_FALSE(m_draws.empty()) << "unexpected draw";
             if (m_draws.empty()) return std::size_t{0};
             std::size_t r = m_draws.front();
             m_draws.pop_front();
+            EXPECT_LT(r, count) << "the draw is among the entries that can be drawn";
             return r;
         };
         h.cycleEnabledChanged = [this](bool on) { m_cycleStates += on ? '1' : '0'; };
@@ -90,6 +93,9 @@ public:
     std::string m_previousStates;
     std::function<void(const std::string&)> m_duringShow;
     std::function<void()> m_pendingEvent;
+    // Changes that stay unfinished (as on the worker) until the test finishes them.
+    bool m_holdChanges = false;
+    std::vector<std::function<void()>> m_held;
     CycleEngine m_engine;
 };
 
@@ -137,9 +143,12 @@ std::vector<EngineCase> EngineCases() {
         {"empty list: nothing", "", false, 0, {}, {kCycle}, "", 0, -1, -1, 0, false},
         {"three cycles walk the list", "abc", false, 0, {}, {kCycle, kCycle, kCycle}, "bca", 'a', 0, 2, 0, true},
         // CycleNow, random order
-        {"random: the drawn entry is shown", "abc", true, 1, {2}, {kCycle}, "c", 'c', 2, 1, 2, true},
-        {"random drawing the current entry changes nothing and draws once", "abc", true, 0, {0}, {kCycle}, "", 'a', 0, 0, 0, true},
-        {"random: the next cycle draws again", "abc", true, 0, {0, 2}, {kCycle, kCycle}, "c", 'c', 2, 0, 2, true},
+        // (the draw is among the entries that do not hold the current picture: with b
+        // current, 0 is a and 1 is c)
+        {"random: the drawn entry is shown", "abc", true, 1, {1}, {kCycle}, "c", 'c', 2, 1, 2, true},
+        {"random never draws the current entry", "abc", true, 0, {0}, {kCycle}, "b", 'b', 1, 0, 1, true},
+        {"random: the next cycle draws among the others again", "abc", true, 0, {0, 1}, {kCycle, kCycle}, "bc", 'c', 2, 1, 2, true},
+        {"random skips an entry that holds the current picture too", "aab", true, 0, {0}, {kCycle}, "b", 'b', 2, 0, 2, true},
         {"random, one entry, no current: shown once", "a", true, 1, {0, 0}, {kCycle, kCycle}, "a", 'a', 0, 0, 0, true},
         {"random, one entry that is current: never shown", "a", true, 0, {0}, {kCycle}, "", 'a', 0, 0, 0, true},
         // Previous
@@ -184,7 +193,7 @@ std::vector<EngineCase> EngineCases() {
          "b", 'b', 1, -1, 1, true, "bc"},
         {"current entry removed: list order goes on from CurrIndex", "abcd", false, 0, {},
          {kCycle, Remove(1), kCycle}, "bd", 'd', 3, 2, 2, true, "acd"},
-        {"random: current entry removed counts as none", "ab", true, 0, {1, 0}, {kCycle, Remove(1), kCycle},
+        {"random: current entry removed counts as none", "ab", true, 0, {0, 0}, {kCycle, Remove(1), kCycle},
          "ba", 'a', 0, -1, 0, true, "a"},
     };
 }
@@ -250,6 +259,29 @@ TEST(CycleEngineBusy, CycleIsDisabledWhileThePictureIsAppliedAndRequestsThenDoNo
     EXPECT_EQ(f.m_previousStates, "01");
     EXPECT_EQ(f.setupIndexOf(f.m_engine.CurrentEntry()), 2);
     EXPECT_EQ(f.setupIndexOf(f.m_engine.PreviousEntry()), 1);
+}
+
+// On the worker the change ends later, from the event loop: until then the command stays
+// disabled, requests do nothing, and the cycle has not moved on.
+TEST(CycleEngineBusy, TheBusyMarkLastsUntilTheChangeIsOver) {
+    EngineFixture f("abc", false, 0);
+    f.m_holdChanges = true;
+    f.m_engine.CycleNow();
+    EXPECT_EQ(f.m_shown, "b");
+    EXPECT_FALSE(f.m_engine.CycleEnabled());
+    EXPECT_FALSE(f.m_engine.PreviousEnabled());
+    EXPECT_EQ(f.m_engine.CurrIndex(), 0) << "not moved on before the picture is shown";
+    f.m_engine.CycleNow();
+    f.m_engine.Previous();
+    EXPECT_EQ(f.m_shown, "b") << "requests while busy do nothing";
+    ASSERT_EQ(f.m_held.size(), 1u);
+    std::exchange(f.m_held, {}).front()();
+    EXPECT_TRUE(f.m_engine.CycleEnabled());
+    EXPECT_TRUE(f.m_engine.PreviousEnabled());
+    EXPECT_EQ(f.m_engine.CurrIndex(), 1);
+    EXPECT_EQ(f.setupIndexOf(f.m_engine.CurrentEntry()), 1);
+    f.m_engine.CycleNow();
+    EXPECT_EQ(f.m_shown, "bc");
 }
 
 TEST(CycleEngineBusy, PendingEventsRunFirst) {
@@ -354,14 +386,62 @@ TEST(CycleEngineRandom, OwnGeneratorCoversTheListEvenly) {
     options.Random = true;
     std::map<char, int> shown;
     CycleEngine::Hooks hooks;
-    hooks.setWallpaper = [&](const std::string& path) { ++shown[LetterOf(path)]; };
+    std::string last;
+    int repeats = 0;
+    hooks.setWallpaper = [&](const std::string& path, std::function<void()> applied) {
+        ++shown[LetterOf(path)];
+        repeats += path == last;
+        last = path;
+        applied();
+    };
     CycleEngine engine(list, options, hooks);
     for (int i = 0; i < 6000; ++i) engine.CycleNow();
     ASSERT_EQ(shown.size(), 6u);
     for (const auto& [letter, n] : shown) {
-        // About 5000 shown (a draw of the current entry shows nothing), ~833 each.
-        EXPECT_GT(n, 600) << letter;
-        EXPECT_LT(n, 1100) << letter;
+        // Every cycle shows a picture other than the current one: ~1000 each.
+        EXPECT_GT(n, 800) << letter;
+        EXPECT_LT(n, 1200) << letter;
+    }
+    EXPECT_EQ(repeats, 0);
+}
+
+// The generator's own draws with two entries: every cycle changes the picture, the same
+// way for "Cycle!", "--next" and the countdown, which all come through CycleNow.
+TEST(CycleEngineRandom, TwoEntriesNeverPickTheCurrentOne) {
+    WallpaperList list;
+    list.AddEntry(PathOf('a'));
+    list.AddEntry(PathOf('b'));
+    Options options;
+    options.Random = true;
+    std::string shown;
+    CycleEngine::Hooks hooks;
+    hooks.setWallpaper = [&](const std::string& path, std::function<void()> applied) {
+        shown += LetterOf(path);
+        applied();
+    };
+    CycleEngine engine(list, options, hooks);
+    engine.ResetCurrentEntryFromIndex();  // a is current
+    for (int i = 0; i < 200; ++i) engine.CycleNow();
+    ASSERT_EQ(shown.size(), 200u) << "every cycle showed a picture";
+    for (std::size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i], i % 2 == 0 ? 'b' : 'a') << i;
+}
+
+// The entry made ready ahead is the one the next cycle then shows, in either order.
+TEST(CycleEngineRandom, TheUpcomingEntryIsTheOneTheNextCycleShows) {
+    for (bool random : {false, true}) {
+        SCOPED_TRACE(random ? "random" : "list order");
+        EngineFixture f("abcd", random, 0);
+        f.m_draws = {2, 0, 1, 1};
+        for (int i = 0; i < 2; ++i) {
+            const EntryId upcoming = f.m_engine.UpcomingEntry();
+            ASSERT_NE(upcoming, CycleEngine::kNone);
+            EXPECT_EQ(f.m_engine.UpcomingEntry(), upcoming) << "asking again draws nothing new";
+            f.m_engine.CycleNow();
+            EXPECT_EQ(f.m_engine.CurrentEntry(), upcoming);
+        }
+        EngineFixture one("a", random, 0);
+        one.m_draws = {0};
+        EXPECT_EQ(one.m_engine.UpcomingEntry(), CycleEngine::kNone) << "the next cycle shows nothing";
     }
 }
 
@@ -371,7 +451,11 @@ class Wired : public ::testing::Test {
 protected:
     Wired()
         : m_engine(m_list, m_options,
-                   CycleEngine::Hooks{[this](const std::string& path) { m_shown += LetterOf(path); }, nullptr,
+                   CycleEngine::Hooks{[this](const std::string& path, std::function<void()> applied) {
+                                          m_shown += LetterOf(path);
+                                          applied();
+                                      },
+                                      nullptr,
                                       [this] { m_countdown.StopStartupTimer(); }, nullptr, nullptr, nullptr,
                                       nullptr}),
           m_countdown(m_cycleTimer, m_startupTimer,

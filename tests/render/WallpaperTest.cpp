@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kalidrome::test {
@@ -52,6 +53,51 @@ TEST_F(SetWallpaperTest, LargeJpegIsStretchedFromMemoryWithStyle2) {
     EXPECT_EQ(call.height, 1200);
     EXPECT_TRUE(call.hadScreenSized) << "scaled to the screen beside the decoder";
     EXPECT_EQ(Style(), "2");
+}
+
+// A picture made ready ahead leaves the shown WallPaper.bmp alone until it is applied,
+// and keeps one screen-sized bitmap, for every kind of picture and placement.
+TEST_F(SetWallpaperTest, APictureMadeAheadIsMovedIntoPlaceWhenApplied) {
+    WriteColourJpeg(dir.file("shown.jpg"), SolidImage(1600, 1200, kRed));
+    ASSERT_TRUE(Set(dir.file("shown.jpg")));
+    auto shownBytes = fs::file_size(system + "WallPaper.bmp");
+    WriteColourJpeg(dir.file("big.jpg"), SolidImage(2000, 1500, kRed));
+    WritePng(dir.file("big.png"), 2000, 1500, PngSpec{}, std::vector<std::uint16_t>(std::size_t{2000} * 1500 * 3, 200));
+    WriteColourJpeg(dir.file("small.jpg"), SolidImage(320, 200, kRed));
+    struct Case {
+        const char* name;
+        std::string picture;
+        bool drawsPixels;
+        Placement placement;
+        std::int32_t keptWidth;  // 0: no pixels kept
+    };
+    const Case cases[] = {
+        {"stretched JPEG", dir.file("big.jpg"), true, Placement::Stretched, 1024},
+        {"stretched PNG (scaled after decoding)", dir.file("big.png"), true, Placement::Stretched, 1024},
+        {"small, centred: kept as it is", dir.file("small.jpg"), true, Placement::Centred, 320},
+        {"a desktop that takes the file: no pixels", dir.file("big.jpg"), false, Placement::Stretched, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const render::DesktopTraits traits{{1024, 768}, c.drawsPixels};
+        render::PreparedWallpaper prepared =
+            render::PrepareWallpaper(c.picture, system, options, traits, system + "WallPaper.next.bmp");
+        render::KeepScreenSizedOnly(prepared, traits);
+        EXPECT_EQ(fs::file_size(system + "WallPaper.bmp"), shownBytes) << "the shown bitmap is untouched";
+        EXPECT_TRUE(fs::exists(system + "WallPaper.next.bmp"));
+        EXPECT_EQ(prepared.placement, c.placement);
+        EXPECT_EQ(std::max(prepared.pixels.width(), prepared.scaled.width()), c.keptWidth);
+        EXPECT_TRUE(prepared.pixels.empty() || prepared.scaled.empty()) << "one bitmap at most";
+        const std::size_t before = desktop.calls().size();
+        EXPECT_TRUE(render::ApplyPreparedWallpaper(prepared, desktop, registry));
+        ASSERT_EQ(desktop.calls().size(), before + 1);
+        EXPECT_EQ(desktop.calls().back().bitmapPath, system + "WallPaper.bmp");
+        EXPECT_EQ(desktop.calls().back().placement, c.placement);
+        EXPECT_EQ(desktop.calls().back().width, c.keptWidth);
+        EXPECT_FALSE(fs::exists(system + "WallPaper.next.bmp"));
+        EXPECT_EQ(render::LoadBmpFile(system + "WallPaper.bmp").width(), c.picture == dir.file("small.jpg") ? 320 : 2000);
+        shownBytes = fs::file_size(system + "WallPaper.bmp");
+    }
 }
 
 TEST_F(SetWallpaperTest, SmallBitmapIsCentredByItsOwnPathWithStyle0) {

@@ -57,22 +57,24 @@ struct DecisionCase {
     const char* startupIni;
     std::uint32_t now;
     const char* argument;
-    bool handOff;
+    bool recorded;
+    bool fresh;
     int message;
 };
 
 TEST(StartupCheck, DecidesFromValueAndHeartbeat) {
+    // recorded: an instance to ask through its socket; fresh: the heartbeat still says it lives
     const DecisionCase cases[] = {
-        {"no file", nullptr, 5000, "", false, 0},
-        {"clean end", "[StartUp]\nValue=0\nTickCount=5000\nHandle=7\n", 5000, "", false, 0},
-        {"fresh heartbeat", "[StartUp]\nValue=1\nTickCount=5000\nHandle=7\n", 15000, "", true, 3024},
-        {"slash c", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 6000, "/c", true, 3025},
-        {"upper-case /C is no /c", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 6000, "/C", true, 3024},
-        {"other argument", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 6000, "/c2", true, 3024},
-        {"heartbeat 10001 ms old", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 15001, "", false, 0},
-        {"heartbeat ahead of now", "[Startup]\nValue=1\nTickCount=15000\nHandle=7\n", 5000, "", true, 3024},
-        {"across the wrap (stored negative)", "[Startup]\nValue=1\nTickCount=-100\nHandle=7\n", 200, "", true, 3024},
-        {"Value 2 is not alive", "[Startup]\nValue=2\nTickCount=5000\nHandle=7\n", 5000, "", false, 0},
+        {"no file", nullptr, 5000, "", false, false, 3024},
+        {"clean end", "[StartUp]\nValue=0\nTickCount=5000\nHandle=7\n", 5000, "", false, false, 3024},
+        {"fresh heartbeat", "[StartUp]\nValue=1\nTickCount=5000\nHandle=7\n", 15000, "", true, true, 3024},
+        {"slash c", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 6000, "/c", true, true, 3025},
+        {"upper-case /C is no /c", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 6000, "/C", true, true, 3024},
+        {"other argument", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 6000, "/c2", true, true, 3024},
+        {"heartbeat 10001 ms old: still asked", "[Startup]\nValue=1\nTickCount=5000\nHandle=7\n", 15001, "", true, false, 3024},
+        {"heartbeat ahead of now", "[Startup]\nValue=1\nTickCount=15000\nHandle=7\n", 5000, "", true, true, 3024},
+        {"across the wrap (stored negative)", "[Startup]\nValue=1\nTickCount=-100\nHandle=7\n", 200, "", true, true, 3024},
+        {"Value 2 is not alive", "[Startup]\nValue=2\nTickCount=5000\nHandle=7\n", 5000, "", false, false, 3024},
     };
     TempDir dir;
     for (const auto& c : cases) {
@@ -81,9 +83,11 @@ TEST(StartupCheck, DecidesFromValueAndHeartbeat) {
         if (c.startupIni) WriteFile(dir.file("Startup.ini"), c.startupIni);
         IniFile ini(dir.file("Startup.ini"));
         StartDecision d = CheckForRunningInstance(ini, c.now, c.argument);
-        EXPECT_EQ(d.handOff, c.handOff);
+        EXPECT_EQ(d.recorded, c.recorded);
+        EXPECT_EQ(d.heartbeatFresh, c.fresh);
         EXPECT_EQ(d.message, c.message);
-        if (d.handOff) {
+        EXPECT_FALSE(d.endpointRecorded) << "no Socket key: an older record";
+        if (d.recorded) {
             EXPECT_EQ(d.handle, 7);
         }
     }
@@ -92,14 +96,38 @@ TEST(StartupCheck, DecidesFromValueAndHeartbeat) {
 TEST(StartupCheck, RecordsStartAndCleanExit) {
     TempDir dir;
     IniFile ini(dir.file("Startup.ini"));
-    RecordStart(ini, 4321, 0xFFFFFFF0u);
+    RecordStart(ini, 4321, "/run/user/1/k.sock", 0xFFFFFFF0u);
     EXPECT_EQ(ReadFile(dir.file("Startup.ini")),
-              "[StartUp]\nValue=1\nHandle=4321\nClosedCorrectly=0\nTickCount=-16\n");
-    // Alive from its record on, before any heartbeat.
-    EXPECT_TRUE(CheckForRunningInstance(ini, 0xFFFFFFF0u + 5000, "").handOff);
-    RecordCleanExit(ini);
+              "[StartUp]\nValue=1\nHandle=4321\nSocket=/run/user/1/k.sock\nClosedCorrectly=0\nTickCount=-16\n");
+    // Alive from its record on, before any heartbeat, and found at its socket.
+    const StartDecision d = CheckForRunningInstance(ini, 0xFFFFFFF0u + 5000, "");
+    EXPECT_TRUE(d.recorded && d.heartbeatFresh);
+    EXPECT_TRUE(d.endpointRecorded);
+    EXPECT_EQ(d.endpoint, "/run/user/1/k.sock");
+    EXPECT_TRUE(RecordCleanExit(ini, 4321));
     EXPECT_EQ(ReadFile(dir.file("Startup.ini")),
-              "[StartUp]\nValue=0\nHandle=4321\nClosedCorrectly=1\nTickCount=-16\n");
+              "[StartUp]\nValue=0\nHandle=4321\nSocket=/run/user/1/k.sock\nClosedCorrectly=1\nTickCount=-16\n");
+
+    // An instance that could not listen records an empty Socket, not none.
+    RecordStart(ini, 4321, "", 5);
+    EXPECT_TRUE(CheckForRunningInstance(ini, 5, "").endpointRecorded);
+    EXPECT_EQ(CheckForRunningInstance(ini, 5, "").endpoint, "");
+}
+
+// An instance whose exit comes after another start took its place (it seemed gone, say,
+// stopped with no socket) leaves the newer record as it is.
+TEST(StartupCheck, ALateExitKeepsTheRecordOfAnotherInstance) {
+    TempDir dir;
+    IniFile ini(dir.file("Startup.ini"));
+    RecordStart(ini, 100, "/tmp/a.sock", 5000);
+    RecordStart(ini, 200, "/tmp/b.sock", 6000);  // the later start took over
+    const std::string before = ReadFile(dir.file("Startup.ini"));
+    EXPECT_FALSE(RecordCleanExit(ini, 100));
+    EXPECT_EQ(ReadFile(dir.file("Startup.ini")), before);
+    const StartDecision d = CheckForRunningInstance(ini, 6000, "");
+    EXPECT_TRUE(d.recorded);
+    EXPECT_EQ(d.handle, 200);
+    EXPECT_EQ(d.endpoint, "/tmp/b.sock");
 }
 
 class SteppedTicks : public platform::TickSource {
@@ -169,6 +197,14 @@ TEST(InstanceChannel, WithoutARuntimeFolderSocketsGoToAPrivateTmpFolder) {
     TempDir dir;
     const std::string tooLong = dir.path() + "/" + std::string(100, 'r');
     ASSERT_EQ(::mkdir(tooLong.c_str(), 0700), 0);
+    // A runtime folder inherited through su: someone else's. Root makes one for "nobody";
+    // anyone else finds "/" owned by root.
+    std::string foreign = "/";
+    if (::geteuid() == 0) {
+        foreign = dir.file("someone-else");
+        ASSERT_EQ(::mkdir(foreign.c_str(), 0700), 0);
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    }
     struct Case {
         const char* name;
         const char* runtime;
@@ -181,6 +217,7 @@ TEST(InstanceChannel, WithoutARuntimeFolderSocketsGoToAPrivateTmpFolder) {
         {"relative", ".", tmpFolder},
         {"not a folder", "/nonexistent/run", tmpFolder},
         {"too long for a socket path", tooLong.c_str(), tmpFolder},
+        {"another user's", foreign.c_str(), tmpFolder},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -194,6 +231,26 @@ TEST(InstanceChannel, WithoutARuntimeFolderSocketsGoToAPrivateTmpFolder) {
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_uid, ::geteuid());
     EXPECT_EQ(st.st_mode & 077, 0u) << "closed to group and others";
+}
+
+// Where the usual folder cannot be used, an instance makes a folder of its own.
+TEST(InstanceChannel, APrivateEndpointLiesInAFreshFolderOfOurOwn) {
+    std::string made;
+    const std::string endpoint = platform::PrivateEndpoint("/opt/a/System/", 10, &made);
+    ASSERT_FALSE(endpoint.empty());
+    EXPECT_EQ(endpoint.substr(0, endpoint.rfind('/')), made);
+    EXPECT_EQ(made.rfind("/tmp/kalidrome-" + std::to_string(::geteuid()) + "-", 0), 0u) << made;
+    EXPECT_LT(endpoint.size(), sizeof(sockaddr_un::sun_path));
+    struct stat st {};
+    ASSERT_EQ(::lstat(made.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    std::string second;
+    platform::PrivateEndpoint("/opt/a/System/", 10, &second);
+    EXPECT_NE(second, made) << "every run gets a folder of its own";
+    ::rmdir(made.c_str());
+    ::rmdir(second.c_str());
 }
 
 // A socket file that nobody listens on any more, as a killed instance leaves it.

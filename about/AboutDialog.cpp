@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "Shell.h"
+#include "AtLeast.h"
 #include "TextContrast.h"
 #include "WindowFont.h"
 
@@ -66,10 +67,9 @@ AboutDialog::AboutDialog(const QString& fileVersion, const QPixmap& logo, QWidge
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     platform::UseWindowFont(this, 8);
 
-    auto* box = new QGroupBox(this);
-    box->setObjectName(QStringLiteral("grpAbout1"));
     // The nominal size; the box grows when the words ask for more.
-    box->setMinimumSize(372, 251 - 12);
+    auto* box = new platform::AtLeast<QGroupBox>(QSize(372, 251 - 12), this);
+    box->setObjectName(QStringLiteral("grpAbout1"));
 
     m_logo->setParent(box);
     m_logo->setObjectName(QStringLiteral("imgLogo1"));
@@ -84,14 +84,13 @@ AboutDialog::AboutDialog(const QString& fileVersion, const QPixmap& logo, QWidge
     m_logo->setFixedSize(106, 106);
     m_logo->setAccessibleName(QStringLiteral("Kalidrome"));
 
-    auto* title = new QLabel(QApplication::applicationName().isEmpty() ? QStringLiteral("Kalidrome")
-                                                                         : QApplication::applicationName(),
-                             box);
+    auto* title = new platform::AtLeast<QLabel>(
+        QSize(246, 28),
+        QApplication::applicationName().isEmpty() ? QStringLiteral("Kalidrome") : QApplication::applicationName(), box);
     title->setObjectName(QStringLiteral("pnlTitle1"));
     title->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     title->setAlignment(Qt::AlignCenter);
     platform::UseWindowFont(title, 14, true);
-    title->setMinimumSize(246, 28);
 
     auto* createdBy = new QLabel(QStringLiteral("Created by "), box);
     createdBy->setObjectName(QStringLiteral("lblCreatedBy1"));

@@ -47,11 +47,20 @@ bool SetWallpaperFromFile(const std::string& picturePath, const std::string& sys
         // A picture that will be stretched is scaled to the screen beside its decoding, so
         // a desktop that draws it gets it ready.
         const bool scaleForDesktop = desktop.drawsScreenSizedPixels();
+        // WallPaper.bmp holds no more than the desktop shows of it: a picture to be stretched
+        // shrunk to the screen, one centred larger than the screen cut to the middle it shows.
+        const bool fitFile = desktop.placesFileAsTold();
         ConvertedPicture converted = ConvertPicture(
-            picturePath, systemPath, options.GreyScale, options.UseMask, [&](std::int32_t width, std::int32_t height) {
+            picturePath, systemPath, options.GreyScale, options.UseMask,
+            [&](std::int32_t width, std::int32_t height) {
                 return scaleForDesktop && placementFor(width, height) == platform::Placement::Stretched
                            ? PixelSize{screen.width, screen.height}
                            : PixelSize{};
+            },
+            [&](std::int32_t width, std::int32_t height) {
+                return fitFile ? BitmapExtentFor(width, height, placementFor(width, height),
+                                                 PixelSize{screen.width, screen.height})
+                               : BitmapExtent{};
             });
         // A bitmap handed on as it is gets read once, here, for its size and its pixels.
         if (converted.pixels.empty()) converted.pixels = LoadBmpFile(converted.bitmapPath);

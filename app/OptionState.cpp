@@ -147,7 +147,8 @@ std::string OptionState::protectRefusedFile(const std::string& path, bool become
         told = "\n\nThe file is kept as it was under the name \"" + aside + "\".";
     } catch (const ListFileError& e) {
         listPath = FreeListFileNameBeside(path);
-        told = unreadable ? "\n\nIt is left as it is, and the list will be saved to \"" + listPath + "\" instead."
+        told = unreadable ? "\n\n" + translate("It is left as it is, and the list will be saved here instead:") + "\n" +
+                                listPath
                           : "\n\nThe file could not be set aside (" + std::string(e.what()) +
                                 "); it is left as it was, and the list will be saved to \"" + listPath +
                                 "\" instead.";

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <system_error>
 
 namespace kalidrome::render {
@@ -60,7 +61,64 @@ void GreyThenFrame(Image& pixels, const std::string& systemPath, bool greyScale,
     throw e.naming(picturePath);
 }
 
+// What fitBitmap asks for a width x height picture; Whole without a request, or for a request
+// that would not make the bitmap smaller.
+BitmapExtent AskedExtent(const BitmapRequest& fitBitmap, std::int32_t width, std::int32_t height) {
+    if (!fitBitmap) return {};
+    BitmapExtent extent = fitBitmap(width, height);
+    const PixelSize& s = extent.size;
+    if (s.width <= 0 || s.height <= 0 || s.width > width || s.height > height || (s.width == width && s.height == height))
+        return {};
+    return extent;
+}
+
+// Where the middle part starts in a side of the whole.
+std::int32_t MiddleStart(std::int32_t whole, std::int32_t part) { return (whole - part) / 2; }
+
+// Copies the rows first .. first + count - 1 of a picture (top row at top, its own stride)
+// that fall into its middle part into middle.
+void CopyMiddleRows(const std::uint8_t* top, std::int32_t width, std::int32_t height, std::int32_t first,
+                    std::int32_t count, Image& middle) {
+    const std::size_t stride = Image::StrideFor(width);
+    const std::int32_t left = MiddleStart(width, middle.width());
+    const std::int32_t up = MiddleStart(height, middle.height());
+    const std::int32_t from = std::max(first, up);
+    const std::int32_t to = std::min(first + count, up + middle.height());
+    for (std::int32_t y = from; y < to; ++y)
+        std::memcpy(middle.row(y - up), top + stride * static_cast<std::size_t>(y) + 3 * static_cast<std::size_t>(left),
+                    3 * static_cast<std::size_t>(middle.width()));
+}
+
+// Writes the picture, or the part of it extent asks for, as the bitmap at path.
+void WriteFittedBitmap(const std::string& path, const Image& picture, const BitmapExtent& extent) {
+    switch (extent.fit) {
+        case BitmapExtent::Fit::Scaled:
+            return WriteBmpFile(path, ScaleAreaAverage(picture, extent.size.width, extent.size.height));
+        case BitmapExtent::Fit::Middle: {
+            Image middle(extent.size.width, extent.size.height);
+            CopyMiddleRows(picture.data(), picture.width(), picture.height(), 0, picture.height(), middle);
+            return WriteBmpFile(path, middle);
+        }
+        case BitmapExtent::Fit::Whole: break;
+    }
+    WriteBmpFile(path, picture);
+}
+
 }  // namespace
+
+BitmapExtent BitmapExtentFor(std::int32_t width, std::int32_t height, platform::Placement placement,
+                             PixelSize screen) {
+    if (screen.width <= 0 || screen.height <= 0 || (width <= screen.width && height <= screen.height)) return {};
+    if (placement == platform::Placement::Stretched)
+        return {BitmapExtent::Fit::Scaled, {std::min(width, screen.width), std::min(height, screen.height)}};
+    // An even cut leaves the middle where the whole picture's middle was, whichever way a
+    // desktop rounds half a pixel.
+    auto side = [](std::int32_t whole, std::int32_t shown) {
+        if (whole <= shown) return whole;
+        return (whole - shown) % 2 == 0 ? shown : shown + 1;
+    };
+    return {BitmapExtent::Fit::Middle, {side(width, screen.width), side(height, screen.height)}};
+}
 
 void MakeGreyscaleRows(Image& image, std::int32_t first, std::int32_t count) {
     for (std::int32_t y = first; y < first + count; ++y) {
@@ -82,7 +140,8 @@ void ApplyFrameOverlay(Image& picture, const std::string& systemPath) {
 }
 
 ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                    bool useMask, const ScaleRequest& alsoScale, const std::string& bitmapTarget) {
+                                    bool useMask, const ScaleRequest& alsoScale, const BitmapRequest& fitBitmap,
+                                    const std::string& bitmapTarget) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
     const std::string target = WallpaperPath(systemPath, bitmapTarget);
     ConvertedPicture result;
@@ -92,24 +151,38 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
         if (TakesFrameOverlay(useMask, header.width, header.height)) {
             result.pixels = DecodeJpeg(bytes.data(), bytes.size());
             GreyThenFrame(result.pixels, systemPath, greyScale, true);
-            WriteBmpFile(target, result.pixels);
+            WriteFittedBitmap(target, result.pixels, AskedExtent(fitBitmap, header.width, header.height));
         } else {
             // Rows go to the file as they are decoded, each to its final (bottom-up) place,
             // turned grey, written (and scaled, if asked) by a second thread while the next
             // rows decode.
+            // A bitmap smaller than the picture is made beside the decoding (its middle
+            // copied out, or the picture scaled) and written at the end.
             CheckPictureSize(header.width, header.height);
-            BmpStreamWriter writer(target, header.width, header.height);
+            const BitmapExtent extent = AskedExtent(fitBitmap, header.width, header.height);
+            std::optional<BmpStreamWriter> writer;
+            if (extent.fit == BitmapExtent::Fit::Whole) writer.emplace(target, header.width, header.height);
+            Image middle;
+            if (extent.fit == BitmapExtent::Fit::Middle) middle = Image(extent.size.width, extent.size.height);
             std::unique_ptr<StreamingAreaAverage> scaler;
             const PixelSize scaleTo = alsoScale ? alsoScale(header.width, header.height) : PixelSize{};
             if (scaleTo.width > 0 && scaleTo.height > 0)
                 scaler = std::make_unique<StreamingAreaAverage>(header.width, header.height, scaleTo.width,
                                                                 scaleTo.height);
+            // The desktop's copy doubles as the bitmap when both are the same size.
+            const bool bitmapIsScaled = extent.fit == BitmapExtent::Fit::Scaled && scaler && scaleTo == extent.size;
+            std::unique_ptr<StreamingAreaAverage> bitmapScaler;
+            if (extent.fit == BitmapExtent::Fit::Scaled && !bitmapIsScaled)
+                bitmapScaler = std::make_unique<StreamingAreaAverage>(header.width, header.height, extent.size.width,
+                                                                      extent.size.height);
             const std::uint8_t* top = nullptr;
             RowPipeline pipeline(header.height, [&](std::int32_t first, std::int32_t count) {
                 // Announced rows are final: the decoder no longer touches them.
                 if (greyScale) MakeGreyscaleRows(result.pixels, first, count);
-                writer.writeRows(top, first, count);
+                if (writer) writer->writeRows(top, first, count);
+                if (!middle.empty()) CopyMiddleRows(top, header.width, header.height, first, count, middle);
                 if (scaler) scaler->addRows(top, first, count);
+                if (bitmapScaler) bitmapScaler->addRows(top, first, count);
             });
             DecodeJpegInto(bytes.data(), bytes.size(), result.pixels, 8,
                            [&](const Image& image, std::int32_t first, std::int32_t count) {
@@ -117,8 +190,11 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
                                pipeline.rowsReady(first + count);
                            });
             pipeline.finish();
-            writer.commit();
             if (scaler) result.scaled = scaler->take();
+            if (writer) writer->commit();
+            else if (!middle.empty()) WriteBmpFile(target, middle);
+            else if (bitmapIsScaled) WriteBmpFile(target, result.scaled);
+            else WriteBmpFile(target, bitmapScaler->take());
         }
     } catch (const PictureError& e) {
         RethrowNamingFile(e, picturePath);
@@ -127,7 +203,7 @@ ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::s
 }
 
 ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                   const std::string& bitmapTarget) {
+                                   const BitmapRequest& fitBitmap, const std::string& bitmapTarget) {
     const std::vector<std::uint8_t> bytes = ReadWholeFile(picturePath);
     ConvertedPicture result;
     result.bitmapPath = WallpaperPath(systemPath, bitmapTarget);
@@ -137,16 +213,18 @@ ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::st
         RethrowNamingFile(e, picturePath);
     }
     GreyThenFrame(result.pixels, systemPath, greyScale, false);
-    WriteBmpFile(result.bitmapPath, result.pixels);
+    WriteFittedBitmap(result.bitmapPath, result.pixels,
+                      AskedExtent(fitBitmap, result.pixels.width(), result.pixels.height()));
     return result;
 }
 
 ConvertedPicture ConvertPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                bool useMask, const ScaleRequest& alsoScale, const std::string& bitmapTarget) {
+                                bool useMask, const ScaleRequest& alsoScale, const BitmapRequest& fitBitmap,
+                                const std::string& bitmapTarget) {
     switch (KindByExtension(picturePath)) {
         case PictureKind::Jpeg:
-            return ConvertJpegPicture(picturePath, systemPath, greyScale, useMask, alsoScale, bitmapTarget);
-        case PictureKind::Png: return ConvertPngPicture(picturePath, systemPath, greyScale, bitmapTarget);
+            return ConvertJpegPicture(picturePath, systemPath, greyScale, useMask, alsoScale, fitBitmap, bitmapTarget);
+        case PictureKind::Png: return ConvertPngPicture(picturePath, systemPath, greyScale, fitBitmap, bitmapTarget);
         default: break;
     }
     ConvertedPicture result;
@@ -161,7 +239,8 @@ ConvertedPicture ConvertPicture(const std::string& picturePath, const std::strin
         result.bitmapPath = WallpaperPath(systemPath, bitmapTarget);
         if (TurnsGrey(greyScale, info)) {
             MakeGreyscale(result.pixels);
-            WriteBmpFile(result.bitmapPath, result.pixels);
+            WriteFittedBitmap(result.bitmapPath, result.pixels,
+                              AskedExtent(fitBitmap, result.pixels.width(), result.pixels.height()));
         } else {
             try {
                 platform::AtomicFile file(result.bitmapPath);

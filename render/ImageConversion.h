@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Desktop.h"
 #include "Image.h"
 
 #include <functional>
@@ -23,22 +24,50 @@ struct ConvertedPicture {
 // it to on the way, or an empty size for none.
 using ScaleRequest = std::function<PixelSize(std::int32_t width, std::int32_t height)>;
 
+// What WallPaper.bmp holds of a picture: all of it, the picture area-averaged to size (a
+// desktop that stretches it shows no more), or the middle size of it (a desktop that centres
+// it unscaled shows no more).
+struct BitmapExtent {
+    enum class Fit { Whole, Scaled, Middle };
+    Fit fit = Fit::Whole;
+    PixelSize size;
+    friend bool operator==(const BitmapExtent&, const BitmapExtent&) = default;
+};
+
+// Asked once the picture's size is known: how much of it the bitmap is to hold.
+using BitmapRequest = std::function<BitmapExtent(std::int32_t width, std::int32_t height)>;
+
+// The bitmap a desktop needs for a width x height picture placed so on a screen of that
+// size: stretched, the picture shrunk in each side that exceeds the screen's; centred, the
+// middle that the screen shows, one pixel wider (taller) where that keeps the cut even on
+// both sides, so a desktop centring the smaller bitmap shows the very same pixels. Whole
+// when the picture fits.
+BitmapExtent BitmapExtentFor(std::int32_t width, std::int32_t height, platform::Placement placement,
+                             PixelSize screen);
+
 // Turns the picture into the bitmap the desktop shows. JPEG (".jpg", ".jpeg") and PNG
+// (".png") pictures, in any letter case, are decoded, turned grey when greyScale is on and
+// written as WallPaper.bmp in the System folder; a JPEG of exactly 1024 x 768 gets the frame
+// overlay (in colour, after the grey) when useMask is on. Anything else is taken as a
+// bitmap: handed on by its own path with greyScale off; with greyScale on, a 24-bit one is
 // (".png") pictures, in any letter case, are decoded, turned grey when greyScale is on and
 // written as WallPaper.bmp in the System folder; a JPEG of exactly 1024 x 768 gets the frame
 // overlay (in colour, after the grey) when useMask is on. Anything else is taken as a
 // bitmap: handed on by its own path with greyScale off; with greyScale on, a 24-bit one is
 // turned grey and written as WallPaper.bmp, any other is written there unchanged.
 // WallPaper.bmp is replaced atomically and keeps its old content on any failure. systemPath
-// ends with "/". A non-empty bitmapTarget is written instead of WallPaper.bmp (a picture made
-// ready ahead of its turn, moved into place when it is due). Throws on every failure.
+// ends with "/". fitBitmap, when given, says how much of the picture WallPaper.bmp holds (the
+// frame and the grey applied first); pixels always hold the whole picture. A non-empty
+// bitmapTarget is written instead of WallPaper.bmp (a picture made ready ahead of its turn,
+// moved into place when it is due). Throws on every failure.
 ConvertedPicture ConvertPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                bool useMask, const ScaleRequest& alsoScale = {}, const std::string& bitmapTarget = {});
+                                bool useMask, const ScaleRequest& alsoScale = {}, const BitmapRequest& fitBitmap = {},
+                                const std::string& bitmapTarget = {});
 ConvertedPicture ConvertJpegPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
                                     bool useMask, const ScaleRequest& alsoScale = {},
-                                    const std::string& bitmapTarget = {});
+                                    const BitmapRequest& fitBitmap = {}, const std::string& bitmapTarget = {});
 ConvertedPicture ConvertPngPicture(const std::string& picturePath, const std::string& systemPath, bool greyScale,
-                                   const std::string& bitmapTarget = {});
+                                   const BitmapRequest& fitBitmap = {}, const std::string& bitmapTarget = {});
 
 // The pixels the desktop would be given for the picture, decoded in memory by the rules of
 // ConvertPicture (grey with greyScale for JPEG, PNG and 24-bit bitmaps; then the frame

@@ -30,7 +30,7 @@ void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement pl
 }
 
 DesktopTraits TraitsOf(platform::Desktop& desktop) {
-    return DesktopTraits{desktop.primaryScreenSize(), desktop.drawsScreenSizedPixels()};
+    return DesktopTraits{desktop.primaryScreenSize(), desktop.drawsScreenSizedPixels(), desktop.placesFileAsTold()};
 }
 
 PreparedWallpaper PrepareWallpaper(const std::string& picturePath, const std::string& systemPath,
@@ -50,12 +50,19 @@ PreparedWallpaper PrepareWallpaper(const std::string& picturePath, const std::st
     };
     // A picture that will be stretched is scaled to the screen beside its decoding, so a
     // desktop that draws it gets it ready.
+    // WallPaper.bmp holds no more than the desktop shows of it: a picture to be stretched
+    // shrunk to the screen, one centred larger than the screen cut to the middle it shows.
     ConvertedPicture converted = ConvertPicture(
         picturePath, systemPath, options.GreyScale, options.UseMask,
         [&](std::int32_t width, std::int32_t height) {
             return desktop.drawsScreenSizedPixels && placementFor(width, height) == platform::Placement::Stretched
                        ? PixelSize{screen.width, screen.height}
                        : PixelSize{};
+        },
+        [&](std::int32_t width, std::int32_t height) {
+            return desktop.placesFileAsTold ? BitmapExtentFor(width, height, placementFor(width, height),
+                                                              PixelSize{screen.width, screen.height})
+                                            : BitmapExtent{};
         },
         stagedTarget);
     // A bitmap handed on as it is gets read once, here, for its size and its pixels.

@@ -40,6 +40,7 @@ void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement pl
 struct DesktopTraits {
     platform::ScreenExtent screen;      // the primary screen
     bool drawsScreenSizedPixels = true;  // Desktop::drawsScreenSizedPixels
+    bool placesFileAsTold = true;        // Desktop::placesFileAsTold: WallPaper.bmp may be fitted
 };
 DesktopTraits TraitsOf(platform::Desktop& desktop);  // throws DesktopError
 

@@ -6,7 +6,9 @@
 //   3. a whole wallpaper change on Xvfb         vs  feh --bg-scale        (target <= 0.7)
 //   3b. a timed change with the picture ready ahead  vs  converted at the tick (target <= 50 ms)
 //   4. the same change drawn on two monitors    vs  one monitor
-// Usage: bench_render [runs (default 5)] [photos (default 500)]
+//   5. WallPaper.bmp of a 12000 x 9000 JPEG for a 1920 x 1080 screen, stretched and centred:
+//      its size and the conversion's time       vs  the picture written whole
+// Usage: bench_render [runs (default 5)] [photos (default 500)] [parts, e.g. "15" (default all)]
 #include "ImageConversion.h"
 #include "IniRegistry.h"
 #include "JpegCodec.h"
@@ -116,6 +118,8 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const int photos = argc > 2 ? std::max(1, std::atoi(argv[2])) : 500;
+    const std::string parts = argc > 3 ? argv[3] : "12345";
+    auto want = [&](char part) { return parts.find(part) != std::string::npos; };
     const std::string dir = std::filesystem::temp_directory_path() / ("kalidrome-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir + "/System");
     std::filesystem::create_directories(dir + "/photos");
@@ -128,7 +132,7 @@ int main(int argc, char** argv) {
     std::printf("  %s: %.1f MB\n", big.c_str(), std::filesystem::file_size(big) / 1e6);
 
     // 1. Conversion.
-    {
+    if (want('1')) {
         std::vector<double> ours, grey, theirs;
         bool djpegOk = true;
         for (int i = 0; i < runs; ++i) {
@@ -149,7 +153,7 @@ int main(int argc, char** argv) {
     }
 
     // 2. Thumbnails.
-    {
+    if (want('2')) {
         std::printf("\nmaking %d test photos of 1600 x 1200...\n", photos);
         std::vector<std::string> files;
         for (int i = 0; i < photos; ++i) {
@@ -189,7 +193,7 @@ int main(int argc, char** argv) {
     }
 
     // 3. A whole wallpaper change.
-    {
+    if (want('3')) {
         test::XvfbServer xvfb(1920, 1080, 24);
         std::printf("\n[wallpaper change of the 24 MP JPEG on Xvfb 1920 x 1080] median of %d\n", runs);
         if (!xvfb.ok()) {
@@ -253,7 +257,7 @@ int main(int argc, char** argv) {
         }
     }
     // 4. The same change with the picture drawn per monitor, against one monitor, turn about.
-    {
+    if (want('4')) {
         struct Screen {
             const char* label;
             int width, height;
@@ -288,6 +292,31 @@ int main(int argc, char** argv) {
             for (std::size_t k = 0; k < std::size(screens); ++k)
                 std::printf("  %-26s %7.1f ms  ratio %5.2f%s\n", screens[k].label, Median(times[k]) * 1e3,
                             Median(times[k]) / Median(times[0]), ok[k] ? "" : "  (FAILED)");
+        }
+    }
+    // 5. WallPaper.bmp no larger than the screen shows, against the picture written whole.
+    if (want('5')) {
+        const std::string huge = dir + "/huge.jpg";
+        std::printf("\nmaking a 12000 x 9000 test photo...\n");
+        WriteBytes(huge, render::EncodeJpeg(SyntheticPhoto(12000, 9000, 2), 85));
+        const render::PixelSize screen{1920, 1080};
+        const std::string wallpaper = system + "WallPaper.bmp";
+        std::printf("[WallPaper.bmp of a 12000 x 9000 JPEG for a 1920 x 1080 screen] median of %d\n", runs);
+        for (const platform::Placement placement : {platform::Placement::Stretched, platform::Placement::Centred}) {
+            const render::BitmapRequest fit = [&](std::int32_t w, std::int32_t h) {
+                return render::BitmapExtentFor(w, h, placement, screen);
+            };
+            std::vector<double> fitted, whole;
+            std::uintmax_t fittedBytes = 0, wholeBytes = 0;
+            for (int i = 0; i < runs; ++i) {
+                whole.push_back(Seconds([&] { render::ConvertPicture(huge, system, false, false); }));
+                wholeBytes = std::filesystem::file_size(wallpaper);
+                fitted.push_back(Seconds([&] { render::ConvertPicture(huge, system, false, false, {}, fit); }));
+                fittedBytes = std::filesystem::file_size(wallpaper);
+            }
+            std::printf("  %-9s  whole %7.1f MB %7.1f ms   fitted %6.1f MB %7.1f ms   time ratio %5.2f\n",
+                        placement == platform::Placement::Stretched ? "stretched" : "centred", wholeBytes / 1e6,
+                        Median(whole) * 1e3, fittedBytes / 1e6, Median(fitted) * 1e3, Median(fitted) / Median(whole));
         }
     }
     std::filesystem::remove_all(dir);

@@ -80,6 +80,12 @@ public:
     // Whether setWallpaper draws from WallpaperPixels::screenSized. Desktops that hand over
     // the file name say no, and the change then spares itself scaling the picture for them.
     virtual bool drawsScreenSizedPixels() const { return true; }
+
+    // Whether the desktop shows the bitmap file as the placement says on the primary screen
+    // (stretched to it, or unscaled in its middle), so that a file cut or shrunk to that
+    // screen shows the same. One that scales the file its own way says no and is given the
+    // whole picture.
+    virtual bool placesFileAsTold() { return true; }
 };
 
 class CommandRunner;

@@ -27,6 +27,8 @@ public:
     std::string name() const override { return "fake"; }
 
     void setScreen(ScreenExtent screen) { m_screen = screen; }
+    bool drawsScreenSizedPixels() const override { return m_drawsScreenSized; }
+    void setDrawsScreenSizedPixels(bool draws) { m_drawsScreenSized = draws; }
     // Makes the next calls throw DesktopError, as a desktop that cannot be reached does.
     // reason is the DesktopError's message.
     void setFailing(bool failing, std::string reason = "fake desktop: failing") {
@@ -37,6 +39,7 @@ public:
 
 private:
     ScreenExtent m_screen;
+    bool m_drawsScreenSized = true;
     bool m_failing = false;
     std::string m_failure;
     std::vector<Call> m_calls;

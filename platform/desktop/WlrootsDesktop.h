@@ -30,6 +30,8 @@ public:
     ScreenExtent primaryScreenSize() override;
     void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override;
+    // hyprpaper scales every picture to cover or to fit its monitor: it gets the whole one.
+    bool placesFileAsTold() override { return route() != Route::Hyprpaper; }
 
     // Ends the swaybg started last, if any (tests, and a program that clears its wallpaper).
     void endBackground();

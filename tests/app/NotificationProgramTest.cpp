@@ -209,6 +209,30 @@ TEST(NotificationProgram, WithoutATrayTheNotificationServiceTellsTheHintAndEachR
     }
 }
 
+// The program's own reasons reach the user in the user's language: here a listed picture
+// deleted while the program runs, in German.
+TEST(NotificationProgram, AMissingPictureIsToldInTheUsersLanguage) {
+    std::string missing;
+    if (ToolsMissing(missing)) GTEST_SKIP() << missing << " is not installed (scripts/install-deps.sh --test)";
+    NotificationSession session("Deutsch", false);
+    ASSERT_TRUE(session.xvfb.ok()) << session.xvfb.reason();
+    ASSERT_TRUE(session.busUp) << ReadFile(session.dir.file("dbus.log"));
+    ASSERT_TRUE(session.startNotifier()) << ReadFile(session.dir.file("dunst.out"));
+    auto program = session.start({}, "kalidrome.log");
+    ASSERT_TRUE(WaitFor([&] { return session.trace().find("running\n") != std::string::npos; }, 15000))
+        << session.trace() << ReadFile(session.dir.file("kalidrome.log"));
+    std::filesystem::remove(session.dir.file("red.bmp"));
+    std::filesystem::remove(session.dir.file("blue.bmp"));
+    auto next = session.start({"--next"}, "next.log");
+    ASSERT_TRUE(next->waitFinished(5000));
+    ASSERT_TRUE(WaitFor([&] { return !session.received().empty(); }, 10000))
+        << session.trace() << ReadFile(session.dir.file("kalidrome.log"));
+    EXPECT_EQ(session.refusal(), "The picture is missing.");
+    EXPECT_EQ(session.received().front(), "Das Hintergrundbild konnte nicht gewechselt werden:|Das Bild fehlt.");
+    program->signal(SIGTERM);
+    ASSERT_TRUE(program->waitFinished(10000));
+}
+
 TEST(NotificationProgram, WithNoNotificationServiceStderrTells) {
     std::string missing;
     if (ToolsMissing(missing)) GTEST_SKIP() << missing << " is not installed (scripts/install-deps.sh --test)";

@@ -101,6 +101,9 @@ TEST_P(WlrootsRouteTest, SendsTheCompositorsOwnCommand) {
     EXPECT_EQ(runner.recorder.argvs(), expected);
     for (const Command& command : runner.recorder.commands())
         EXPECT_EQ(command.environment, Argv{"SWAYSOCK=/run/sway.sock"});
+    // hyprpaper covers or fits the monitor with whatever it gets: it must have the whole picture.
+    EXPECT_EQ(desktop.placesFileAsTold(), !(c.compositor == Compositor::Hyprland && c.hyprpaperRuns));
+    EXPECT_EQ(runner.recorder.argvs().size(), expected.size()) << "the route is asked once";
 }
 
 INSTANTIATE_TEST_SUITE_P(

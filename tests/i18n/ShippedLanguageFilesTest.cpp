@@ -47,7 +47,13 @@ const std::vector<SectionKeys>& AllKeys() {
           "To enable Kalidrome's Screensaver, open XScreenSaver's settings (xscreensaver-settings)",
           "XScreenSaver is not installed. Please install the package xscreensaver, then create the Screensaver "
           "again.",
-          "Could not create the Screensaver:"}},
+          "Could not create the Screensaver:",
+          // Why a wallpaper change failed, and what a failed list save did.
+          "The picture is missing.", "The picture is too large.", "There is no space left on the disk.",
+          "The file or its folder is read-only.", "The list could not be saved:",
+          "The list is kept in Kalidrome and saved again at the next save.",
+          "The list file was changed by another program since Kalidrome read it, so it was left as it is:",
+          "The list was saved here instead:", "It is left as it is, and the list will be saved here instead:"}},
         {"PrefForm",
          {"Basic Options", "Screensaver", "Advanced Options", "Time Based Cycling", "&Greyscale",
           "&Disable auto cycling", "Show &tray", "&Random Image", "&Stretch image when larger than",

@@ -1,6 +1,10 @@
 #include "BmpCodec.h"
 #include "FakeDesktop.h"
 #include "FakeRegistry.h"
+#include "ImageConversion.h"
+#include "JpegCodec.h"
+#include "PictureLoader.h"
+#include "Scale.h"
 #include "PictureFixtures.h"
 #include "TempDir.h"
 #include "Wallpaper.h"
@@ -8,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <optional>
 
 namespace kalidrome::test {
 namespace {
@@ -133,6 +139,7 @@ TEST_F(SetWallpaperTest, PlacementFollowsTheDesktopsScreenAndTheOptions) {
 // picture's colours the right way up. The widths need row padding (3 x 1601 = 4803 bytes,
 // padded to 4804).
 TEST_F(SetWallpaperTest, WallPaperBmpIsAPlain24BitBitmapOfThePicture) {
+    desktop.setScreen({1920, 1200});  // a screen that holds every picture, so it is written whole
     // Each picture: its top half in one colour, its bottom half in another.
     auto halves = [](std::int32_t w, std::int32_t h, Rgb top, Rgb bottom) {
         return MakeImage(w, h, [=](std::int32_t, std::int32_t y) { return y < h / 2 ? top : bottom; });
@@ -212,14 +219,114 @@ TEST_F(SetWallpaperTest, DesktopThatTakesTheFileGetsNoScaledPicture) {
         }
         std::string name() const override { return "file"; }
         bool drawsScreenSizedPixels() const override { return false; }
+        bool placesFileAsTold() override { return placesFile; }
         bool stretched = false;
         bool screenSized = true;
+        bool placesFile = true;
     } fileDesktop;
     WriteColourJpeg(dir.file("big.jpg"), SolidImage(1600, 1200, kRed));
     EXPECT_TRUE(render::SetWallpaperFromFile(dir.file("big.jpg"), system, options, fileDesktop, registry));
     EXPECT_TRUE(fileDesktop.stretched);
     EXPECT_FALSE(fileDesktop.screenSized);
-    EXPECT_EQ(render::LoadBmpFile(system + "WallPaper.bmp").width(), 1600) << "the bitmap keeps the picture's size";
+    EXPECT_EQ(render::ReadBmpFileInfo(system + "WallPaper.bmp").width, 1024) << "the file is scaled for the desktop";
+    // A desktop that scales the file its own way (hyprpaper) gets the whole picture.
+    fileDesktop.placesFile = false;
+    EXPECT_TRUE(render::SetWallpaperFromFile(dir.file("big.jpg"), system, options, fileDesktop, registry));
+    EXPECT_EQ(render::ReadBmpFileInfo(system + "WallPaper.bmp").width, 1600);
+}
+
+// WallPaper.bmp holds no more than the desktop shows. Each picture has a pattern that tells
+// every pixel apart; the file is read back and compared, pixel for pixel, with the picture
+// decoded on its own: stretched, with the picture area-averaged to the written size; centred,
+// with what a desktop centring the whole picture on the screen shows (the file centred on the
+// same screen must show the very same pixels).
+TEST_F(SetWallpaperTest, WallPaperBmpHoldsOnlyWhatTheScreenShows) {
+    auto pattern = [](std::int32_t x, std::int32_t y) {
+        return Rgb{static_cast<std::uint8_t>(x * 7 + y), static_cast<std::uint8_t>(y * 5 + (x >> 3)),
+                   static_cast<std::uint8_t>((x >> 8) * 40 + (y >> 8) * 90 + (x ^ y))};
+    };
+    enum class Kind { Jpeg, Png, GreyBmp };
+    const struct {
+        Kind kind;
+        std::int32_t w, h;
+        platform::ScreenExtent screen;
+        bool stretchLarger;
+        bool greyScale;
+        bool drawsScreenSized;
+        Placement placement;
+        std::int32_t fileW, fileH;
+    } cases[] = {
+        // Stretched: shrunk to the screen, beside the decoder or after it.
+        {Kind::Jpeg, 1500, 1000, {1024, 768}, true, false, true, Placement::Stretched, 1024, 768},
+        {Kind::Jpeg, 1500, 1000, {1024, 768}, true, true, false, Placement::Stretched, 1024, 768},
+        {Kind::Png, 1500, 1000, {1024, 768}, true, false, true, Placement::Stretched, 1024, 768},
+        {Kind::Jpeg, 1300, 900, {1280, 1024}, true, false, true, Placement::Stretched, 1280, 900},
+        // Centred larger than the screen: the middle; an odd cut gets one more pixel.
+        {Kind::Jpeg, 1500, 1000, {1024, 768}, false, false, true, Placement::Centred, 1024, 768},
+        {Kind::Jpeg, 1501, 1001, {1024, 768}, false, true, true, Placement::Centred, 1025, 769},
+        {Kind::Png, 1501, 1001, {1024, 768}, false, false, true, Placement::Centred, 1025, 769},
+        {Kind::Png, 1200, 700, {1024, 768}, false, false, true, Placement::Centred, 1024, 700},
+        {Kind::GreyBmp, 1100, 803, {1024, 768}, false, true, true, Placement::Centred, 1024, 769},
+        // A picture the screen holds is written whole.
+        {Kind::Png, 900, 700, {1024, 768}, false, false, true, Placement::Centred, 900, 700},
+    };
+    // Only the "larger than" option decides here: "smaller than" is out of reach.
+    options.Res2 = {20000, 20000};
+    for (const auto& c : cases) {
+        const char* ext = c.kind == Kind::Jpeg ? ".jpg" : c.kind == Kind::Png ? ".png" : ".bmp";
+        const std::string picture = dir.file(std::to_string(c.w) + "x" + std::to_string(c.h) + ext);
+        SCOPED_TRACE(picture + " on " + std::to_string(c.screen.width) + "x" + std::to_string(c.screen.height) +
+                     (c.greyScale ? " grey" : ""));
+        const render::Image source = MakeImage(c.w, c.h, pattern);
+        if (c.kind == Kind::Jpeg) WriteColourJpeg(picture, source);
+        if (c.kind == Kind::GreyBmp) render::WriteBmpFile(picture, source);
+        if (c.kind == Kind::Png) {
+            std::vector<std::uint16_t> rgb;
+            for (std::int32_t y = 0; y < c.h; ++y)
+                for (std::int32_t x = 0; x < c.w; ++x) {
+                    const Rgb p = pattern(x, y);
+                    rgb.insert(rgb.end(), {p.r, p.g, p.b});
+                }
+            WritePng(picture, c.w, c.h, PngSpec(2), rgb);
+        }
+        // The picture as the desktop would have had it whole: decoded on its own, grey if asked.
+        const std::vector<std::uint8_t> bytes = ReadBytes(picture);
+        render::Image whole = c.kind == Kind::Jpeg ? render::DecodeJpeg(bytes.data(), bytes.size())
+                              : c.kind == Kind::Png ? render::LoadPicture(picture)
+                                                    : render::LoadBmpFile(picture);
+        if (c.greyScale) render::MakeGreyscale(whole);
+
+        platform::FakeDesktop screenDesktop(c.screen);
+        screenDesktop.setDrawsScreenSizedPixels(c.drawsScreenSized);
+        options.StretchLarger = c.stretchLarger;
+        options.GreyScale = c.greyScale;
+        ASSERT_TRUE(render::SetWallpaperFromFile(picture, system, options, screenDesktop, registry));
+        ASSERT_EQ(screenDesktop.calls().size(), 1u);
+        EXPECT_EQ(screenDesktop.calls()[0].placement, c.placement) << "placed by the picture's own size";
+        EXPECT_EQ(screenDesktop.calls()[0].width, c.w) << "the desktop's pixels are the whole picture";
+        const std::string wallpaper = system + "WallPaper.bmp";
+        ASSERT_EQ(screenDesktop.calls()[0].bitmapPath, wallpaper);
+        const render::Image file = render::LoadBmpFile(wallpaper);
+        ASSERT_EQ(file.width(), c.fileW);
+        ASSERT_EQ(file.height(), c.fileH);
+        std::int64_t wrong = 0;
+        if (c.placement == Placement::Stretched) {
+            const render::Image scaled = render::ScaleAreaAverage(whole, c.fileW, c.fileH);
+            for (std::int32_t y = 0; y < c.fileH; ++y)
+                wrong += std::memcmp(file.row(y), scaled.row(y), 3 * static_cast<std::size_t>(c.fileW)) != 0;
+        } else {
+            // Centred on the screen as a desktop does: (screen - picture) / 2, cut to the screen.
+            auto shown = [&](const render::Image& image, std::int32_t sx, std::int32_t sy) -> std::optional<Rgb> {
+                const std::int32_t x = sx - (c.screen.width - image.width()) / 2;
+                const std::int32_t y = sy - (c.screen.height - image.height()) / 2;
+                if (x < 0 || y < 0 || x >= image.width() || y >= image.height()) return std::nullopt;
+                return PixelAt(image, x, y);
+            };
+            for (std::int32_t sy = 0; sy < c.screen.height; ++sy)
+                for (std::int32_t sx = 0; sx < c.screen.width; ++sx) wrong += shown(file, sx, sy) != shown(whole, sx, sy);
+        }
+        EXPECT_EQ(wrong, 0) << "pixels (rows when stretched) that differ from what the desktop showed before";
+    }
 }
 
 // The reason a change failed is the desktop's, for the tray; a picture that cannot be read

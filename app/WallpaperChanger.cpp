@@ -1,5 +1,7 @@
 #include "WallpaperChanger.h"
 
+#include <filesystem>
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <cstdio>
@@ -55,7 +57,8 @@ bool WallpaperChanger::SameOptions(const render::WallpaperOptions& a, const rend
 bool WallpaperChanger::matches(const Ahead& ahead, const std::string& path, const render::WallpaperOptions& options,
                                const render::DesktopTraits& traits) const {
     return ahead.path == path && SameOptions(ahead.options, options) && ahead.traits.screen == traits.screen &&
-           ahead.traits.drawsScreenSizedPixels == traits.drawsScreenSizedPixels && ahead.stamp == StampOf(path);
+           ahead.traits.drawsScreenSizedPixels == traits.drawsScreenSizedPixels &&
+           ahead.traits.placesFileAsTold == traits.placesFileAsTold && ahead.stamp == StampOf(path);
 }
 
 bool WallpaperChanger::readyAhead(const std::string& path) const {
@@ -65,8 +68,12 @@ bool WallpaperChanger::readyAhead(const std::string& path) const {
 void WallpaperChanger::change(const std::string& path, const render::WallpaperOptions& options, Done done) {
     render::DesktopTraits traits;
     if (StampOf(path).size < 0) {
-        // A missing picture changes nothing, and the desktop is not even asked.
-        if (done) done(Unchanged(path));
+        // A missing picture changes nothing, and the desktop is not even asked; one gone
+        // since it was listed is told.
+        Outcome outcome = Unchanged(path);
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) outcome.failure = render::kPictureMissing;
+        if (done) done(outcome);
         return;
     }
     try {

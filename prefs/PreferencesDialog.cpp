@@ -75,8 +75,8 @@ QLineEdit* DigitsField(QWidget* page, const char* name, int nominalWidth, QLabel
     auto* field = new QLineEdit(page);
     field->setObjectName(QString::fromLatin1(name));
     const int digits = field->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 10;
-    field->setMinimumSize(std::max(nominalWidth, digits), 21);
-    field->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    field->setFixedWidth(std::max(nominalWidth, digits));
+    field->setMinimumHeight(21);
     // Only digits can be typed; a stored text is shown as it is.
     field->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), field));
     if (caption) caption->setBuddy(field);

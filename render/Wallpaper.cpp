@@ -122,9 +122,6 @@ bool ApplyPreparedWallpaper(PreparedWallpaper& prepared, platform::Desktop& desk
         }
         ApplyDesktopWallpaper(prepared.bitmapPath, prepared.placement, pixels, desktop, registry);
         return true;
-    } catch (const platform::DesktopError& error) {
-        if (failureReason) *failureReason = error.what();
-        return false;
     } catch (const std::exception& error) {
         if (failureReason) *failureReason = ReasonToTell(error);
         return false;
@@ -134,6 +131,7 @@ bool ApplyPreparedWallpaper(PreparedWallpaper& prepared, platform::Desktop& desk
 }
 
 std::string ReasonToTell(const std::exception& error) {
+    if (dynamic_cast<const platform::DesktopError*>(&error)) return error.what();
     if (const auto* picture = dynamic_cast<const PictureError*>(&error)) {
         if (picture->reason() == PictureError::Reason::TooLarge) return kPictureTooLarge;
         if (picture->reason() == PictureError::Reason::NoSpace) return kNoSpaceForWallpaper;
@@ -149,9 +147,6 @@ bool SetWallpaperFromFile(const std::string& picturePath, const std::string& sys
         // A missing picture is told by the apply step and asks the desktop nothing.
         PreparedWallpaper prepared = PrepareWallpaper(picturePath, systemPath, options, TraitsOf(desktop));
         return ApplyPreparedWallpaper(prepared, desktop, registry, failureReason);
-    } catch (const platform::DesktopError& error) {
-        if (failureReason) *failureReason = error.what();
-        return false;
     } catch (const std::exception& error) {
         if (failureReason) *failureReason = ReasonToTell(error);
         return false;

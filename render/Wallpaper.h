@@ -14,8 +14,9 @@ inline constexpr const char* kPictureMissing = "The picture is missing.";
 inline constexpr const char* kPictureTooLarge = "The picture is too large.";
 inline constexpr const char* kNoSpaceForWallpaper = "There is no space left on the disk.";
 
-// What to tell the user of a picture that could not be made into a wallpaper: one of the
-// texts above, or "" for a failure not worth a word (an unreadable picture shows nothing).
+// What to tell the user of a wallpaper change that failed: a refusing desktop's own words,
+// one of the texts above, or "" for a failure not worth a word (an unreadable picture shows
+// nothing).
 std::string ReasonToTell(const std::exception& error);
 
 // The options a wallpaper change acts on, as the main window holds them.

@@ -187,6 +187,28 @@ private:
 
 bool Installed(const char* program) { return ::access(program, X_OK) == 0; }
 
+// openbox, and a tray host (trayer) docked at the top right of a 1024-wide screen.
+struct TrayDesktop {
+    TrayDesktop(const std::map<std::string, std::string>& x11, const TempDir& dir)
+        : windowManager("/usr/bin/openbox", {"--sm-disable"}, x11, dir.file("openbox.log")),
+          trayHost("/usr/bin/trayer",
+                   {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100", "--height", "24",
+                    "--SetDockType", "true"},
+                   x11, dir.file("trayer.log")) {}
+    Process windowManager;
+    Process trayHost;
+};
+
+// The program's environment in a test folder: its own runtime and config folders, a trace,
+// and message boxes as lines on stderr.
+std::map<std::string, std::string> ProgramEnvironment(std::map<std::string, std::string> env, const TempDir& dir) {
+    env["XDG_RUNTIME_DIR"] = dir.path();
+    env["XDG_CONFIG_HOME"] = dir.file("config");
+    env["KALIDROME_TRACE"] = dir.file("trace");
+    env["KALIDROME_NONINTERACTIVE"] = "1";
+    return env;
+}
+
 // The very first start's balloon points at the icon in the tray host (top right), not at
 // a corner of the screen, where it went when shown before the host had placed the icon.
 TEST(DesktopProgram, TheFirstStartsBalloonWaitsForTheIconsPlace) {
@@ -196,17 +218,10 @@ TEST(DesktopProgram, TheFirstStartsBalloonWaitsForTheIconsPlace) {
     ASSERT_TRUE(xvfb.ok()) << xvfb.reason();
     TempDir dir;
     const std::map<std::string, std::string> x11{{"DISPLAY", xvfb.display()}, {"QT_QPA_PLATFORM", "xcb"}};
-    Process windowManager("/usr/bin/openbox", {"--sm-disable"}, x11, dir.file("openbox.log"));
-    Process trayHost("/usr/bin/trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
-                                         "100", "--height", "24", "--SetDockType", "true"},
-                     x11, dir.file("trayer.log"));
+    TrayDesktop desktop(x11, dir);
     std::filesystem::copy_file(std::string(std::getenv("KALIDROME_BIN_DIR")) + "/kalidrome", dir.file("kalidrome"));
     std::filesystem::create_directory(dir.file("System"));
-    std::map<std::string, std::string> env = x11;
-    env["XDG_RUNTIME_DIR"] = dir.path();
-    env["XDG_CONFIG_HOME"] = dir.file("config");
-    env["KALIDROME_TRACE"] = dir.file("trace");
-    env["KALIDROME_NONINTERACTIVE"] = "1";
+    const std::map<std::string, std::string> env = ProgramEnvironment(x11, dir);
     auto trace = [&] { return ReadFile(dir.file("trace")); };
     Process program(dir.file("kalidrome"), {}, env, dir.file("kalidrome.log"));
     ASSERT_TRUE(WaitFor([&] { return trace().find("welcome") != std::string::npos; }, 15000))
@@ -228,10 +243,7 @@ TEST(DesktopProgram, StartsToTheTrayCyclesFromTheTrayMenuAndShowsOnASecondStart)
 
     TempDir dir;
     const std::map<std::string, std::string> x11{{"DISPLAY", xvfb.display()}, {"QT_QPA_PLATFORM", "xcb"}};
-    Process windowManager("/usr/bin/openbox", {"--sm-disable"}, x11, dir.file("openbox.log"));
-    Process trayHost("/usr/bin/trayer", {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
-                                         "100", "--height", "24", "--SetDockType", "true"},
-                     x11, dir.file("trayer.log"));
+    TrayDesktop desktop(x11, dir);
 
     // A program folder of its own with a list of two pictures: red, then blue.
     std::filesystem::copy_file(std::string(std::getenv("KALIDROME_BIN_DIR")) + "/kalidrome", dir.file("kalidrome"));
@@ -248,11 +260,7 @@ TEST(DesktopProgram, StartsToTheTrayCyclesFromTheTrayMenuAndShowsOnASecondStart)
     WriteFile(system + "Settings.ini", "[Options]\nDisableCycling=1\nRandom=0\nShowTray=1\nShowImages=0\nList=" +
                                            system + "Files.kdl\n");
 
-    std::map<std::string, std::string> env = x11;
-    env["XDG_RUNTIME_DIR"] = dir.path();
-    env["XDG_CONFIG_HOME"] = dir.file("config");
-    env["KALIDROME_TRACE"] = dir.file("trace");
-    env["KALIDROME_NONINTERACTIVE"] = "1";
+    const std::map<std::string, std::string> env = ProgramEnvironment(x11, dir);
     auto trace = [&] { return ReadFile(dir.file("trace")); };
     auto traced = [&](const std::string& line) { return trace().find(line) != std::string::npos; };
 
@@ -333,11 +341,7 @@ TEST(DesktopProgram, CloseWithoutATrayIconLeavesTheWindowIconic) {
         std::filesystem::copy_file(std::string(std::getenv("KALIDROME_BIN_DIR")) + "/kalidrome", dir.file("kalidrome"));
         std::filesystem::create_directory(dir.file("System"));
         WriteFile(dir.file("System/Settings.ini"), "[Options]\nDisableCycling=1\nShowTray=0\n");
-        std::map<std::string, std::string> env = x11;
-        env["XDG_RUNTIME_DIR"] = dir.path();
-        env["XDG_CONFIG_HOME"] = dir.file("config");
-        env["KALIDROME_TRACE"] = dir.file("trace");
-        env["KALIDROME_NONINTERACTIVE"] = "1";
+        const std::map<std::string, std::string> env = ProgramEnvironment(x11, dir);
         auto trace = [&] { return ReadFile(dir.file("trace")); };
         auto traced = [&](const std::string& line) { return trace().find(line) != std::string::npos; };
 

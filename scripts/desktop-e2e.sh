@@ -101,15 +101,19 @@ W=1024 H=768
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 # Watches the screen until it shows a change: runs $home/shot.sh FILE (writes the screen as
-# PPM) over and over, in one process so that each look costs only the screenshot. Arguments:
-# START_MS (when the change was asked for), shot script, PPM file, stretch|centre, RRGGBB.
+# PPM) over and over, in one process so that each look costs only the screenshot. It starts
+# before the change is asked for, and touches READY after its first look. Arguments: shot
+# script, PPM file, stretch|centre, RRGGBB, READY.
 # Stretched: the colour from edge to edge across the middle rows; centred (a 960x720 picture
 # on 1024x768): the colour inside, not at the outermost pixels. Panels live at the top and
 # bottom, the program's window (where there is no tray) in the middle: the middle rows' ends
-# are the desktop's own. Prints "MS SHOTS what the last look saw" (MS -1: not seen in 30 s).
+# are the desktop's own. Prints "MS LOOK_MS SHOTS what the last look saw": MS the clock (ms
+# since 1970) at the start of the screenshot that showed the change (-1: not seen in 30 s),
+# LOOK_MS what that screenshot took.
 cat >"$work/watch.py" <<'EOF'
 import subprocess, sys, time
-start_ms, shot, path, mode, colour = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4], sys.argv[5]
+shot, path, mode, colour, ready = sys.argv[1:6]
+start_ms = time.time() * 1000
 want = tuple(int(colour[i:i + 2], 16) for i in (0, 2, 4))
 
 def look():
@@ -143,15 +147,17 @@ def look():
 
 shots, seen = 0, "nothing"
 while time.time() * 1000 - start_ms < 30000:
+    began = time.time() * 1000
     try:
         ok, seen = look()
     except Exception as error:  # a screenshot cut short
         ok, seen = False, str(error)
     shots += 1
+    if shots == 1: open(ready, 'w').close()
     if ok:
-        print(int(time.time() * 1000 - start_ms), shots, seen)
+        print(int(began), int(time.time() * 1000 - began), shots, seen)
         sys.exit(0)
-print(-1, shots, seen)
+print(-1, 0, shots, seen)
 sys.exit(1)
 EOF
 
@@ -391,17 +397,22 @@ run_desktop() {
   grep -q '^running$' "$home/trace" 2>/dev/null ||
     { result[$name]="FAIL: the program did not start: $(tail -n1 "$home/kalidrome.log")"; end_all; return; }
   sleep 1
-  local step mode colour label start asked seen shots verdict list=""
+  local step mode colour label start asked seen look shots verdict list=""
   for step in "stretch ff0000 red" "centre 00c000 green" "stretch 0000ff blue"; do
     read -r mode colour label <<<"$step"
+    rm -f "$home/ready"
+    python3 "$work/watch.py" "$home/shot.sh" "$home/shot.ppm" "$mode" "$colour" "$home/ready" >"$home/watch.out" &
+    local watcher=$!
+    for ((i = 0; i < 200; i++)); do [[ -e $home/ready ]] && break; sleep 0.05; done
     start=$(now_ms)
     # shellcheck disable=SC2086
     as_user $session_env KALIDROME_TRACE="$home/trace-next" "$home/prog/kalidrome" --next >>"$home/next.log" 2>&1
     asked=$(($(now_ms) - start))
-    read -r seen shots verdict < <(python3 "$work/watch.py" "$start" "$home/shot.sh" "$home/shot.ppm" "$mode" "$colour")
-    [[ ${seen:--1} == -1 ]] && seen=""
+    wait "$watcher"
+    read -r seen look shots verdict <"$home/watch.out"
+    if [[ ${seen:--1} == -1 ]]; then seen=""; else seen=$((seen - start)); fi
     cp "$home/shot.ppm" "$home/shot-$label.ppm" 2>/dev/null
-    echo "$name $label: --next returned after ${asked} ms, seen after ${seen:-never} ms, $shots screenshots" >&2
+    echo "$name $label: --next returned after ${asked} ms, seen by the screenshot begun after ${seen:-never} ms (it took ${look} ms; $shots screenshots)" >&2
     if [[ -z $seen ]]; then
       result[$name]="FAIL: $label $mode not on screen within 30 s (last: ${verdict:-no screenshot}; $(grep -m1 -iE 'refus|error|cannot' "$home/trace" "$home/kalidrome.log" | head -n1))"
       times[$name]="$list"

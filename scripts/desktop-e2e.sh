@@ -209,8 +209,12 @@ start_session_bus() {
   for ((i = 0; i < 50; i++)); do [[ -S $home/run/bus ]] && break; sleep 0.1; done
   echo "$addr" >"$home/bus"
 }
+# A private system bus: the system configuration without its pid file (the machine's own bus
+# may hold it), listening in the session's folder.
 start_system_bus() {
-  dbus-daemon --system --nofork --address="unix:path=$home/system_bus" >"$home/system-dbus.log" 2>&1 &
+  sed -e '/<pidfile>/d' -e "s#<listen>.*</listen>#<listen>unix:path=$home/system_bus</listen>#" \
+    /usr/share/dbus-1/system.conf >"$home/system.conf"
+  dbus-daemon --config-file="$home/system.conf" --nofork >"$home/system-dbus.log" 2>&1 &
   pids+=($!)
   local i
   for ((i = 0; i < 50; i++)); do [[ -S $home/system_bus ]] && break; sleep 0.1; done
@@ -290,13 +294,15 @@ EOF
 # OverviewActive property, then wait until it says it is closed.
 leave_overview() {
   local i
-  for ((i = 0; i < 40; i++)); do
+  for ((i = 0; i < 120; i++)); do
     # shellcheck disable=SC2086
-    as_user $session_env gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
-      --method org.freedesktop.DBus.Properties.Set org.gnome.Shell OverviewActive '<false>' >/dev/null 2>&1
+    as_user $session_env dbus-send --session --print-reply --dest=org.gnome.Shell /org/gnome/Shell \
+      org.freedesktop.DBus.Properties.Set string:org.gnome.Shell string:OverviewActive variant:boolean:false \
+      >"$home/overview.log" 2>&1
     # shellcheck disable=SC2086
-    as_user $session_env gdbus call --session --dest org.gnome.Shell --object-path /org/gnome/Shell \
-      --method org.freedesktop.DBus.Properties.Get org.gnome.Shell OverviewActive 2>/dev/null | grep -q false && return 0
+    as_user $session_env dbus-send --session --print-reply --dest=org.gnome.Shell /org/gnome/Shell \
+      org.freedesktop.DBus.Properties.Get string:org.gnome.Shell string:OverviewActive 2>/dev/null |
+      grep -q 'boolean false' && return 0
     sleep 0.5
   done
   return 1
@@ -309,7 +315,7 @@ start_gnome_x11() {
   run_gnome_shell --x11 --replace --sm-disable || return 1
   session_env="$(base_env) $gnome_extra_env XDG_CURRENT_DESKTOP=GNOME DBUS_SESSION_BUS_ADDRESS=$(cat "$home/bus")"
   wait_for_name org.gnome.Shell || { echo "gnome-shell did not come up: $(grep -m1 -iE 'error|fail' "$home/session.log")"; return 1; }
-  leave_overview || { echo "the overview stays open"; return 1; }
+  leave_overview || { echo "the overview stays open: $(head -n1 "$home/overview.log")"; return 1; }
   shot() { x11_shot "$1"; }
 }
 
@@ -319,7 +325,7 @@ start_gnome_wayland() {
   session_env="$(base_env) WAYLAND_DISPLAY=kalidrome-e2e XDG_SESSION_TYPE=wayland XDG_CURRENT_DESKTOP=GNOME DBUS_SESSION_BUS_ADDRESS=$(cat "$home/bus")"
   wait_for_name org.gnome.Shell || { echo "gnome-shell did not come up: $(grep -m1 -iE 'error|fail' "$home/session.log")"; return 1; }
   wait_for_name org.gnome.Shell.Screenshot || { echo "no org.gnome.Shell.Screenshot"; return 1; }
-  leave_overview || { echo "the overview stays open"; return 1; }
+  leave_overview || { echo "the overview stays open: $(head -n1 "$home/overview.log")"; return 1; }
   # gnome-screenshot goes through org.gnome.Shell.Screenshot (it is on the shell's allow list).
   shot() {
     # shellcheck disable=SC2086

@@ -43,13 +43,20 @@ int RunToEnd(const std::string& program, const std::vector<std::string>& args,
 }
 
 // Whether a process of that name (as the kernel keeps it, up to 15 bytes) runs.
-bool ProcessRuns(const std::string& name) {
+// Whether a process of that name runs on the given X display (other tests running at the
+// same time start screen savers of their own, on displays of their own).
+bool ProcessRuns(const std::string& name, const std::string& display) {
+    const std::string wanted = "DISPLAY=" + display;
     for (const auto& e : fs::directory_iterator("/proc")) {
         const std::string pid = e.path().filename();
         if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
         std::ifstream comm(e.path() / "comm");
         std::string running;
-        if (std::getline(comm, running) && running == name) return true;
+        if (!std::getline(comm, running) || running != name) continue;
+        std::ifstream environ(e.path() / "environ");
+        // XScreenSaver hands its modes the display with the screen number (":5.0").
+        for (std::string variable; std::getline(environ, variable, '\0');)
+            if (variable == wanted || variable.rfind(wanted + ".", 0) == 0) return true;
     }
     return false;
 }
@@ -110,9 +117,9 @@ TEST(XScreenSaverTest, TheChosenModeStillRunsAndTheCompanionShowsAListPicture) {
     const std::string commandLog = home.dir.file("command.log");
     ASSERT_TRUE(WaitFor([&] { return RunToEnd(kXScreenSaverCommand, {"-activate"}, env, commandLog) == 0; }, 15000))
         << ReadFile(log) << ReadFile(commandLog);
-    EXPECT_TRUE(WaitFor([] { return ProcessRuns("marbling"); }, 20000)) << ReadFile(log);
-    EXPECT_FALSE(ProcessRuns("binaryhorizon"));
-    EXPECT_FALSE(ProcessRuns("KDScreensaver"));
+    EXPECT_TRUE(WaitFor([&] { return ProcessRuns("marbling", xvfb.display()); }, 20000)) << ReadFile(log);
+    EXPECT_FALSE(ProcessRuns("binaryhorizon", xvfb.display()));
+    EXPECT_FALSE(ProcessRuns("KDScreensaver", xvfb.display()));
 
     // Asked for by its number, the companion runs.
     ASSERT_EQ(RunToEnd(kXScreenSaverCommand, {"-select", std::to_string(companionNumber)}, env, commandLog), 0)

@@ -16,8 +16,10 @@ namespace kalidrome::platform {
 // for 8-point captions and in proportion for the others. Never a face that only fontconfig
 // substitutes for "Tahoma": that one is wider than Tahoma and unlike the desktop's.
 inline QFont WindowFont(int points, bool bold = false) {
+    // Asked once: the list draws every cell with this font.
+    static const bool tahoma = QFontDatabase::hasFamily(QStringLiteral("Tahoma"));
     QFont font;
-    if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) {
+    if (tahoma) {
         font = QFont(QStringLiteral("Tahoma"));
         font.setPointSize(points);
     } else {

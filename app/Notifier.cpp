@@ -1,6 +1,9 @@
 #include "Notifier.h"
 
+#include <QEvent>
+#include <QLabel>
 #include <QMainWindow>
+#include <QResizeEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <cstdio>
@@ -14,7 +17,52 @@ namespace kalidrome {
 
 namespace {
 
-constexpr int kStatusLineMs = 0;  // stays until the next message
+// The status line's message: whole, wrapped onto as many lines as it needs at the window's
+// width (the status bar's own message is one line, cut at the window's edge). The bar takes
+// its height from its widgets' least heights, so the label asks for the height its text
+// needs at the width it was given.
+class StatusLineLabel : public QLabel {
+public:
+    explicit StatusLineLabel(QWidget* parent) : QLabel(parent) {
+        setObjectName(QStringLiteral("statusLine"));
+        setWordWrap(true);
+        setTextFormat(Qt::PlainText);
+        setTextInteractionFlags(Qt::TextSelectableByMouse);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
+
+    void say(const QString& line) {
+        setText(line);
+        setToolTip(line);
+        fitHeight();
+    }
+
+    // The height comes from the width the label is given (fitHeight), never from a word-wrapped
+    // label's own guess at a narrow width, which would make the window grow.
+    QSize minimumSizeHint() const override { return {0, minimumHeight()}; }
+    QSize sizeHint() const override { return {0, minimumHeight()}; }
+    bool hasHeightForWidth() const override { return false; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        fitHeight();
+    }
+    void changeEvent(QEvent* event) override {
+        QLabel::changeEvent(event);
+        if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) fitHeight();
+    }
+
+private:
+    void fitHeight() {
+        // Before the bar has laid the label out, its width is a default and the bar may not be
+        // laid out either: the window's width is closer. Too wide a guess errs on the short
+        // side, and the resize that follows asks again.
+        const int room = isVisible() ? width() : window()->width();
+        const int needed = text().isEmpty() ? 0 : heightForWidth(qMax(room, 1));
+        if (needed != minimumHeight()) setMinimumHeight(needed);
+    }
+};
 
 platform::DesktopNotifications::Urgency UrgencyOf(QSystemTrayIcon::MessageIcon kind) {
     return kind == QSystemTrayIcon::Critical ? platform::DesktopNotifications::Urgency::Critical
@@ -59,8 +107,14 @@ void Notifier::tell(const QString& title, const QString& text, QSystemTrayIcon::
 }
 
 void Notifier::tellOnStatusLine(const QString& title, const QString& text) {
-    const QString line = title + QLatin1Char(' ') + text;
-    m_window.statusBar()->showMessage(line, kStatusLineMs);
+    // "The wallpaper could not be changed: <reason>", "Kalidrome is running: <hint>".
+    const bool titleEndsASentence = !title.isEmpty() && title.back().isPunct();
+    const QString line = title + (titleEndsASentence ? QStringLiteral(" ") : QStringLiteral(": ")) + text;
+    if (!m_statusLine) {
+        m_statusLine = new StatusLineLabel(m_window.statusBar());
+        m_window.statusBar()->addWidget(m_statusLine, 1);
+    }
+    static_cast<StatusLineLabel*>(m_statusLine.data())->say(line);
     std::fprintf(stderr, "kalidrome: %s\n", line.toLocal8Bit().constData());
     emit told(Route::StatusLine, title, text);
 }

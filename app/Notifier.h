@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QSystemTrayIcon>
 #include <functional>
@@ -9,6 +10,7 @@
 
 #include "DesktopNotice.h"
 
+class QLabel;
 class QMainWindow;
 
 namespace kalidrome {
@@ -76,6 +78,7 @@ private:
     Translate m_translate;
     DesktopNotice m_desktopNotice;
     platform::DesktopNotifications* m_notifications;
+    QPointer<QLabel> m_statusLine;  // made at the first message for the status line
 };
 
 }  // namespace kalidrome

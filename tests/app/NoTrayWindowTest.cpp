@@ -6,6 +6,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QStatusBar>
 #include <cstdlib>
 
@@ -150,7 +152,29 @@ TEST(NoTrayWindow, WithNoNotificationServiceARefusalShowsOnTheStatusLine) {
     window.notifier().wallpaperChanged("The key is locked");
     ASSERT_TRUE(test::ProcessEventsUntil([&] { return !routes.empty(); }));
     EXPECT_EQ(routes, std::vector<Notifier::Route>{Notifier::Route::StatusLine});
-    EXPECT_EQ(window.statusBar()->currentMessage(), "The wallpaper could not be changed: The key is locked");
+    const auto* line = window.statusBar()->findChild<QLabel*>("statusLine");
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->text(), "The wallpaper could not be changed: The key is locked");
+
+    // A message longer than the window is wide shows whole, on as many lines as it needs.
+    window.resize(300, window.height());
+    QApplication::processEvents();
+    const int heightBefore = window.height();
+    routes.clear();
+    window.notifier().tellWelcome();
+    ASSERT_TRUE(test::ProcessEventsUntil([&] { return !routes.empty(); }));
+    QApplication::processEvents();
+    EXPECT_EQ(line->text().toStdString(),
+              std::string(Notifier::kWelcomeTitle) + ": " + std::string(Notifier::kWelcomeTextNoTray));
+    const QFontMetrics metrics(line->font());
+    ASSERT_GT(metrics.horizontalAdvance(line->text()), line->width()) << "the message fits on one line; no test";
+    const QRect needed = metrics.boundingRect(QRect(0, 0, line->contentsRect().width(), 100000),
+                                              Qt::TextWordWrap, line->text());
+    EXPECT_GE(line->contentsRect().height(), needed.height())
+        << "the status line cuts its message: " << line->contentsRect().height() << " < " << needed.height();
+    EXPECT_LE(line->geometry().bottom(), window.statusBar()->height());
+    // It takes the room it needs from the list, not by stretching the window.
+    EXPECT_EQ(window.height(), heightBefore);
     window.menus().actClose1->trigger();
 }
 

@@ -5,6 +5,8 @@
 # Usage: scripts/desktop-e2e.sh [DESKTOP...]
 #   DESKTOP: sway mate gnome-x11 gnome-wayland cinnamon plasma (default: all, in this order).
 #   BUILD_DIR (environment): the build folder, default build/ of this checkout.
+#   KEEP=1 keeps the work folder (logs, screenshots, processes.txt of a failed run);
+#   HOLD=SECONDS keeps a failed session running that long, to look at it by hand.
 #
 # Per desktop: a headless session of its own (Xvfb or a headless compositor, private session
 # and system buses, HOME and XDG_* folders in a temporary folder), the program copied into a
@@ -210,9 +212,12 @@ start_session_bus() {
   echo "$addr" >"$home/bus"
 }
 # A private system bus: the system configuration without its pid file (the machine's own bus
-# may hold it), listening in the session's folder.
+# may hold it), listening in the session's folder, and without services to start: most are
+# started through systemd, which is not on this bus, so that every call to one (UPower,
+# AccountsService, which csd-background calls at each change) would wait 25 s before it failed.
 start_system_bus() {
   sed -e '/<pidfile>/d' -e "s#<listen>.*</listen>#<listen>unix:path=$home/system_bus</listen>#" \
+    -e '/<standard_system_servicedirs\/>/d' \
     /usr/share/dbus-1/system.conf >"$home/system.conf"
   dbus-daemon --config-file="$home/system.conf" --nofork >"$home/system-dbus.log" 2>&1 &
   pids+=($!)
@@ -345,6 +350,28 @@ start_cinnamon() {
   as_user $session_env cinnamon-session --session cinnamon >"$home/session.log" 2>&1 &
   pids+=($!)
   wait_for_name org.Cinnamon 120 || { echo "cinnamon did not come up: $(grep -m1 -iE 'error|fail' "$home/session.log")"; return 1; }
+  # Cinnamon shows the root window's background pixmap, which csd-background draws once the
+  # session manager says the session runs. Should it have drawn nothing a while after that
+  # (seen while its calls on the system bus hung: a black screen for good), end it: the
+  # session starts it again (it is marked for restarting), and the new one finds the session
+  # running and draws.
+  local i
+  for ((i = 0; i < 120; i++)); do
+    # shellcheck disable=SC2086
+    as_user $session_env dbus-send --session --print-reply --dest=org.gnome.SessionManager /org/gnome/SessionManager \
+      org.gnome.SessionManager.IsSessionRunning 2>/dev/null | grep -q 'boolean true' && break
+    sleep 0.5
+  done
+  sleep 2
+  if ! DISPLAY=$display xprop -root _XROOTPMAP_ID 2>/dev/null | grep -q 'pixmap id'; then
+    pkill -u "$user_uid" -x csd-background
+    for ((i = 0; i < 100; i++)); do
+      DISPLAY=$display xprop -root _XROOTPMAP_ID 2>/dev/null | grep -q 'pixmap id' && break
+      sleep 0.2
+    done
+    DISPLAY=$display xprop -root _XROOTPMAP_ID 2>/dev/null | grep -q 'pixmap id' ||
+      { echo "csd-background draws no background"; return 1; }
+  fi
   # Under its compositor the root window reads black with xwd; import reads the screen.
   shot() { x11_shot "$1"; }
 }
@@ -426,6 +453,8 @@ run_desktop() {
     cp "$home/shot.ppm" "$home/shot-$label.ppm" 2>/dev/null
     echo "$name $label: --next returned after ${asked} ms, seen by the screenshot begun after ${seen:-never} ms (it took ${look} ms; $shots screenshots)" >&2
     if [[ -z $seen ]]; then
+      ps -u "$user_uid" -o pid,etime,args >"$home/processes.txt" 2>&1  # for a look with KEEP=1
+      [[ -n ${HOLD:-} ]] && { echo "holding the failed session for $HOLD s (display $display)" >&2; sleep "$HOLD"; }
       result[$name]="FAIL: $label $mode not on screen within 30 s (last: ${verdict:-no screenshot}; $(grep -m1 -iE 'refus|error|cannot' "$home/trace" "$home/kalidrome.log" | head -n1))"
       times[$name]="$list"
       end_all

@@ -170,7 +170,12 @@ void WallpaperChanger::run() {
         try {
             prepared = std::make_shared<render::PreparedWallpaper>(render::PrepareWallpaper(
                 job.path, m_systemPath, job.options, job.traits, job.kind == Kind::Ahead ? m_stagedPath : std::string()));
-            if (job.kind == Kind::Ahead) render::KeepScreenSizedOnly(*prepared, job.traits);
+            if (job.kind == Kind::Ahead) {
+                render::KeepScreenSizedOnly(*prepared, job.traits);
+                // Drawn on the display server too where the desktop can, so that its tick
+                // only switches the picture shown.
+                render::StageWallpaper(*prepared, m_desktop);
+            }
         } catch (const std::exception& error) {
             // An unreadable picture shows nothing; one too large, or a full disk, is told.
             prepared.reset();

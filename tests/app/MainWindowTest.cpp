@@ -738,6 +738,7 @@ TEST_F(MainWindowTest, TheNextPictureIsReadyBeforeItsTick) {
     const auto& call = desktop.calls().back();
     EXPECT_EQ(call.bitmapPath, system + "WallPaper.bmp");
     EXPECT_EQ(call.width, 1024) << "only the screen-sized bitmap was kept";
+    EXPECT_EQ(call.stagedWidth, 0) << "this desktop draws nothing ahead";
     EXPECT_FALSE(std::filesystem::exists(staged)) << "moved into place";
 
     // The list changes: what was ready is dropped.
@@ -756,6 +757,17 @@ TEST_F(MainWindowTest, TheNextPictureIsReadyBeforeItsTick) {
     ASSERT_EQ(desktop.calls().size(), before + 1);
     EXPECT_EQ(w.engine().CurrentWallpaper(), due);
     EXPECT_EQ(desktop.calls().back().width, 2000) << "made anew for the new screen";
+
+    // A desktop that draws ahead gets at the tick what the worker drew, and no pixels.
+    desktop.setStaging(platform::FakeDesktop::Staging::Stages);
+    const std::string drawn = makeReady();
+    ASSERT_FALSE(drawn.empty());
+    before = desktop.calls().size();
+    w.engine().CycleNow();
+    ASSERT_EQ(desktop.calls().size(), before + 1) << "handed over at the tick";
+    EXPECT_EQ(w.engine().CurrentWallpaper(), drawn);
+    EXPECT_GT(desktop.calls().back().stagedWidth, 0);
+    EXPECT_FALSE(desktop.calls().back().hadPixels);
 }
 
 TEST_F(MainWindowTest, TrayClicks) {

@@ -747,6 +747,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (m_exitRequested || ctrlHeld) {
         m_closingForGood = true;
         rememberPlace();
+        // A change still being made must not write the bitmap again once it is removed.
+        m_changer->close();
         const std::string wallpaper = m_systemPath + std::string(kWallpaperFile);
         std::remove(wallpaper.c_str());
         event->accept();

@@ -349,6 +349,27 @@ TEST_F(MainWindowTest, AltF4EndsTheProgramAndDeletesTheBitmap) {
     EXPECT_EQ(settings().readString("Options", "CurrIndex", "?"), "0") << "closing saves";
 }
 
+// Closing for good while a change is still being made on the worker: the change is dropped,
+// and WallPaper.bmp, removed by the close, is not written again when the worker is done.
+TEST_F(MainWindowTest, AChangeUnderWayAtExitDoesNotBringTheBitmapBack) {
+    MainWindow& w = create();
+    addFiles({picture("a.png", 6000, 4000), picture("b.png", 6000, 4000)});
+    w.optionState().SetRandom(false);
+    WallpaperChanger& changer = w.wallpaperChanger();
+    w.trayIcon().pressed(QSystemTrayIcon::Trigger, Qt::ControlModifier);  // cycles
+    ASSERT_TRUE(changer.busy()) << "the change is on the worker";
+    bool ended = false;
+    QObject::connect(&w, &MainWindow::closedForGood, [&] { ended = true; });
+    const std::size_t before = desktop.calls().size();
+    press(&w, Qt::Key_F4, Qt::AltModifier);
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(changer.busy());
+    window.reset();  // waits for the worker
+    EXPECT_FALSE(std::filesystem::exists(system + "WallPaper.bmp"));
+    EXPECT_FALSE(std::filesystem::exists(system + "WallPaper.next.bmp"));
+    EXPECT_EQ(desktop.calls().size(), before) << "nothing reached the desktop after the close";
+}
+
 TEST_F(MainWindowTest, CloseButtonHidesAndSavesTheList) {
     const std::string a = picture("a.png");
     WriteFile(system + "Settings.ini", "[Options]\nList=" + system + "Files.kdl\n");

@@ -165,6 +165,8 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     buildLayout();
     m_placement.restore(*this, kMainWindowPlace);
     m_changer->setUpcomingProvider([this] { return upcomingWallpaper(); });
+    connect(m_changer, &WallpaperChanger::aheadReady, this,
+            [](const QString& path) { ui::TraceEvent(("ready ahead " + path.toStdString()).c_str()); });
     if (QScreen* screen = QGuiApplication::primaryScreen())
         connect(screen, &QScreen::geometryChanged, m_changer, &WallpaperChanger::invalidate);
     connect(qApp, &QGuiApplication::primaryScreenChanged, m_changer, &WallpaperChanger::invalidate);

@@ -3,11 +3,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
 #include <dlfcn.h>
 #include <optional>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "AtomicFile.h"
 #include "IniFile.h"
@@ -107,18 +109,41 @@ int SendRequest(const std::string& systemPath, const IniFile& startupIni, const 
     return 1;
 }
 
+// The absolute folders the dynamic loader searches for this executable's libraries: its run
+// path (a copy of the build tree's executable elsewhere finds that tree's module there), then
+// LD_LIBRARY_PATH and the system's. Asked of the loader, as a lookup by bare name would go
+// wrong where dlopen is intercepted (the sanitizers), which hides whose run path counts.
+std::vector<std::string> LibraryFolders() {
+    std::vector<std::string> folders;
+    void* self = ::dlopen(nullptr, RTLD_NOW);
+    if (!self) return folders;
+    Dl_serinfo size{};
+    if (::dlinfo(self, RTLD_DI_SERINFOSIZE, &size) == 0 && size.dls_cnt > 0) {
+        std::vector<std::max_align_t> storage(size.dls_size / sizeof(std::max_align_t) + 1);
+        auto* info = reinterpret_cast<Dl_serinfo*>(storage.data());
+        info->dls_size = size.dls_size;
+        info->dls_cnt = size.dls_cnt;
+        if (::dlinfo(self, RTLD_DI_SERINFO, info) == 0)
+            for (unsigned i = 0; i < info->dls_cnt; ++i)
+                if (info->dls_serpath[i].dls_name && info->dls_serpath[i].dls_name[0] == '/')
+                    folders.emplace_back(info->dls_serpath[i].dls_name);
+    }
+    ::dlclose(self);
+    return folders;
+}
+
 // The window part of the program, loaded only by a start that runs as the instance: beside
-// the executable (the build tree, a portable copy), in the installed layout, or where the
-// executable's run path says (a copy of the build tree's executable elsewhere). Null after
-// saying why not.
+// the executable (the build tree, a portable copy), in the installed layout, or in a folder
+// the executable's libraries come from. Null after saying why not.
 KalidromeRunInstance LoadWindowPart() {
     const std::string folder = platform::ExecutableFolder() + "/";
-    const std::string candidates[] = {folder + kWindowModuleName,
-                                      folder + KALIDROME_MODULE_FROM_BIN "/" + kWindowModuleName, kWindowModuleName};
+    std::vector<std::string> candidates = {folder + kWindowModuleName,
+                                           folder + KALIDROME_MODULE_FROM_BIN "/" + kWindowModuleName};
+    for (const std::string& libraries : LibraryFolders()) candidates.push_back(libraries + "/" + kWindowModuleName);
     std::string failures;
     for (const std::string& candidate : candidates) {
-        // Only a file that is there is worth the loader's message; the bare name is looked up.
-        if (candidate.find('/') != std::string::npos && !platform::FileExists(candidate)) continue;
+        // Only a file that is there is worth the loader's message.
+        if (!platform::FileExists(candidate)) continue;
         void* module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!module) {
             failures += std::string("\n  ") + ::dlerror();
@@ -127,7 +152,10 @@ KalidromeRunInstance LoadWindowPart() {
         if (void* entry = ::dlsym(module, kRunInstanceSymbol)) return reinterpret_cast<KalidromeRunInstance>(entry);
         failures += "\n  " + candidate + ": no " + kRunInstanceSymbol;
     }
-    std::fprintf(stderr, "kalidrome: cannot load the window part of the program, %s (looked beside %s and in %s%s):%s\n",
+    if (failures.empty()) failures = " no such file";
+    std::fprintf(stderr,
+                 "kalidrome: cannot load the window part of the program, %s (looked beside %s, in %s%s and where "
+                 "its libraries are):%s\n",
                  kWindowModuleName, folder.c_str(), folder.c_str(), KALIDROME_MODULE_FROM_BIN, failures.c_str());
     return nullptr;
 }

@@ -165,6 +165,8 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     buildLayout();
     m_placement.restore(*this, kMainWindowPlace);
     m_changer->setUpcomingProvider([this] { return upcomingWallpaper(); });
+    connect(m_changer, &WallpaperChanger::aheadReady, this,
+            [](const QString& path) { ui::TraceEvent(("ready ahead " + path.toStdString()).c_str()); });
     if (QScreen* screen = QGuiApplication::primaryScreen())
         connect(screen, &QScreen::geometryChanged, m_changer, &WallpaperChanger::invalidate);
     connect(qApp, &QGuiApplication::primaryScreenChanged, m_changer, &WallpaperChanger::invalidate);
@@ -747,6 +749,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (m_exitRequested || ctrlHeld) {
         m_closingForGood = true;
         rememberPlace();
+        // A change still being made must not write the bitmap again once it is removed.
+        m_changer->close();
         const std::string wallpaper = m_systemPath + std::string(kWallpaperFile);
         std::remove(wallpaper.c_str());
         event->accept();

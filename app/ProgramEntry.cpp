@@ -1,31 +1,25 @@
 #include "ProgramEntry.h"
 
-#include <QApplication>
-#include <QProcess>
-#include <QSystemTrayIcon>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstddef>
 #include <cstring>
-#include <exception>
+#include <dlfcn.h>
 #include <optional>
 #include <string>
-#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "AtomicFile.h"
 #include "IniFile.h"
 #include "InstanceChannel.h"
-#include "InstanceServer.h"
-#include "MessageBox.h"
+#include "InstanceStart.h"
 #include "ProcessInfo.h"
 #include "Settings.h"
 #include "StartupCheck.h"
 #include "SystemFolder.h"
-#include "TerminationWatcher.h"
-#include "MainWindow.h"
 #include "TickCount.h"
-#include "Trace.h"
 
 namespace kalidrome {
 
@@ -64,52 +58,6 @@ void PrintUsage(std::FILE* to, const std::string& systemPath) {
                  "\n"
                  "System folder: %s\n",
                  systemPath.c_str());
-}
-
-// On X11, asking Qt now and then for a bounded while: a tray host that starts with the
-// session (a panel) is often a moment later than a program started at login. Elsewhere
-// Qt's first answer is final (the D-Bus tray is looked up once; offscreen has none).
-bool TrayAvailableSoon() {
-    if (QGuiApplication::platformName() != QLatin1String("xcb")) return QSystemTrayIcon::isSystemTrayAvailable();
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(2000);
-    while (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
-
-bool Set(const char* name) {
-    const char* v = std::getenv(name);
-    return v && *v;
-}
-
-// Whether QT_QPA_PLATFORM asks first for a platform that draws nowhere (the tests' offscreen
-// one), which needs no display.
-bool HeadlessPlatformAsked() {
-    const char* v = std::getenv("QT_QPA_PLATFORM");
-    if (!v) return false;
-    const std::string first = std::string(v).substr(0, std::string(v).find_first_of(";:"));
-    return first == "offscreen" || first == "minimal";
-}
-
-void TellNoDesktopSession(const std::string& why) {
-    std::fprintf(stderr, "kalidrome: no desktop session found (%s); start Kalidrome from a graphical session.\n",
-                 why.c_str());
-}
-
-// Qt ends the program with an abort when it cannot open its platform: no display, a server
-// that does not answer, a platform named in QT_QPA_PLATFORM that is not installed. While the
-// application object is made, that end becomes the usual message and status 2; other
-// messages go to stderr as Qt would write them.
-void PlatformFailureHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type != QtFatalMsg) {
-        std::fprintf(stderr, "%s\n", qFormatLogMessage(type, context, message).toLocal8Bit().constData());
-        return;
-    }
-    TellNoDesktopSession(message.simplified().toStdString());
-    std::_Exit(2);
 }
 
 // How long a start waits for another start to finish deciding and recording itself.
@@ -161,111 +109,58 @@ int SendRequest(const std::string& systemPath, const IniFile& startupIni, const 
     return 1;
 }
 
-// Listens for later starts: where InstanceEndpoint says, else in a private folder made for
-// this run (madeFolder). Returns the endpoint listened on, or "" after saying why not.
-std::string ListenForLaterStarts(platform::InstanceServer& server, const std::string& systemPath,
-                                 std::string& madeFolder) {
-    const std::int64_t handle = platform::CurrentHandle();
-    const std::string usual = platform::InstanceEndpoint(systemPath, handle);
-    if (!usual.empty() && server.listen(QString::fromStdString(usual))) return usual;
-    int failure = 0;
-    const std::string own = platform::PrivateEndpoint(systemPath, handle, &madeFolder, &failure);
-    if (!own.empty() && server.listen(QString::fromStdString(own))) return own;
-    const std::string tried = usual.empty() ? "/tmp/kalidrome-" + std::to_string(::geteuid()) + " (not ours)" : usual;
-    std::fprintf(stderr,
-                 "kalidrome: cannot listen for later starts at %s%s%s; a second start cannot show this one.\n",
-                 tried.c_str(), own.empty() ? "" : " nor at ", own.empty() ? "" : own.c_str());
-    if (own.empty()) std::fprintf(stderr, "kalidrome: no private folder in /tmp: %s\n", std::strerror(failure));
-    return {};
+// The absolute folders the dynamic loader searches for this executable's libraries: its run
+// path (a copy of the build tree's executable elsewhere finds that tree's module there), then
+// LD_LIBRARY_PATH and the system's. Asked of the loader, as a lookup by bare name would go
+// wrong where dlopen is intercepted (the sanitizers), which hides whose run path counts.
+std::vector<std::string> LibraryFolders() {
+    std::vector<std::string> folders;
+    void* self = ::dlopen(nullptr, RTLD_NOW);
+    if (!self) return folders;
+    Dl_serinfo size{};
+    if (::dlinfo(self, RTLD_DI_SERINFOSIZE, &size) == 0 && size.dls_cnt > 0) {
+        std::vector<std::max_align_t> storage(size.dls_size / sizeof(std::max_align_t) + 1);
+        auto* info = reinterpret_cast<Dl_serinfo*>(storage.data());
+        info->dls_size = size.dls_size;
+        info->dls_cnt = size.dls_cnt;
+        if (::dlinfo(self, RTLD_DI_SERINFO, info) == 0)
+            for (unsigned i = 0; i < info->dls_cnt; ++i)
+                if (info->dls_serpath[i].dls_name && info->dls_serpath[i].dls_name[0] == '/')
+                    folders.emplace_back(info->dls_serpath[i].dls_name);
+    }
+    ::dlclose(self);
+    return folders;
 }
 
-// Removes the folder made for this run's socket once the socket is gone.
-struct MadeFolder {
-    std::string path;
-    ~MadeFolder() {
-        if (!path.empty()) ::rmdir(path.c_str());
-    }
-};
-
-// startLock is held from the decision to run until this run is recorded, and let go then.
-int RunInstance(int argc, char** argv, const std::string& systemPath, const std::string& firstArgument,
-                IniFile& settingsIni, IniFile& startupIni, std::optional<platform::FileLock>& startLock) {
-    if (!HeadlessPlatformAsked() && !Set("DISPLAY") && !Set("WAYLAND_DISPLAY")) {
-        TellNoDesktopSession("neither DISPLAY nor WAYLAND_DISPLAY is set");
-        return 2;
-    }
-    const QtMessageHandler qtHandler = qInstallMessageHandler(PlatformFailureHandler);
-    QApplication app(argc, argv);
-    qInstallMessageHandler(qtHandler);
-    QApplication::setApplicationName("Kalidrome");
-    // Wayland compositors and task bars match the window to the installed launcher by this.
-    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.kalidrome.Kalidrome"));
-    QApplication::setQuitOnLastWindowClosed(false);
-
-    // Listen before the record in Startup.ini tells later starts where to go: a start
-    // that comes while this one is still loading waits in the socket's queue and is
-    // served once the event loop runs, instead of knocking at a socket not yet there.
-    MadeFolder madeFolder;  // outlives the server, which removes its socket first
-    std::optional<platform::InstanceServer> instanceServer(std::in_place);
-    const std::string endpoint = ListenForLaterStarts(*instanceServer, systemPath, madeFolder.path);
-
-    try {
-        RecordStart(startupIni, platform::CurrentHandle(), endpoint, platform::TickCountNow());
-    } catch (const IniWriteError& e) {
-        startLock.reset();
-        ui::ShowError(nullptr, QString::fromStdString(e.what()));
-        return 1;
-    }
-    // Recorded and listening: a start from now on finds this instance and hands over.
-    startLock.reset();
-
-    platform::SystemTickSource clock;
-    bool restart = false;
-    int rc = 0;
-    try {
-        StartContext context{systemPath, firstArgument, &clock};
-        context.instanceServer = &*instanceServer;
-        // The one-shot run shows no window whatever the tray; nobody waits for one there.
-        if (!settingsIni.readBool(kCloseImmediately.section, kCloseImmediately.key, kCloseImmediately.atLoad))
-            context.trayAvailable = TrayAvailableSoon();
-        MainWindow mainWindow(context);
-        platform::TerminationWatcher termination;
-        QObject::connect(&termination, &platform::TerminationWatcher::terminationRequested, &mainWindow, [&] {
-            mainWindow.setExitRequested(true);
-            mainWindow.close();
-        });
-
-        if (platform::FileExists(systemPath + std::string(kOneShotMarker)) &&
-            settingsIni.readBool(kCloseImmediately.section, kCloseImmediately.key, kCloseImmediately.atLoad)) {
-            // The one-shot run: creation has run its single cycle; offer to save the list, end.
-            ui::TraceEvent("one-shot");
-            mainWindow.wallpaperChanger().finish();  // the one cycle is made on the worker
-            mainWindow.saveListCommand();
-            mainWindow.goAway();
-            return 0;
+// The window part of the program, loaded only by a start that runs as the instance: beside
+// the executable (the build tree, a portable copy), in the installed layout, or in a folder
+// the executable's libraries come from. Null after saying why not.
+KalidromeRunInstance LoadWindowPart() {
+    const std::string folder = platform::ExecutableFolder() + "/";
+    std::vector<std::string> candidates = {folder + kWindowModuleName,
+                                           folder + KALIDROME_MODULE_FROM_BIN "/" + kWindowModuleName};
+    for (const std::string& libraries : LibraryFolders()) candidates.push_back(libraries + "/" + kWindowModuleName);
+    std::string failures;
+    for (const std::string& candidate : candidates) {
+        // Only a file that is there is worth the loader's message.
+        if (!platform::FileExists(candidate)) continue;
+        void* module = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!module) {
+            failures += std::string("\n  ") + ::dlerror();
+            continue;
         }
-
-        QObject::connect(&mainWindow, &MainWindow::closedForGood, &app, &QApplication::quit);
-        ui::TraceEvent("running");
-        rc = QApplication::exec();
-        mainWindow.goAway();
-        restart = mainWindow.restartRequested();
-    } catch (const std::exception& e) {
-        ui::ShowError(nullptr, QString::fromStdString(e.what()));
-        return 1;
+        if (void* entry = ::dlsym(module, kRunInstanceSymbol)) return reinterpret_cast<KalidromeRunInstance>(entry);
+        failures += "\n  " + candidate + ": no " + kRunInstanceSymbol;
     }
-    if (restart) {
-        // A new language takes effect in a new instance. This one has saved its list and
-        // marked Startup.ini as ended (the window is gone); closing the hand-off socket
-        // now leaves the new start nothing to hand itself over to, and nothing of this
-        // instance runs after the new one has begun.
-        instanceServer.reset();
-        const QString program = QString::fromStdString(platform::ExecutablePath());
-        if (QProcess::startDetached(program, {})) ui::TraceEvent("restarted");
-        else std::fprintf(stderr, "kalidrome: could not start %s again\n", program.toLocal8Bit().constData());
-    }
-    return rc;
+    if (failures.empty()) failures = " no such file";
+    std::fprintf(stderr,
+                 "kalidrome: cannot load the window part of the program, %s (looked beside %s, in %s%s and where "
+                 "its libraries are):%s\n",
+                 kWindowModuleName, folder.c_str(), folder.c_str(), KALIDROME_MODULE_FROM_BIN, failures.c_str());
+    return nullptr;
 }
+
+void ReleaseStartLock(void* lock) { static_cast<std::optional<platform::FileLock>*>(lock)->reset(); }
 
 }  // namespace
 
@@ -294,13 +189,11 @@ int RunProgram(int argc, char** argv) {
     }
     platform::PrepareSystemFolder(choice);  // a failure shows at the first write
 
-    IniFile settingsIni(systemPath + std::string(kSettingsFile));
-    IniFile startupIni(systemPath + std::string(kStartupFile));
-
     // Deciding to run and recording the run happen under one lock ("Instance.lock"), so that
     // two starts at the same moment (after a crash, say) cannot both find no instance and
     // both run: the second decides once the first has recorded itself, and hands over.
     std::optional<platform::FileLock> startLock(std::in_place, systemPath + "Instance", kStartLockWait);
+    const IniFile startupIni(systemPath + std::string(kStartupFile));
     const StartDecision decision = CheckForRunningInstance(startupIni, platform::TickCountNow(), firstArgument);
     // A later start hands its request over and ends; when the recorded instance is gone,
     // this start takes its place. One that lives but cannot be reached is not started
@@ -312,7 +205,10 @@ int RunProgram(int argc, char** argv) {
             case Delivery::InstanceGone: break;
         }
     }
-    return RunInstance(argc, argv, systemPath, firstArgument, settingsIni, startupIni, startLock);
+    const KalidromeRunInstance runInstance = LoadWindowPart();
+    if (!runInstance) return 2;
+    const KalidromeInstanceStart start{argc, argv, systemPath.c_str(), firstArgument.c_str(), &ReleaseStartLock, &startLock};
+    return runInstance(&start);
 }
 
 }  // namespace kalidrome

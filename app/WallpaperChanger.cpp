@@ -66,6 +66,7 @@ bool WallpaperChanger::readyAhead(const std::string& path) const {
 }
 
 void WallpaperChanger::change(const std::string& path, const render::WallpaperOptions& options, Done done) {
+    if (m_closed) return;
     render::DesktopTraits traits;
     if (StampOf(path).size < 0) {
         // A missing picture changes nothing, and the desktop is not even asked; one gone
@@ -104,12 +105,26 @@ void WallpaperChanger::change(const std::string& path, const render::WallpaperOp
 
 void WallpaperChanger::invalidate() {
     dropAhead();
-    m_aheadTimer.start();
+    if (!m_closed) m_aheadTimer.start();
+}
+
+void WallpaperChanger::close() {
+    m_closed = true;
+    m_aheadTimer.stop();
+    m_waiting.clear();
+    m_running.reset();
+    if (m_ahead) m_ahead->promotedSet = false;  // its change is dropped with it
+    dropAhead();
+    m_changesInFlight = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_job.reset();
+    }
 }
 
 void WallpaperChanger::prepareUpcomingNow() {
     m_aheadTimer.stop();
-    if (!m_upcoming || m_ahead) return;
+    if (m_closed || !m_upcoming || m_ahead) return;
     const std::optional<Upcoming> upcoming = m_upcoming();
     if (!upcoming) return;
     const FileStamp stamp = StampOf(upcoming->path);
@@ -138,7 +153,7 @@ void WallpaperChanger::dropAhead() {
 }
 
 void WallpaperChanger::startNext() {
-    if (m_running) return;
+    if (m_closed || m_running) return;
     if (!m_waiting.empty()) {
         m_running = std::move(m_waiting.front());
         m_waiting.pop_front();
@@ -168,9 +183,16 @@ void WallpaperChanger::run() {
         std::shared_ptr<render::PreparedWallpaper> prepared;
         std::string failure;
         try {
-            prepared = std::make_shared<render::PreparedWallpaper>(render::PrepareWallpaper(
-                job.path, m_systemPath, job.options, job.traits, job.kind == Kind::Ahead ? m_stagedPath : std::string()));
-            if (job.kind == Kind::Ahead) render::KeepScreenSizedOnly(*prepared, job.traits);
+            // Written beside WallPaper.bmp and moved over it when the desktop is given it, so
+            // that the shown file changes at once and never after the program closed.
+            prepared = std::make_shared<render::PreparedWallpaper>(
+                render::PrepareWallpaper(job.path, m_systemPath, job.options, job.traits, m_stagedPath));
+            if (job.kind == Kind::Ahead) {
+                render::KeepScreenSizedOnly(*prepared, job.traits);
+                // Drawn on the display server too where the desktop can, so that its tick
+                // only switches the picture shown.
+                render::StageWallpaper(*prepared, m_desktop);
+            }
         } catch (const std::exception& error) {
             // An unreadable picture shows nothing; one too large, or a full disk, is told.
             prepared.reset();
@@ -193,7 +215,7 @@ void WallpaperChanger::finished(Kind kind, std::uint64_t id, std::shared_ptr<ren
         outcome.failure = failure;
         return outcome;
     };
-    if (!m_running || m_running->first.id != id) return;
+    if (m_closed || !m_running || m_running->first.id != id) return;
     Done done = std::move(m_running->second);
     const std::string path = m_running->first.path;
     m_running.reset();

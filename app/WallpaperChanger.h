@@ -19,14 +19,16 @@
 
 namespace kalidrome {
 
-// Runs wallpaper changes off the user-interface thread. Decoding, conversion, writing
-// WallPaper.bmp and the choice of placement happen on one worker thread, one change after
-// the other; the thread that owns this object (the user-interface thread) only asks the
-// desktop for its screen, and hands the finished bitmap to the desktop.
+// Runs wallpaper changes off the user-interface thread. Decoding, conversion, writing the
+// bitmap (WallPaper.next.bmp) and the choice of placement happen on one worker thread, one
+// change after the other; the thread that owns this object (the user-interface thread) only
+// asks the desktop for its screen, moves the bitmap over WallPaper.bmp and hands it to the
+// desktop.
 //
 // It also makes the picture that is due next ready before its turn ("ahead"): decoded,
-// converted into WallPaper.next.bmp and cut down to one screen-sized bitmap, so that a timed
-// change only renames a file and hands the pixels over. What is ready ahead is used only
+// converted into WallPaper.next.bmp and cut down to one screen-sized bitmap, and drawn ahead
+// by desktops that can (Desktop::stageWallpaper), so that a timed change only renames a file
+// and hands the pixels (or what was drawn) over. What is ready ahead is used only
 // when the picture, its file (size and time), the options and the screen are still the
 // same; invalidate() drops it (the list, the options or the screen changed) and asks the
 // provider again after a pause.
@@ -73,6 +75,10 @@ public:
     bool readyAhead(const std::string& path = {}) const;
     // Runs the event loop until no change is left (the one-shot run ends only then).
     void finish();
+    // Ends changes for good, as the program closes: whatever is queued, running or ready is
+    // thrown away without its Done, and nothing more reaches WallPaper.bmp or the desktop
+    // (a change still on the worker only writes the file made ahead, removed at the end).
+    void close();
 
     const std::string& stagedPath() const { return m_stagedPath; }
 
@@ -134,6 +140,7 @@ private:
     std::deque<std::pair<Job, Done>> m_waiting;  // changes, in the order they came
     int m_changesInFlight = 0;
     std::optional<Ahead> m_ahead;
+    bool m_closed = false;
 
     // Shared with the worker.
     std::mutex m_mutex;

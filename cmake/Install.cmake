@@ -1,5 +1,7 @@
 # Installation in the usual layout, and the Debian package cpack makes from it:
 #   bin/kalidrome
+#   lib/kalidrome/kalidrome-ui.so    the window part of the program, loaded by bin/kalidrome
+#                                    when it runs as the instance (app/InstanceStart.h)
 #   libexec/kalidrome/KDScreensaver  the companion screen saver
 #   share/kalidrome/                 installation data (language files, overlay bitmaps),
 #                                    the seed of each user's System folder
@@ -28,6 +30,8 @@ if(NOT CMAKE_INSTALL_BINDIR STREQUAL "bin" OR NOT CMAKE_INSTALL_DATADIR STREQUAL
 endif()
 
 install(TARGETS kalidrome RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The program looks for it at "../${CMAKE_INSTALL_LIBDIR}/kalidrome" from its own folder.
+install(TARGETS kalidrome_window LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/kalidrome)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/System/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kalidrome)
 # The companion screen saver, a program of its own: in libexec/kalidrome, from where each
 # user's System folder gets it (see platform/SystemFolder.h).

@@ -98,6 +98,35 @@ void KeepScreenSizedOnly(PreparedWallpaper& prepared, const DesktopTraits& deskt
     if (area > std::int64_t{screen.width} * screen.height) prepared.pixels = Image();
 }
 
+namespace {
+
+// The pixels of a prepared change as the desktop is given them.
+platform::WallpaperPixels PixelsOf(const PreparedWallpaper& prepared) {
+    platform::WallpaperPixels pixels;
+    if (!prepared.pixels.empty()) pixels.picture = &prepared.pixels;
+    if (!prepared.scaled.empty()) {
+        pixels.screenSized = &prepared.scaled;
+        if (!pixels.picture) pixels.picture = &prepared.scaled;  // kept alone (made ahead)
+    }
+    pixels.staged = prepared.staged.get();
+    return pixels;
+}
+
+}  // namespace
+
+void StageWallpaper(PreparedWallpaper& prepared, platform::Desktop& desktop) {
+    if (prepared.missing) return;
+    try {
+        prepared.staged = desktop.stageWallpaper(prepared.placement, PixelsOf(prepared));
+    } catch (...) {
+        prepared.staged.reset();  // drawn at its turn instead
+    }
+    if (prepared.staged) {
+        prepared.pixels = Image();
+        prepared.scaled = Image();
+    }
+}
+
 bool ApplyPreparedWallpaper(PreparedWallpaper& prepared, platform::Desktop& desktop, platform::Registry& registry,
                             std::string* failureReason) {
     if (failureReason) failureReason->clear();
@@ -114,13 +143,8 @@ bool ApplyPreparedWallpaper(PreparedWallpaper& prepared, platform::Desktop& desk
             std::filesystem::rename(prepared.stagedPath, prepared.bitmapPath);
             prepared.stagedPath.clear();
         }
-        platform::WallpaperPixels pixels;
-        if (!prepared.pixels.empty()) pixels.picture = &prepared.pixels;
-        if (!prepared.scaled.empty()) {
-            pixels.screenSized = &prepared.scaled;
-            if (!pixels.picture) pixels.picture = &prepared.scaled;  // kept alone (made ahead)
-        }
-        ApplyDesktopWallpaper(prepared.bitmapPath, prepared.placement, pixels, desktop, registry);
+        ApplyDesktopWallpaper(prepared.bitmapPath, prepared.placement, PixelsOf(prepared), desktop, registry);
+        prepared.staged.reset();  // shown, or given up by the desktop
         return true;
     } catch (const std::exception& error) {
         if (failureReason) *failureReason = ReasonToTell(error);

@@ -6,6 +6,7 @@
 #include "Settings.h"
 
 #include <exception>
+#include <memory>
 #include <string>
 
 namespace kalidrome::render {
@@ -58,6 +59,8 @@ struct PreparedWallpaper {
     Image pixels;  // the bitmap's pixels; empty: the desktop reads bitmapPath (or uses scaled)
     Image scaled;  // the picture at the screen's size, for a stretched one; may be empty
     bool missing = false;  // no picture file there: nothing to apply
+    // What the desktop made ready of it ahead of its turn (StageWallpaper); may be null.
+    std::unique_ptr<platform::StagedWallpaper> staged;
 };
 
 // Everything of a change that does not touch the desktop: decoding, conversion, writing the
@@ -74,6 +77,12 @@ PreparedWallpaper PrepareWallpaper(const std::string& picturePath, const std::st
 // than the screen, or any picture for a desktop that is handed a file name, keeps no
 // pixels (the desktop reads the bitmap file).
 void KeepScreenSizedOnly(PreparedWallpaper& prepared, const DesktopTraits& desktop);
+
+// Lets the desktop make a change held ahead of its turn ready for showing, on the thread that
+// made it (Desktop::stageWallpaper): what the desktop holds then stands for the pixels, which
+// are let go (should the screen change meanwhile, the change reads its bitmap file). A desktop
+// with nothing to do ahead, or one that fails, leaves the change as it was.
+void StageWallpaper(PreparedWallpaper& prepared, platform::Desktop& desktop);
 
 // The desktop's part of a change, on the desktop's thread: moves a staged bitmap into place,
 // records the placement (see ApplyDesktopWallpaper) and hands the bitmap to the desktop.

@@ -263,10 +263,16 @@ IniFile::Document ReadDocument(const std::string& path, const struct stat& seen)
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
         return unreadable("it cannot be read (" + std::string(std::strerror(errno)) + ")" + stay);
     if (!S_ISREG(st.st_mode)) return unreadable("it is not a regular file" + stay);
-    std::string bytes;
-    bytes.resize(static_cast<std::size_t>(IniFile::kMaxFileBytes) + 1);
+    // Room for the size seen and a byte more (to notice growth), grown while the file is
+    // longer, up to one byte beyond the limit: a small file costs no buffer of the limit's size.
+    const std::size_t limit = static_cast<std::size_t>(IniFile::kMaxFileBytes) + 1;
+    std::string bytes(std::min(limit, std::max<std::size_t>(static_cast<std::size_t>(st.st_size) + 1, 4096)), '\0');
     std::size_t have = 0;
-    while (have < bytes.size()) {
+    for (;;) {
+        if (have == bytes.size()) {
+            if (bytes.size() == limit) break;
+            bytes.resize(std::min(limit, bytes.size() * 2));
+        }
         const ssize_t n = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return unreadable("it cannot be read (" + std::string(std::strerror(errno)) + ")" + stay);

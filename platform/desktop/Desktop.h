@@ -34,6 +34,7 @@ struct Monitor {
     std::int32_t width = 0;
     std::int32_t height = 0;
     bool primary = false;
+    friend bool operator==(const Monitor&, const Monitor&) = default;
 };
 
 // Gives the session's monitors; throws DesktopError when they cannot be learnt.
@@ -42,6 +43,13 @@ using MonitorSource = std::function<std::vector<Monitor>()>;
 // The primary monitor of a list (the one marked, else the first); monitors is not empty.
 const Monitor& PrimaryOf(const std::vector<Monitor>& monitors);
 
+// A wallpaper a desktop has made ready for showing ahead of its turn (Desktop::stageWallpaper),
+// for example already drawn on the display server; dropping it gives up what it holds.
+class StagedWallpaper {
+public:
+    virtual ~StagedWallpaper() = default;
+};
+
 // Pixels that spare a desktop reading (and scaling) the bitmap file again.
 struct WallpaperPixels {
     // The bitmap file's picture, decoded.
@@ -49,6 +57,10 @@ struct WallpaperPixels {
     // The same picture already area-averaged to the primary screen's size, for Stretched;
     // may be null.
     const render::Image* screenSized = nullptr;
+    // What stageWallpaper of the same desktop made of this wallpaper, or null. A desktop
+    // shows it when it still fits the screen; otherwise it draws from the other members
+    // (or the file). The change then uses it up.
+    StagedWallpaper* staged = nullptr;
 };
 
 // A desktop refused or could not take a wallpaper.
@@ -73,6 +85,12 @@ public:
     // PictureError for an unreadable file).
     virtual void setWallpaper(const std::string& bitmapPath, Placement placement,
                               const WallpaperPixels& pixels) = 0;
+
+    // Makes a wallpaper ready ahead of its turn as far as the desktop can without showing it
+    // (setWallpaper is then given the result in WallpaperPixels::staged), or returns null
+    // when there is nothing to do ahead. Runs on any thread, beside this desktop's other
+    // calls, so it uses no state of the object but what never changes. Throws DesktopError.
+    virtual std::unique_ptr<StagedWallpaper> stageWallpaper(Placement, const WallpaperPixels&) { return nullptr; }
 
     // A short name for messages and tests ("x11-root", "fake").
     virtual std::string name() const = 0;

@@ -2,6 +2,7 @@
 
 #include "Desktop.h"
 
+#include <atomic>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,13 +19,20 @@ public:
         std::int32_t width = 0;  // of the picture handed over, 0 without
         std::int32_t height = 0;
         bool hadScreenSized = false;
+        std::int32_t stagedWidth = 0;  // of the picture staged ahead and handed over, 0 without
     };
+
+    // What stageWallpaper does: nothing ahead (the default), stage the picture, or fail.
+    enum class Staging { None, Stages, Fails };
 
     explicit FakeDesktop(ScreenExtent screen = {1024, 768}) : m_screen(screen) {}
 
     ScreenExtent primaryScreenSize() override;
     void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
+    std::unique_ptr<StagedWallpaper> stageWallpaper(Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override { return "fake"; }
+    // Read on the thread that stages: set it before changes run.
+    void setStaging(Staging staging) { m_staging = staging; }
 
     void setScreen(ScreenExtent screen) { m_screen = screen; }
     bool drawsScreenSizedPixels() const override { return m_drawsScreenSized; }
@@ -40,6 +48,7 @@ public:
 private:
     ScreenExtent m_screen;
     bool m_drawsScreenSized = true;
+    std::atomic<Staging> m_staging{Staging::None};
     bool m_failing = false;
     std::string m_failure;
     std::vector<Call> m_calls;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <deque>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -17,10 +18,16 @@ namespace kalidrome::platform {
 
 namespace {
 
-int g_lastError = 0;
+// Xlib calls the handler on the thread that reads the failing request's reply, which is the
+// thread that talks to that connection: each thread keeps its own first error, so that a
+// picture made ready on a worker and a change shown from another thread keep theirs apart.
+thread_local int t_lastError = 0;
+std::mutex g_trapMutex;
+int g_traps = 0;
+XErrorHandler g_previousHandler = nullptr;
 
 extern "C" int NoteError(Display*, XErrorEvent* event) {
-    if (g_lastError == 0) g_lastError = event->error_code;
+    if (t_lastError == 0) t_lastError = event->error_code;
     return 0;
 }
 
@@ -193,14 +200,21 @@ void UploadPlain(Display* dpy, Drawable pixmap, GC gc, Visual* visual, int depth
 
 }  // namespace
 
-X11ErrorTrap::X11ErrorTrap() : m_previous(XSetErrorHandler(NoteError)) { g_lastError = 0; }
+X11ErrorTrap::X11ErrorTrap() {
+    t_lastError = 0;
+    const std::lock_guard lock(g_trapMutex);
+    if (g_traps++ == 0) g_previousHandler = XSetErrorHandler(NoteError);
+}
 
-X11ErrorTrap::~X11ErrorTrap() { XSetErrorHandler(m_previous); }
+X11ErrorTrap::~X11ErrorTrap() {
+    const std::lock_guard lock(g_trapMutex);
+    if (--g_traps == 0) XSetErrorHandler(g_previousHandler);
+}
 
 int X11ErrorTrap::sync(Display* dpy) {
     XSync(dpy, False);
-    const int error = g_lastError;
-    g_lastError = 0;
+    const int error = t_lastError;
+    t_lastError = 0;
     return error;
 }
 

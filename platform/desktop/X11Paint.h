@@ -13,9 +13,9 @@
 
 namespace kalidrome::platform {
 
-// Xlib's default error handler ends the process; this one notes the first error instead. The
-// handler is process-wide, so a trap is held only while we talk to the server, from one
-// thread.
+// Xlib's default error handler ends the process; this one notes the first error instead,
+// for the thread that holds the trap. The handler is process-wide: it is in place while any
+// thread holds a trap, and a trap is held only while we talk to the server.
 class X11ErrorTrap {
 public:
     X11ErrorTrap();
@@ -25,9 +25,6 @@ public:
 
     // Waits for the server to handle everything sent so far; returns and clears the error.
     int sync(Display* dpy);
-
-private:
-    XErrorHandler m_previous;
 };
 
 // Where a picture goes: the drawable, its size, and the visual and depth its pixels are in.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <utility>
 
 #include <X11/Xatom.h>
@@ -107,18 +108,38 @@ X11RootDesktop::X11RootDesktop(std::string displayName) : m_displayName(std::mov
 
 ScreenExtent X11RootDesktop::primaryScreenSize() { return X11PrimaryMonitorSize(m_displayName); }
 
-void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) {
+namespace {
+
+// A wallpaper drawn ahead into a pixmap of a connection of its own, which holds it until the
+// change shows it (or it is dropped, when closing the connection frees the pixmap).
+class X11StagedWallpaper final : public StagedWallpaper {
+public:
+    explicit X11StagedWallpaper(const std::string& displayName) { connection.emplace(displayName); }
+    std::optional<Connection> connection;  // closed once shown or given up
+    Pixmap pixmap = None;
+    unsigned width = 0, height = 0;  // the screen's, as the pixmap was made for it
+    std::vector<Monitor> monitors;   // as drawn for
+    bool usedSharedMemory = false;
+};
+
+// The root window's size now (DisplayWidth keeps the size at connection time).
+bool RootSize(Display* dpy, unsigned& width, unsigned& height) {
+    Window root = None;
+    int x = 0, y = 0;
+    unsigned border = 0, depth = 0;
+    return XGetGeometry(dpy, DefaultRootWindow(dpy), &root, &x, &y, &width, &height, &border, &depth) != 0;
+}
+
+// Draws the wallpaper into a new screen-sized pixmap of the connection, for the monitors it
+// notes; usedSharedMemory says whether the pixels went through shared memory.
+Pixmap PaintPixmap(Display* dpy, X11ErrorTrap& trap, const std::string& bitmapPath, Placement placement,
+                   const WallpaperPixels& pixels, std::vector<Monitor>& monitors, bool& usedSharedMemory) {
     render::Image loaded;
     const render::Image* picture = pixels.picture;
     if (!picture) {
         loaded = render::LoadBmpFile(bitmapPath);
         picture = &loaded;
     }
-    m_usedSharedMemory = false;
-
-    Connection c(m_displayName);
-    Display* dpy = c.get();
-    X11ErrorTrap trap;
     const int screen = DefaultScreen(dpy);
     const Window root = RootWindow(dpy, screen);
     const int sw = DisplayWidth(dpy, screen);
@@ -129,17 +150,23 @@ void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement place
     const Pixmap pixmap = XCreatePixmap(dpy, root, static_cast<unsigned>(sw), static_cast<unsigned>(sh),
                                         static_cast<unsigned>(depth));
     if (trap.sync(dpy) != 0) throw DesktopError("The X server refused a screen-sized pixmap");
-    m_usedSharedMemory = X11PaintPicture(dpy, trap, {pixmap, sw, sh, visual, depth}, *picture, pixels.screenSized,
-                                         placement, ReadMonitors(dpy, trap));
+    monitors = ReadMonitors(dpy, trap);
+    usedSharedMemory = X11PaintPicture(dpy, trap, {pixmap, sw, sh, visual, depth}, *picture, pixels.screenSized,
+                                       placement, monitors);
     // Until here a failure leaves the desktop untouched: closing the connection frees the
     // half-made pixmap.
     if (trap.sync(dpy) != 0) throw DesktopError("Cannot draw the wallpaper on the X server");
+    return pixmap;
+}
 
+// Makes the pixmap the root window's background and publishes it (see X11RootDesktop), and
+// keeps it after the connection closes. afterPublish, when set, runs between the two.
+void Publish(Display* dpy, X11ErrorTrap& trap, Pixmap pixmap, const std::function<void()>& afterPublish) {
+    const Window root = DefaultRootWindow(dpy);
     const Atom rootAtom = XInternAtom(dpy, "_XROOTPMAP_ID", False);
     const Atom esetAtom = XInternAtom(dpy, "ESETROOT_PMAP_ID", False);
     const Pixmap oldRoot = ReadPixmapProperty(dpy, root, rootAtom);
     const Pixmap oldEset = ReadPixmapProperty(dpy, root, esetAtom);
-
     XGrabServer(dpy);  // other setters see the old or the new pair of properties, never a mix
     const unsigned long id = pixmap;
     XChangeProperty(dpy, root, rootAtom, XA_PIXMAP, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&id), 1);
@@ -153,7 +180,7 @@ void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement place
     // Another wallpaper setter may have run between our ungrab and now. Its wallpaper wins:
     // ours is not kept (it goes with this connection) and the previous one is left alone,
     // since it may be the other setter's.
-    if (m_afterPublish) m_afterPublish();
+    if (afterPublish) afterPublish();
     const Pixmap published = ReadPixmapProperty(dpy, root, rootAtom);
     if (published != pixmap)
         throw DesktopError(published == None
@@ -169,6 +196,49 @@ void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement place
     }
     XSetCloseDownMode(dpy, RetainPermanent);
     trap.sync(dpy);
+}
+
+}  // namespace
+
+std::unique_ptr<StagedWallpaper> X11RootDesktop::stageWallpaper(Placement placement, const WallpaperPixels& pixels) {
+    // Only pixels in memory are drawn ahead; a change without them reads its file at its turn.
+    if (!pixels.picture) return nullptr;
+    auto staged = std::make_unique<X11StagedWallpaper>(m_displayName);
+    Display* dpy = staged->connection->get();
+    X11ErrorTrap trap;
+    staged->pixmap = PaintPixmap(dpy, trap, {}, placement, pixels, staged->monitors, staged->usedSharedMemory);
+    staged->width = static_cast<unsigned>(DisplayWidth(dpy, DefaultScreen(dpy)));
+    staged->height = static_cast<unsigned>(DisplayHeight(dpy, DefaultScreen(dpy)));
+    return staged;
+}
+
+void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) {
+    m_usedSharedMemory = false;
+    // A picture drawn ahead is shown as it is while the screen and its monitors are still
+    // those it was drawn for; otherwise it is given up and the picture drawn now.
+    if (auto* staged = dynamic_cast<X11StagedWallpaper*>(pixels.staged); staged && staged->connection) {
+        // Closed straight after, as a change drawn now closes its own: the pixmap stays when
+        // shown, and goes otherwise.
+        const struct Close {
+            std::optional<Connection>& connection;
+            ~Close() { connection.reset(); }
+        } close{staged->connection};
+        Display* dpy = staged->connection->get();
+        X11ErrorTrap trap;
+        unsigned width = 0, height = 0;
+        if (RootSize(dpy, width, height) && width == staged->width && height == staged->height &&
+            ReadMonitors(dpy, trap) == staged->monitors && trap.sync(dpy) == 0) {
+            m_usedSharedMemory = staged->usedSharedMemory;
+            Publish(dpy, trap, staged->pixmap, m_afterPublish);
+            return;
+        }
+    }
+    Connection c(m_displayName);
+    Display* dpy = c.get();
+    X11ErrorTrap trap;
+    std::vector<Monitor> monitors;
+    Publish(dpy, trap, PaintPixmap(dpy, trap, bitmapPath, placement, pixels, monitors, m_usedSharedMemory),
+            m_afterPublish);
 }
 
 }  // namespace kalidrome::platform

@@ -37,9 +37,14 @@ public:
     // put its own pixmap there in the meantime; the desktop is then left as that program set
     // it, and our pixmap is freed.
     void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
+    // Draws the picture into a pixmap of a connection of its own, kept open until the change
+    // shows it: at its turn only the root window's background is switched. It is shown only
+    // while the screen and its monitors stay as they were; otherwise the change draws anew.
+    std::unique_ptr<StagedWallpaper> stageWallpaper(Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override { return "x11-root"; }
 
-    // Whether the last setWallpaper sent the pixels through shared memory (MIT-SHM).
+    // Whether the last setWallpaper sent the pixels through shared memory (MIT-SHM), ahead of
+    // time for a staged picture.
     bool lastUploadUsedSharedMemory() const { return m_usedSharedMemory; }
 
     // For the tests: runs after the new pixmap is published and before it is read back, where

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -14,6 +15,7 @@
 
 #include "BmpCodec.h"
 #include "Image.h"
+#include "JpegCodec.h"
 #include "ListFile.h"
 #include "Process.h"
 #include "TempDir.h"
@@ -33,8 +35,8 @@ struct Rgb {
     bool operator==(const Rgb&) const = default;
 };
 
-void WriteSolidBmp(const std::string& path, Rgb colour) {
-    render::Image image(64, 48);
+render::Image Solid(std::int32_t width, std::int32_t height, Rgb colour) {
+    render::Image image(width, height);
     for (std::int32_t y = 0; y < image.height(); ++y)
         for (std::int32_t x = 0; x < image.width(); ++x) {
             std::uint8_t* p = image.row(y) + 3 * x;
@@ -42,8 +44,10 @@ void WriteSolidBmp(const std::string& path, Rgb colour) {
             p[1] = static_cast<std::uint8_t>(colour.g);
             p[2] = static_cast<std::uint8_t>(colour.r);
         }
-    render::WriteBmpFile(path, image);
+    return image;
 }
+
+void WriteSolidBmp(const std::string& path, Rgb colour) { render::WriteBmpFile(path, Solid(64, 48, colour)); }
 
 class Screen {
 public:
@@ -301,6 +305,65 @@ TEST(DesktopProgram, StartsToTheTrayCyclesFromTheTrayMenuAndShowsOnASecondStart)
     EXPECT_TRUE(WaitFor([&] { return traced("request 3024") && traced("shown"); }, 5000)) << trace();
     EXPECT_TRUE(program.running());
 
+    program.signal(SIGTERM);
+    EXPECT_TRUE(program.waitFinished(5000));
+}
+
+// On a bare X server, with cycling on, the picture due next is made ready and drawn ahead
+// on the worker; a "--next" then shows it from there, on the screen.
+TEST(DesktopProgram, ThePictureDrawnAheadReachesTheScreen) {
+    if (!Installed("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps.sh installs it)";
+    test::XvfbServer xvfb(1024, 768);
+    ASSERT_TRUE(xvfb.ok()) << xvfb.reason();
+    TempDir dir;
+    std::filesystem::copy_file(std::string(std::getenv("KALIDROME_BIN_DIR")) + "/kalidrome", dir.file("kalidrome"));
+    const std::string system = dir.file("System/");
+    std::filesystem::create_directory(system);
+    const std::map<std::string, Rgb> colours{{dir.file("red.jpg"), {255, 0, 0}}, {dir.file("blue.jpg"), {0, 0, 255}}};
+    for (const auto& [path, colour] : colours) {
+        const std::vector<std::uint8_t> jpeg = render::EncodeJpeg(Solid(2000, 1500, colour), 95);
+        WriteFile(path, std::string(jpeg.begin(), jpeg.end()));
+    }
+    {
+        WallpaperList list;
+        std::string current;
+        list.AddFiles({dir.file("red.jpg"), dir.file("blue.jpg")}, current);
+        WriteListFile(system + "Files.kdl", list, false, false);
+    }
+    WriteFile(system + "Settings.ini", "[Options]\nDisableCycling=0\nRandom=0\nShowImages=0\nList=" + system +
+                                           "Files.kdl\n");
+    const std::map<std::string, std::string> env =
+        ProgramEnvironment({{"DISPLAY", xvfb.display()}, {"QT_QPA_PLATFORM", "xcb"}}, dir);
+    auto trace = [&] { return ReadFile(dir.file("trace")); };
+    Process program(dir.file("kalidrome"), {}, env, dir.file("kalidrome.log"));
+    std::string due;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const std::string all = trace();
+            const std::size_t at = all.rfind("ready ahead ");
+            if (at == std::string::npos) return false;
+            due = all.substr(at + 12, all.find('\n', at) - at - 12);
+            return true;
+        },
+        15000))
+        << trace() << ReadFile(dir.file("kalidrome.log"));
+    ASSERT_EQ(colours.count(due), 1u) << due;
+
+    Process next(dir.file("kalidrome"), {"--next"}, env, dir.file("next.log"));
+    ASSERT_TRUE(next.waitFinished(5000));
+    EXPECT_EQ(next.exitCode(), 0) << ReadFile(dir.file("next.log"));
+    EXPECT_TRUE(WaitFor([&] { return trace().find("wallpaper (ready ahead) " + due + "\n") != std::string::npos; },
+                        5000))
+        << trace();
+    // The window may stand in the middle: the background is looked at in a corner (as JPEG
+    // keeps it, within a few levels).
+    Screen screen(xvfb.display());
+    ASSERT_TRUE(screen.ok());
+    const Rgb expected = colours.at(due);
+    auto near = [](Rgb a, Rgb b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b) <= 12; };
+    EXPECT_TRUE(WaitFor([&] { return near(screen.rootPixel(1020, 764), expected); }, 5000))
+        << "root pixel " << screen.rootPixel(1020, 764).r << "," << screen.rootPixel(1020, 764).g << ","
+        << screen.rootPixel(1020, 764).b;
     program.signal(SIGTERM);
     EXPECT_TRUE(program.waitFinished(5000));
 }

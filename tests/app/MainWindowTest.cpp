@@ -349,6 +349,27 @@ TEST_F(MainWindowTest, AltF4EndsTheProgramAndDeletesTheBitmap) {
     EXPECT_EQ(settings().readString("Options", "CurrIndex", "?"), "0") << "closing saves";
 }
 
+// Closing for good while a change is still being made on the worker: the change is dropped,
+// and WallPaper.bmp, removed by the close, is not written again when the worker is done.
+TEST_F(MainWindowTest, AChangeUnderWayAtExitDoesNotBringTheBitmapBack) {
+    MainWindow& w = create();
+    addFiles({picture("a.png", 6000, 4000), picture("b.png", 6000, 4000)});
+    w.optionState().SetRandom(false);
+    WallpaperChanger& changer = w.wallpaperChanger();
+    w.trayIcon().pressed(QSystemTrayIcon::Trigger, Qt::ControlModifier);  // cycles
+    ASSERT_TRUE(changer.busy()) << "the change is on the worker";
+    bool ended = false;
+    QObject::connect(&w, &MainWindow::closedForGood, [&] { ended = true; });
+    const std::size_t before = desktop.calls().size();
+    press(&w, Qt::Key_F4, Qt::AltModifier);
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(changer.busy());
+    window.reset();  // waits for the worker
+    EXPECT_FALSE(std::filesystem::exists(system + "WallPaper.bmp"));
+    EXPECT_FALSE(std::filesystem::exists(system + "WallPaper.next.bmp"));
+    EXPECT_EQ(desktop.calls().size(), before) << "nothing reached the desktop after the close";
+}
+
 TEST_F(MainWindowTest, CloseButtonHidesAndSavesTheList) {
     const std::string a = picture("a.png");
     WriteFile(system + "Settings.ini", "[Options]\nList=" + system + "Files.kdl\n");
@@ -738,6 +759,7 @@ TEST_F(MainWindowTest, TheNextPictureIsReadyBeforeItsTick) {
     const auto& call = desktop.calls().back();
     EXPECT_EQ(call.bitmapPath, system + "WallPaper.bmp");
     EXPECT_EQ(call.width, 1024) << "only the screen-sized bitmap was kept";
+    EXPECT_EQ(call.stagedWidth, 0) << "this desktop draws nothing ahead";
     EXPECT_FALSE(std::filesystem::exists(staged)) << "moved into place";
 
     // The list changes: what was ready is dropped.
@@ -756,6 +778,17 @@ TEST_F(MainWindowTest, TheNextPictureIsReadyBeforeItsTick) {
     ASSERT_EQ(desktop.calls().size(), before + 1);
     EXPECT_EQ(w.engine().CurrentWallpaper(), due);
     EXPECT_EQ(desktop.calls().back().width, 2000) << "made anew for the new screen";
+
+    // A desktop that draws ahead gets at the tick what the worker drew, and no pixels.
+    desktop.setStaging(platform::FakeDesktop::Staging::Stages);
+    const std::string drawn = makeReady();
+    ASSERT_FALSE(drawn.empty());
+    before = desktop.calls().size();
+    w.engine().CycleNow();
+    ASSERT_EQ(desktop.calls().size(), before + 1) << "handed over at the tick";
+    EXPECT_EQ(w.engine().CurrentWallpaper(), drawn);
+    EXPECT_GT(desktop.calls().back().stagedWidth, 0);
+    EXPECT_FALSE(desktop.calls().back().hadPixels);
 }
 
 TEST_F(MainWindowTest, TrayClicks) {

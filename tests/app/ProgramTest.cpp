@@ -196,6 +196,28 @@ TEST_F(ProgramTest, SecondStartHandsOverAndEnds) {
     EXPECT_FALSE(traced("running")) << "no second instance ran";
 }
 
+// A start that hands its request over ends without loading the toolkit or the window part
+// of the program: the dynamic loader's own account (LD_DEBUG) names no Qt library.
+TEST_F(ProgramTest, HandOffLoadsNoToolkit) {
+    auto first = startRunning();
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{}, "request 3024"}, {{"--show"}, "request 3024"}, {{"--next"}, "request 3026"}};
+    for (const auto& [args, served] : cases) {
+        SCOPED_TRACE(args.empty() ? "plain start" : args.front());
+        std::remove(file("trace").c_str());
+        auto later = start(args, "later.log", std::nullopt, {{"LD_DEBUG", "files"}});
+        ASSERT_TRUE(later->waitFinished(5000));
+        EXPECT_EQ(later->exitCode(), 0) << ReadFile(file("later.log"));
+        const std::string loaded = ReadFile(file("later.log"));
+        ASSERT_NE(loaded.find("file=libstdc++"), std::string::npos) << "LD_DEBUG said nothing: " << loaded;
+        EXPECT_EQ(loaded.find("libQt6"), std::string::npos) << loaded;
+        EXPECT_EQ(loaded.find("kalidrome-ui.so"), std::string::npos) << loaded;
+        EXPECT_TRUE(WaitFor([&] { return traced(served); }, 5000)) << trace();
+    }
+    EXPECT_TRUE(first->running());
+    EXPECT_FALSE(traced("running")) << "no second instance ran";
+}
+
 TEST_F(ProgramTest, FirstStartWithSlashCShowsWindowAndScreensaverPage) {
     auto first = startRunning({"/c"});
     EXPECT_TRUE(WaitFor([&] { return traced("shown") && traced("preferences 1"); }, 5000)) << trace();

@@ -1,6 +1,7 @@
 #include "BmpCodec.h"
 #include "CaseName.h"
 #include "Image.h"
+#include "Process.h"
 #include "TempDir.h"
 #include "X11RootDesktop.h"
 #include "XvfbServer.h"
@@ -470,6 +471,95 @@ TEST_P(X11ReadBackTest, AnotherSetterWinsAndWeSaySo) {
 INSTANTIATE_TEST_SUITE_P(Setters, X11ReadBackTest,
                          ::testing::Values(RaceCase{"replaced by another pixmap", false},
                                            RaceCase{"property deleted", true}),
+                         [](const auto& param) { return CaseName(param.param.name); });
+
+// A picture drawn ahead of its turn is not seen until the change shows it; then it is shown
+// as drawn (no pixels nor file needed any more) and kept like any other.
+TEST_F(X11DesktopTest, StagedPictureShowsOnlyAtItsTurn) {
+    platform::X11RootDesktop desktop(xvfb.display());
+    const render::Image blue = Make(4, 4, [](std::int32_t, std::int32_t) { return kBlue; });
+    platform::WallpaperPixels pixels;
+    pixels.picture = &blue;
+    desktop.setWallpaper("", Placement::Stretched, pixels);
+    const Pixmap before = observer->Property("_XROOTPMAP_ID");
+
+    const render::Image halves = Halves(16, 12);
+    pixels.picture = &halves;
+    std::unique_ptr<platform::StagedWallpaper> staged = desktop.stageWallpaper(Placement::Stretched, pixels);
+    ASSERT_NE(staged, nullptr);
+    EXPECT_EQ(observer->Property("_XROOTPMAP_ID"), before);
+    EXPECT_EQ(Describe(observer->RootPixel(1, 1)), Describe(kBlue)) << "shown before its turn";
+
+    platform::WallpaperPixels atTurn;  // no pixels, and no file: only the staged picture
+    atTurn.staged = staged.get();
+    desktop.setWallpaper(dir.file("no such.bmp"), Placement::Stretched, atTurn);
+    staged.reset();
+    const Pixmap shown = observer->Property("_XROOTPMAP_ID");
+    EXPECT_NE(shown, before);
+    EXPECT_TRUE(observer->PixmapAlive(shown)) << "the shown pixmap went with its connection";
+    EXPECT_FALSE(observer->PixmapAlive(before)) << "the previous wallpaper's pixmap was not freed";
+    ExpectPixels(*observer, {{0, 0, kRed}, {31, 47, kRed}, {32, 0, kBlue}, {63, 47, kBlue}});
+}
+
+// A picture dropped before its turn leaves the desktop as it was.
+TEST_F(X11DesktopTest, DroppedStagedPictureIsNeverShown) {
+    platform::X11RootDesktop desktop(xvfb.display());
+    const render::Image blue = Make(4, 4, [](std::int32_t, std::int32_t) { return kBlue; });
+    const render::Image red = Make(4, 4, [](std::int32_t, std::int32_t) { return kRed; });
+    platform::WallpaperPixels pixels;
+    pixels.picture = &blue;
+    desktop.setWallpaper("", Placement::Stretched, pixels);
+    const Pixmap before = observer->Property("_XROOTPMAP_ID");
+    pixels.picture = &red;
+    desktop.stageWallpaper(Placement::Stretched, pixels).reset();
+    EXPECT_EQ(observer->Property("_XROOTPMAP_ID"), before);
+    EXPECT_TRUE(observer->PixmapAlive(before));
+    EXPECT_EQ(Describe(observer->RootPixel(1, 1)), Describe(kBlue));
+}
+
+// When the monitors change between drawing ahead and the turn, the staged picture is given
+// up and the change drawn for the monitors there are now, from its pixels or from its file.
+struct RestageCase {
+    const char* name;
+    bool fromFile;
+};
+
+void PrintTo(const RestageCase& c, std::ostream* os) { *os << c.name; }
+
+class X11StagedLayoutTest : public ::testing::TestWithParam<RestageCase> {};
+
+TEST_P(X11StagedLayoutTest, ChangedMonitorsDrawTheChangeAnew) {
+    MonitorScreen screen(kLeftPrimary);
+    if (!screen.observer) GTEST_SKIP() << screen.reason;
+    TempDir dir;
+    const render::Image halves = Halves(16, 12);
+    render::WriteBmpFile(dir.file("halves.bmp"), halves);
+    platform::X11RootDesktop desktop(screen.xvfb.display());
+    platform::WallpaperPixels pixels;
+    pixels.picture = &halves;
+    std::unique_ptr<platform::StagedWallpaper> staged = desktop.stageWallpaper(Placement::Stretched, pixels);
+    ASSERT_NE(staged, nullptr);
+    // The right monitor becomes the primary, 800 x 600 (kSmallRightPrimary).
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--delmonitor", "R"}, {"--setmonitor", "*R", "800/212x600/159+1024+0", "none"}}) {
+        std::vector<std::string> all{"-d", screen.xvfb.display()};
+        all.insert(all.end(), args.begin(), args.end());
+        Process xrandr("/usr/bin/xrandr", all, {}, dir.file("xrandr.log"));
+        ASSERT_TRUE(xrandr.waitFinished(10000));
+        ASSERT_EQ(xrandr.exitCode(), 0) << ReadFile(dir.file("xrandr.log"));
+    }
+
+    if (GetParam().fromFile) pixels.picture = nullptr;
+    pixels.staged = staged.get();
+    desktop.setWallpaper(dir.file("halves.bmp"), Placement::Stretched, pixels);
+    // As drawn for the new layout: the 800 x 600 monitor has its own edge at its x 400 and
+    // black below it; drawn for the old one it would show blue at (1024 + 410, 700).
+    ExpectPixels(*screen.observer, {{500, 0, kRed}, {530, 767, kBlue}, {1024 + 390, 599, kRed},
+                                    {1024 + 410, 0, kBlue}, {1100, 600, kBlack}, {1024 + 410, 700, kBlack}});
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, X11StagedLayoutTest,
+                         ::testing::Values(RestageCase{"from its pixels", false}, RestageCase{"from its file", true}),
                          [](const auto& param) { return CaseName(param.param.name); });
 
 }  // namespace

@@ -77,6 +77,8 @@ protected:
 TEST_F(InstallTest, LaysOutTheUsualFolders) {
     EXPECT_TRUE(Installed(installed("bin/kalidrome")));
     EXPECT_TRUE(Installed(installed("libexec/kalidrome/KDScreensaver"))) << "the companion screen saver";
+    EXPECT_TRUE(fs::is_regular_file(installed(KALIDROME_INSTALL_LIBDIR "/kalidrome/kalidrome-ui.so")))
+        << "the window part of the program";
     for (const char* data : {"English.lng", "Deutsch.lng", "Images/Bottom.bmp", "Images/Right.bmp"})
         EXPECT_TRUE(fs::is_regular_file(installed("share/kalidrome/") + data)) << data;
     EXPECT_TRUE(fs::is_regular_file(installed("share/applications/") + kAppId + ".desktop"));
@@ -183,6 +185,7 @@ TEST_F(InstallTest, DebianPackageIsLintianClean) {
     const std::vector<std::string> carried = {
         "./usr/bin/kalidrome",
         "./usr/libexec/kalidrome/KDScreensaver",
+        "./usr/" KALIDROME_INSTALL_LIBDIR "/kalidrome/kalidrome-ui.so",
         "./usr/share/kalidrome/English.lng",
         "./usr/share/applications/" + std::string(kAppId) + ".desktop",
         "./usr/share/icons/hicolor/48x48/apps/kalidrome.png",

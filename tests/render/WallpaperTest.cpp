@@ -107,6 +107,42 @@ TEST_F(SetWallpaperTest, APictureMadeAheadIsMovedIntoPlaceWhenApplied) {
     }
 }
 
+// A change made ahead and drawn ahead by the desktop lets go of its pixels and hands the
+// desktop what it drew; a desktop with nothing to draw ahead, or one that fails at it, is
+// handed the pixels at the turn as before.
+TEST_F(SetWallpaperTest, AChangeDrawnAheadHandsOverWhatTheDesktopDrew) {
+    WriteColourJpeg(dir.file("big.jpg"), SolidImage(2000, 1500, kRed));
+    using Staging = platform::FakeDesktop::Staging;
+    struct Case {
+        const char* name;
+        Staging staging;
+        bool staged;
+    };
+    const Case cases[] = {
+        {"drawn ahead", Staging::Stages, true},
+        {"nothing to draw ahead", Staging::None, false},
+        {"drawing ahead fails", Staging::Fails, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        desktop.setStaging(c.staging);
+        const render::DesktopTraits traits = render::TraitsOf(desktop);
+        render::PreparedWallpaper prepared =
+            render::PrepareWallpaper(dir.file("big.jpg"), system, options, traits, system + "WallPaper.next.bmp");
+        render::KeepScreenSizedOnly(prepared, traits);
+        render::StageWallpaper(prepared, desktop);
+        EXPECT_EQ(prepared.staged != nullptr, c.staged);
+        EXPECT_EQ(prepared.scaled.empty(), c.staged) << "pixels let go only for a picture drawn ahead";
+        ASSERT_TRUE(render::ApplyPreparedWallpaper(prepared, desktop, registry));
+        const auto& call = desktop.calls().back();
+        EXPECT_EQ(call.stagedWidth, c.staged ? 1024 : 0);
+        EXPECT_EQ(call.hadPixels, !c.staged);
+        EXPECT_EQ(call.bitmapPath, system + "WallPaper.bmp") << "the file is there for a desktop that draws anew";
+        EXPECT_EQ(render::LoadBmpFile(system + "WallPaper.bmp").width(), 1024);
+        EXPECT_EQ(prepared.staged, nullptr) << "used up by the change";
+    }
+}
+
 TEST_F(SetWallpaperTest, SmallBitmapIsCentredByItsOwnPathWithStyle0) {
     render::WriteBmpFile(dir.file("small.bmp"), SolidImage(800, 600, kBlue));
     EXPECT_TRUE(Set(dir.file("small.bmp")));

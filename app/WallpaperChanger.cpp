@@ -98,7 +98,34 @@ void WallpaperChanger::change(const std::string& path, const render::WallpaperOp
     }
     dropAhead();
     ++m_changesInFlight;
-    m_waiting.emplace_back(Job{Kind::Change, m_nextId++, path, options, traits}, std::move(done));
+    m_waiting.emplace_back(Job{Kind::Change, m_nextId++, path, options, traits, {}, {}}, std::move(done));
+    startNext();
+}
+
+void WallpaperChanger::changeSet(const std::vector<std::string>& paths, const std::vector<platform::Monitor>& monitors,
+                                 const render::WallpaperOptions& options, Done done) {
+    if (paths.empty() || monitors.empty()) {
+        if (done) done(Unchanged(paths.empty() ? std::string() : paths.front()));
+        return;
+    }
+    const std::string& primary = paths.front();
+    if (StampOf(primary).size < 0) {
+        Outcome outcome = Unchanged(primary);
+        std::error_code ec;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(primary, ec))) outcome.failure = render::kPictureMissing;
+        if (done) done(outcome);
+        return;
+    }
+    render::DesktopTraits traits;
+    try {
+        traits = render::TraitsOf(m_desktop);
+    } catch (const platform::DesktopError& error) {
+        if (done) done(Outcome{primary, false, error.what(), false});
+        return;
+    }
+    dropAhead();
+    ++m_changesInFlight;
+    m_waiting.emplace_back(Job{Kind::Change, m_nextId++, primary, options, traits, paths, monitors}, std::move(done));
     startNext();
 }
 
@@ -143,7 +170,7 @@ void WallpaperChanger::startNext() {
         m_running = std::move(m_waiting.front());
         m_waiting.pop_front();
     } else if (m_ahead && !m_ahead->prepared) {
-        m_running = std::make_pair(Job{Kind::Ahead, m_ahead->id, m_ahead->path, m_ahead->options, m_ahead->traits},
+        m_running = std::make_pair(Job{Kind::Ahead, m_ahead->id, m_ahead->path, m_ahead->options, m_ahead->traits, {}, {}},
                                    Done{});
     } else {
         return;
@@ -168,8 +195,11 @@ void WallpaperChanger::run() {
         std::shared_ptr<render::PreparedWallpaper> prepared;
         std::string failure;
         try {
-            prepared = std::make_shared<render::PreparedWallpaper>(render::PrepareWallpaper(
-                job.path, m_systemPath, job.options, job.traits, job.kind == Kind::Ahead ? m_stagedPath : std::string()));
+            prepared = std::make_shared<render::PreparedWallpaper>(
+                job.monitors.empty()
+                    ? render::PrepareWallpaper(job.path, m_systemPath, job.options, job.traits,
+                                               job.kind == Kind::Ahead ? m_stagedPath : std::string())
+                    : render::PrepareMonitorWallpapers(job.paths, job.monitors, m_systemPath, job.options, job.traits));
             if (job.kind == Kind::Ahead) render::KeepScreenSizedOnly(*prepared, job.traits);
         } catch (const std::exception& error) {
             // An unreadable picture shows nothing; one too large, or a full disk, is told.

@@ -107,6 +107,18 @@ X11RootDesktop::X11RootDesktop(std::string displayName) : m_displayName(std::mov
 
 ScreenExtent X11RootDesktop::primaryScreenSize() { return X11PrimaryMonitorSize(m_displayName); }
 
+std::vector<Monitor> X11RootDesktop::monitors() { return OrderMonitors(X11Monitors(m_displayName)); }
+
+void X11RootDesktop::setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) {
+    if (wallpapers.empty()) return;
+    m_perMonitor = &wallpapers;
+    struct Done {
+        const std::vector<MonitorWallpaper>*& p;
+        ~Done() { p = nullptr; }
+    } done{m_perMonitor};
+    setWallpaper(wallpapers.front().bitmapPath, wallpapers.front().placement, wallpapers.front().pixels);
+}
+
 void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) {
     render::Image loaded;
     const render::Image* picture = pixels.picture;
@@ -129,8 +141,10 @@ void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement place
     const Pixmap pixmap = XCreatePixmap(dpy, root, static_cast<unsigned>(sw), static_cast<unsigned>(sh),
                                         static_cast<unsigned>(depth));
     if (trap.sync(dpy) != 0) throw DesktopError("The X server refused a screen-sized pixmap");
-    m_usedSharedMemory = X11PaintPicture(dpy, trap, {pixmap, sw, sh, visual, depth}, *picture, pixels.screenSized,
-                                         placement, ReadMonitors(dpy, trap));
+    const X11Target target{pixmap, sw, sh, visual, depth};
+    m_usedSharedMemory = m_perMonitor ? X11PaintMonitorPictures(dpy, trap, target, *m_perMonitor)
+                                      : X11PaintPicture(dpy, trap, target, *picture, pixels.screenSized, placement,
+                                                        ReadMonitors(dpy, trap));
     // Until here a failure leaves the desktop untouched: closing the connection frees the
     // half-made pixmap.
     if (trap.sync(dpy) != 0) throw DesktopError("Cannot draw the wallpaper on the X server");

@@ -38,6 +38,10 @@ public:
     // it, and our pixmap is freed.
     void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override { return "x11-root"; }
+    // XRandR's monitors of this display.
+    std::vector<Monitor> monitors() override;
+    // The pixmap holds each monitor's own picture; published and read back as setWallpaper.
+    void setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) override;
 
     // Whether the last setWallpaper sent the pixels through shared memory (MIT-SHM).
     bool lastUploadUsedSharedMemory() const { return m_usedSharedMemory; }
@@ -50,6 +54,7 @@ private:
     std::string m_displayName;
     bool m_usedSharedMemory = false;
     std::function<void()> m_afterPublish;
+    const std::vector<MonitorWallpaper>* m_perMonitor = nullptr;  // during setMonitorWallpapers
 };
 
 }  // namespace kalidrome::platform

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <charconv>
 #include <fstream>
@@ -134,6 +136,27 @@ ScreenExtent WlrootsDesktop::SwayPrimaryOutput(const std::string& json) {
     return first;
 }
 
+std::vector<Monitor> WlrootsDesktop::SwayOutputs(const std::string& json) {
+    std::vector<Monitor> monitors;
+    const QJsonDocument doc = ParseJson(json);
+    if (!doc.isArray()) return monitors;
+    for (const QJsonValue& value : doc.array()) {
+        const QJsonObject output = value.toObject();
+        if (!output.value(QStringLiteral("active")).toBool(false)) continue;
+        const QJsonObject mode = output.value(QStringLiteral("current_mode")).toObject();
+        const QJsonObject rect = output.value(QStringLiteral("rect")).toObject();
+        const QString transform = output.value(QStringLiteral("transform")).toString();
+        const bool turned = transform.contains(QStringLiteral("90")) || transform.contains(QStringLiteral("270"));
+        const ScreenExtent size = Oriented(
+            {ToExtent(mode.value(QStringLiteral("width"))), ToExtent(mode.value(QStringLiteral("height")))}, turned);
+        if (size.width <= 0 || size.height <= 0) continue;
+        monitors.push_back({output.value(QStringLiteral("name")).toString().toStdString(),
+                            ToExtent(rect.value(QStringLiteral("x"))), ToExtent(rect.value(QStringLiteral("y"))),
+                            size.width, size.height, output.value(QStringLiteral("focused")).toBool(false)});
+    }
+    return monitors;
+}
+
 ScreenExtent WlrootsDesktop::HyprlandPrimaryMonitor(const std::string& json) {
     const QJsonDocument doc = ParseJson(json);
     if (!doc.isArray()) return {};
@@ -227,6 +250,45 @@ void WlrootsDesktop::setWallpaper(const std::string& bitmapPath, Placement place
     case Route::OwnSwaybg:
     case Route::Undecided: setThroughSwaybg(bitmapPath, placement); break;
     }
+}
+
+std::vector<Monitor> WlrootsDesktop::monitors() {
+    if (m_compositor != Compositor::Sway) return Desktop::monitors();
+    const Command command = tool({"swaymsg", "-t", "get_outputs", "-r"});
+    const CommandResult result = m_runner.run(command);
+    if (!result.succeeded()) throw DesktopError("Cannot read sway's outputs: " + Reason(command, result));
+    std::vector<Monitor> outputs = SwayOutputs(result.standardOutput);
+    if (outputs.empty()) throw DesktopError("sway names no active output");
+    if (std::none_of(outputs.begin(), outputs.end(), [](const Monitor& m) { return m.primary; }))
+        outputs.front().primary = true;
+    return OrderMonitors(std::move(outputs));
+}
+
+void WlrootsDesktop::setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) {
+    // Output names ("DP-1", "HEADLESS-2") go to sway as they are; one sway's parser would
+    // take apart is not addressed.
+    auto plainName = [](const std::string& name) {
+        return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == ':';
+        });
+    };
+    const bool named = std::all_of(wallpapers.begin(), wallpapers.end(),
+                                   [&](const MonitorWallpaper& w) { return plainName(w.monitor.name); });
+    if (route() != Route::SwayIpc || !named || wallpapers.size() < 2) {
+        Desktop::setMonitorWallpapers(wallpapers);
+        return;
+    }
+    // One message, so that the outputs change together; sway replies for each command.
+    std::vector<std::string> argv = {"swaymsg"};
+    for (const MonitorWallpaper& w : wallpapers) {
+        if (argv.size() > 1) argv.push_back(";");
+        for (std::string word : {std::string("output"), w.monitor.name, std::string("bg"),
+                                 QuoteForSway(w.bitmapPath), std::string(SwayMode(w.placement)), std::string("#000000")})
+            argv.push_back(std::move(word));
+    }
+    const Command command = tool(argv);
+    const CommandResult result = m_runner.run(command);
+    if (!result.succeeded()) throw DesktopError("sway refused the wallpaper: " + Reason(command, result));
 }
 
 void WlrootsDesktop::setThroughSway(const std::string& bitmapPath, Placement placement) {

@@ -30,6 +30,11 @@ public:
     ScreenExtent primaryScreenSize() override;
     void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override;
+    // sway: its outputs (`swaymsg -t get_outputs -r`); others: as Desktop.
+    std::vector<Monitor> monitors() override;
+    // sway: one `output NAME bg PATH MODE #000000` per output, in one message. Others, and
+    // outputs without a name: the primary's picture everywhere.
+    void setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) override;
     // hyprpaper scales every picture to cover or to fit its monitor: it gets the whole one.
     bool placesFileAsTold() override { return route() != Route::Hyprpaper; }
 
@@ -46,6 +51,9 @@ public:
     // the first active one) or `hyprctl -j monitors`; {0, 0} when none is found.
     static ScreenExtent SwayPrimaryOutput(const std::string& json);
     static ScreenExtent HyprlandPrimaryMonitor(const std::string& json);
+    // The active outputs of `swaymsg -t get_outputs -r`: name, place (rect), size (the
+    // current mode, turned by the transform), the focused one primary.
+    static std::vector<Monitor> SwayOutputs(const std::string& json);
     // The first enabled output's current mode in wlr-randr's text listing.
     static ScreenExtent WlrRandrPrimaryOutput(const std::string& text);
 

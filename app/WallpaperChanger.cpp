@@ -65,8 +65,7 @@ bool WallpaperChanger::readyAhead(const std::string& path) const {
     return m_ahead && m_ahead->prepared && (path.empty() || m_ahead->path == path);
 }
 
-void WallpaperChanger::change(const std::string& path, const render::WallpaperOptions& options, Done done) {
-    render::DesktopTraits traits;
+bool WallpaperChanger::refusedAtOnce(const std::string& path, const Done& done, render::DesktopTraits& traits) {
     if (StampOf(path).size < 0) {
         // A missing picture changes nothing, and the desktop is not even asked; one gone
         // since it was listed is told.
@@ -74,14 +73,20 @@ void WallpaperChanger::change(const std::string& path, const render::WallpaperOp
         std::error_code ec;
         if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) outcome.failure = render::kPictureMissing;
         if (done) done(outcome);
-        return;
+        return true;
     }
     try {
         traits = render::TraitsOf(m_desktop);
     } catch (const platform::DesktopError& error) {
         if (done) done(Outcome{path, false, error.what(), false});
-        return;
+        return true;
     }
+    return false;
+}
+
+void WallpaperChanger::change(const std::string& path, const render::WallpaperOptions& options, Done done) {
+    render::DesktopTraits traits;
+    if (refusedAtOnce(path, done, traits)) return;
     if (m_ahead && m_waiting.empty() && !m_ahead->promotedSet && matches(*m_ahead, path, options, traits)) {
         if (m_ahead->prepared) {
             render::PreparedWallpaper prepared = std::move(*m_ahead->prepared);
@@ -109,20 +114,8 @@ void WallpaperChanger::changeSet(const std::vector<std::string>& paths, const st
         return;
     }
     const std::string& primary = paths.front();
-    if (StampOf(primary).size < 0) {
-        Outcome outcome = Unchanged(primary);
-        std::error_code ec;
-        if (!std::filesystem::exists(std::filesystem::symlink_status(primary, ec))) outcome.failure = render::kPictureMissing;
-        if (done) done(outcome);
-        return;
-    }
     render::DesktopTraits traits;
-    try {
-        traits = render::TraitsOf(m_desktop);
-    } catch (const platform::DesktopError& error) {
-        if (done) done(Outcome{primary, false, error.what(), false});
-        return;
-    }
+    if (refusedAtOnce(primary, done, traits)) return;
     dropAhead();
     ++m_changesInFlight;
     m_waiting.emplace_back(Job{Kind::Change, m_nextId++, primary, options, traits, paths, monitors}, std::move(done));

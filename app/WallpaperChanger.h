@@ -119,6 +119,9 @@ private:
     bool matches(const Ahead& ahead, const std::string& path, const render::WallpaperOptions& options,
                  const render::DesktopTraits& traits) const;
 
+    // A picture missing, or a desktop that cannot be asked: told through done, and true.
+    // Otherwise traits := the desktop's, and false.
+    bool refusedAtOnce(const std::string& path, const Done& done, render::DesktopTraits& traits);
     void start(Job job, Done done);
     void startNext();
     void run();

@@ -38,6 +38,15 @@ Slide MessageSlide(const char* text) {
     return slide;
 }
 
+// How long until due; zero before the start and when it is due.
+std::chrono::milliseconds TimeLeft(bool started, std::chrono::steady_clock::time_point due,
+                                   const Slideshow::Clock& clock) {
+    if (!started) return std::chrono::milliseconds(0);
+    const auto left = due - clock();
+    if (left <= std::chrono::steady_clock::duration::zero()) return std::chrono::milliseconds(0);
+    return std::chrono::ceil<std::chrono::milliseconds>(left);
+}
+
 }  // namespace
 
 SlideshowOptions ReadSlideshowOptions(const std::string& systemPath) {
@@ -214,12 +223,7 @@ bool Slideshow::update(render::PixelSize window) {
     return true;
 }
 
-std::chrono::milliseconds Slideshow::untilNext() const {
-    if (!m_started) return std::chrono::milliseconds(0);
-    const auto left = m_due - m_clock();
-    if (left <= std::chrono::steady_clock::duration::zero()) return std::chrono::milliseconds(0);
-    return std::chrono::ceil<std::chrono::milliseconds>(left);
-}
+std::chrono::milliseconds Slideshow::untilNext() const { return TimeLeft(m_started, m_due, m_clock); }
 
 struct MonitorSlideshow::State {
     WallpaperList list;
@@ -309,11 +313,6 @@ bool MonitorSlideshow::update(const std::vector<platform::Monitor>& monitors) {
     return true;
 }
 
-std::chrono::milliseconds MonitorSlideshow::untilNext() const {
-    if (!m_started) return std::chrono::milliseconds(0);
-    const auto left = m_due - m_clock();
-    if (left <= std::chrono::steady_clock::duration::zero()) return std::chrono::milliseconds(0);
-    return std::chrono::ceil<std::chrono::milliseconds>(left);
-}
+std::chrono::milliseconds MonitorSlideshow::untilNext() const { return TimeLeft(m_started, m_due, m_clock); }
 
 }  // namespace kalidrome::screensaver

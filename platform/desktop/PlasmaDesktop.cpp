@@ -1,6 +1,7 @@
 #include "PlasmaDesktop.h"
 
 #include <charconv>
+#include <functional>
 #include <sstream>
 #include <utility>
 
@@ -53,6 +54,19 @@ std::string ErrorMessage(const Command& command, const CommandResult& result) {
         if (!message.empty()) return message;
     }
     return DescribeFailure(command, result);
+}
+
+// Throws when a read-back line (one desktop) is not what it should hold.
+void CheckHeld(const std::vector<std::string>& lines, const std::function<bool(const std::vector<std::string>&)>& holds) {
+    if (lines.empty()) throw DesktopError("Plasma has no desktop to show the wallpaper on");
+    for (const std::string& line : lines) {
+        if (holds(Fields(line))) continue;
+        std::string held = line;
+        for (char& c : held)
+            if (c == '\t') c = ' ';
+        if (held.size() > 200) held.resize(200);
+        throw DesktopError("Plasma did not take the wallpaper: a desktop holds " + held);
+    }
 }
 
 }  // namespace
@@ -177,17 +191,9 @@ void PlasmaDesktop::setMonitorWallpapers(const std::vector<MonitorWallpaper>& wa
     evaluate(SetScreensScript(pictures), "Plasma refused the wallpaper");
     const std::vector<std::string> lines =
         Lines(evaluate(ReadBackScreensScript(pictures), "Cannot read the wallpaper back from Plasma"));
-    if (lines.empty()) throw DesktopError("Plasma has no desktop to show the wallpaper on");
-    for (const std::string& line : lines) {
-        const std::vector<std::string> fields = Fields(line);
-        if (fields.size() != 5 || fields[0] != "org.kde.image" || fields[1] != fields[3] || fields[2] != fields[4]) {
-            std::string held = line;
-            for (char& c : held)
-                if (c == '\t') c = ' ';
-            if (held.size() > 200) held.resize(200);
-            throw DesktopError("Plasma did not take the wallpaper: a desktop holds " + held);
-        }
-    }
+    CheckHeld(lines, [](const std::vector<std::string>& fields) {
+        return fields.size() == 5 && fields[0] == "org.kde.image" && fields[1] == fields[3] && fields[2] == fields[4];
+    });
     m_rotation.removeStale();
     for (auto& [path, rotation] : m_monitorRotations) rotation.removeStale();
 }
@@ -258,18 +264,10 @@ void PlasmaDesktop::setWallpaper(const std::string& bitmapPath, Placement placem
     // What each desktop holds now: a desktop that kept another plugin or picture (a locked
     // containment, a script that failed half-way) is reported.
     const std::vector<std::string> lines = Lines(evaluate(ReadBackScript(), "Cannot read the wallpaper back from Plasma"));
-    if (lines.empty()) throw DesktopError("Plasma has no desktop to show the wallpaper on");
     const std::string fill = std::to_string(placement == Placement::Stretched ? kFillStretch : kFillPad);
-    for (const std::string& line : lines) {
-        const std::vector<std::string> fields = Fields(line);
-        if (fields.size() != 3 || fields[0] != "org.kde.image" || fields[1] != fill || fields[2] != url) {
-            std::string held = line;
-            for (char& c : held)
-                if (c == '\t') c = ' ';
-            if (held.size() > 200) held.resize(200);
-            throw DesktopError("Plasma did not take the wallpaper: a desktop holds " + held);
-        }
-    }
+    CheckHeld(lines, [&](const std::vector<std::string>& fields) {
+        return fields.size() == 3 && fields[0] == "org.kde.image" && fields[1] == fill && fields[2] == url;
+    });
     m_rotation.removeStale();
 }
 

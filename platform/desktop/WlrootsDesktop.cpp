@@ -117,25 +117,6 @@ std::string WlrootsDesktop::QuoteForSway(const std::string& path) {
     return quoted;
 }
 
-ScreenExtent WlrootsDesktop::SwayPrimaryOutput(const std::string& json) {
-    const QJsonDocument doc = ParseJson(json);
-    if (!doc.isArray()) return {};
-    ScreenExtent first;
-    for (const QJsonValue& value : doc.array()) {
-        const QJsonObject output = value.toObject();
-        if (!output.value(QStringLiteral("active")).toBool(false)) continue;
-        const QJsonObject mode = output.value(QStringLiteral("current_mode")).toObject();
-        const QString transform = output.value(QStringLiteral("transform")).toString();
-        const bool turned = transform.contains(QStringLiteral("90")) || transform.contains(QStringLiteral("270"));
-        const ScreenExtent size = Oriented(
-            {ToExtent(mode.value(QStringLiteral("width"))), ToExtent(mode.value(QStringLiteral("height")))}, turned);
-        if (size.width <= 0 || size.height <= 0) continue;
-        if (output.value(QStringLiteral("focused")).toBool(false)) return size;
-        if (first.width == 0) first = size;
-    }
-    return first;
-}
-
 std::vector<Monitor> WlrootsDesktop::SwayOutputs(const std::string& json) {
     std::vector<Monitor> monitors;
     const QJsonDocument doc = ParseJson(json);
@@ -155,6 +136,14 @@ std::vector<Monitor> WlrootsDesktop::SwayOutputs(const std::string& json) {
                             size.width, size.height, output.value(QStringLiteral("focused")).toBool(false)});
     }
     return monitors;
+}
+
+ScreenExtent WlrootsDesktop::SwayPrimaryOutput(const std::string& json) {
+    const std::vector<Monitor> outputs = SwayOutputs(json);
+    if (outputs.empty()) return {};
+    const auto focused = std::find_if(outputs.begin(), outputs.end(), [](const Monitor& m) { return m.primary; });
+    const Monitor& primary = focused != outputs.end() ? *focused : outputs.front();
+    return {primary.width, primary.height};
 }
 
 ScreenExtent WlrootsDesktop::HyprlandPrimaryMonitor(const std::string& json) {

@@ -525,6 +525,7 @@ std::vector<Shape> MainWindow::monitorShapes() {
     }
     std::vector<Shape> shapes;
     for (const platform::Monitor& m : m_monitors) shapes.push_back(ShapeOf(m.width, m.height));
+    m_headerReadsLeft = kHeaderReadsPerChange;
     return shapes;
 }
 
@@ -533,6 +534,10 @@ Shape MainWindow::pictureShape(const TListItemInfo& entry) {
     if (entry.Thumbnail && entry.Thumbnail->Width > 0 && entry.Thumbnail->Height > 0)
         return ShapeOf(entry.Thumbnail->Width, entry.Thumbnail->Height);
     if (const auto known = m_pictureShapes.find(entry.id()); known != m_pictureShapes.end()) return known->second;
+    // A long list without thumbnails is learnt over several changes, so that no change
+    // holds the window up reading thousands of files; until then such a picture fits anywhere.
+    if (m_headerReadsLeft <= 0) return Shape::Any;
+    --m_headerReadsLeft;
     Shape shape = Shape::Any;
     try {
         const render::PictureDimensions size = render::ReadPictureDimensions(entry.FilePath);

@@ -243,6 +243,8 @@ private:
     std::vector<platform::Monitor> m_monitors;
     // Shapes read from pictures' headers, for entries without a thumbnail.
     std::map<EntryId, Shape> m_pictureShapes;
+    static constexpr int kHeaderReadsPerChange = 200;
+    int m_headerReadsLeft = 0;
     DefiniteDateScheduler m_scheduler;
     ThumbnailMaker* m_thumbnails;
     platform::InstanceServer* m_instanceServer;

@@ -266,40 +266,70 @@ TEST(WlrootsDesktopTest, APicturePerOutput) {
     EXPECT_EQ(parsed[0].height, 1920);
     EXPECT_TRUE(parsed[1].primary);
 
+    const std::string hyprMonitors =
+        R"([{"name":"DP-1","x":1920,"y":0,"width":1920,"height":1080,"transform":1,"focused":false},)"
+        R"({"name":"DP-2","x":0,"y":0,"width":1920,"height":1080,"transform":0,"focused":true}])";
     struct Case {
         const char* name;
         Compositor compositor;
+        bool hyprpaperRuns;
         std::vector<std::string> names;
-        std::vector<Argv> expected;
+        std::vector<Argv> expected;  // "@" stands for the folder of the bitmaps
     };
     const Case cases[] = {
-        {"sway, two named outputs", Compositor::Sway, {"DP-2", "DP-1"},
-         {{"swaymsg", "output", "DP-2", "bg", "\"'/s/WallPaper.bmp'\"", "stretch", "#000000", ";", "output", "DP-1",
-           "bg", "\"'/s/WallPaper-2.bmp'\"", "center", "#000000"}}},
-        {"sway, an output name sway would take apart", Compositor::Sway, {"DP-2", "a;b"},
-         {{"swaymsg", "output", "*", "bg", "\"'/s/WallPaper.bmp'\"", "stretch", "#000000"}}},
-        {"other wlroots", Compositor::Other, {"DP-2", "DP-1"},
-         {{"swaybg", "-o", "*", "-i", "/s/WallPaper.bmp", "-m", "stretch", "-c", "#000000"}}},
+        {"sway, two named outputs", Compositor::Sway, false, {"DP-2", "DP-1"},
+         {{"swaymsg", "output", "DP-2", "bg", "\"'@/WallPaper.bmp'\"", "stretch", "#000000", ";", "output", "DP-1",
+           "bg", "\"'@/WallPaper-2.bmp'\"", "center", "#000000"}}},
+        {"sway, an output name sway would take apart", Compositor::Sway, false, {"DP-2", "a;b"},
+         {{"swaymsg", "output", "*", "bg", "\"'@/WallPaper.bmp'\"", "stretch", "#000000"}}},
+        {"hyprland with hyprpaper", Compositor::Hyprland, true, {"DP-2", "DP-1"},
+         {{"hyprctl", "hyprpaper", "listloaded"},
+          {"hyprctl", "hyprpaper", "preload", "@/WallPaper-a.bmp"},
+          {"hyprctl", "hyprpaper", "wallpaper", "DP-2,@/WallPaper-a.bmp"},
+          {"hyprctl", "hyprpaper", "preload", "@/WallPaper-2-a.bmp"},
+          {"hyprctl", "hyprpaper", "wallpaper", "DP-1,contain:@/WallPaper-2-a.bmp"}}},
+        {"other wlroots", Compositor::Other, false, {"DP-2", "DP-1"},
+         {{"swaybg", "-o", "*", "-i", "@/WallPaper.bmp", "-m", "stretch", "-c", "#000000"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        TempDir dir;
+        WriteFile(dir.file("WallPaper.bmp"), "BM");
+        WriteFile(dir.file("WallPaper-2.bmp"), "BM");
         DetachedRunner runner;
         runner.recorder.setAnswer([&](const Command& command) {
-            return command.argv == Argv{"swaymsg", "-t", "get_outputs", "-r"} ? RecordingRunner::Success(outputs)
-                                                                                : RecordingRunner::Success();
+            if (command.argv == Argv{"swaymsg", "-t", "get_outputs", "-r"}) return RecordingRunner::Success(outputs);
+            if (command.argv == Argv{"hyprctl", "-j", "monitors"}) return RecordingRunner::Success(hyprMonitors);
+            if (command.argv == Argv{"hyprctl", "hyprpaper", "listloaded"} && !c.hyprpaperRuns)
+                return RecordingRunner::Failure(1, "Couldn't connect to hyprpaper");
+            return RecordingRunner::Success();
         });
         WlrootsDesktop desktop(runner, c.compositor);
-        if (c.compositor == Compositor::Sway) {
+        if (c.compositor != Compositor::Other) {
             const std::vector<platform::Monitor> monitors = desktop.monitors();
             ASSERT_EQ(monitors.size(), 2u);
             EXPECT_EQ(monitors[0].name, "DP-2");  // the focused output first
+            EXPECT_EQ(monitors[1].width, 1080);   // turned
             runner.recorder.clear();
         }
         std::vector<platform::MonitorWallpaper> wallpapers = {
-            {{c.names[0], 0, 0, 1920, 1080, true}, "/s/WallPaper.bmp", Placement::Stretched, {}},
-            {{c.names[1], 1920, 0, 1080, 1920, false}, "/s/WallPaper-2.bmp", Placement::Centred, {}}};
+            {{c.names[0], 0, 0, 1920, 1080, true}, dir.file("WallPaper.bmp"), Placement::Stretched, {}},
+            {{c.names[1], 1920, 0, 1080, 1920, false}, dir.file("WallPaper-2.bmp"), Placement::Centred, {}}};
         desktop.setMonitorWallpapers(wallpapers);
-        EXPECT_EQ(runner.recorder.argvs(), c.expected);
+        std::vector<Argv> expected = c.expected;
+        for (Argv& argv : expected)
+            for (std::string& arg : argv)
+                for (auto at = arg.find('@'); at != std::string::npos; at = arg.find('@')) arg.replace(at, 1, dir.path());
+        EXPECT_EQ(runner.recorder.argvs(), expected);
+        if (c.hyprpaperRuns) {
+            // The next change unloads what the monitors held before.
+            runner.recorder.clear();
+            desktop.setMonitorWallpapers(wallpapers);
+            std::vector<std::string> unloaded;
+            for (const Argv& argv : runner.recorder.argvs())
+                if (argv.size() == 4 && argv[2] == "unload") unloaded.push_back(argv[3]);
+            EXPECT_EQ(unloaded, (std::vector<std::string>{dir.file("WallPaper-2-a.bmp"), dir.file("WallPaper-a.bmp")}));
+        }
     }
 }
 

@@ -241,6 +241,22 @@ TEST(PerMonitorEngineTest, SetAsWallpaperChangesThePrimaryOnly) {
     EXPECT_EQ(f.m_shown.back(), "cB");
 }
 
+// The monitors are asked at every change: one plugged in takes part in the next change, one
+// turned takes pictures of its new shape; "&Previous" brings back the set as it was.
+TEST(PerMonitorEngineTest, TheNextChangeUsesTheNewLayout) {
+    PerMonitorEngine f("aBcdEf", "LP", false);
+    f.m_engine.CycleNow();
+    EXPECT_EQ(f.m_shown.back(), "cB");
+    f.m_monitors = Monitors("LPL");  // a third monitor plugged in
+    f.m_engine.CycleNow();
+    EXPECT_EQ(f.m_shown.back(), "dEf");
+    f.m_monitors = Monitors("LL");  // the portrait one turned, the third unplugged
+    f.m_engine.CycleNow();
+    EXPECT_EQ(f.m_shown.back(), "ac");
+    f.m_engine.Previous();
+    EXPECT_EQ(f.m_shown.back(), "dEf");
+}
+
 // With the option off, or when the monitors cannot be learnt, one picture goes everywhere.
 TEST(PerMonitorEngineTest, OnePictureWhenTheOptionIsOffOrNoMonitorIsKnown) {
     PerMonitorEngine off("aBc", "LP", false);

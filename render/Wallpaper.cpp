@@ -123,12 +123,21 @@ PreparedWallpaper PrepareMonitorWallpapers(const std::vector<std::string>& pictu
         }
         return prepared;
     };
+    // Each picture keeps no more than its monitor shows while the next one decodes, so that
+    // a change holds one decoding at a time however many monitors there are.
+    auto keepShown = [&](std::size_t i, PreparedWallpaper& prepared) {
+        DesktopTraits traits = desktop;
+        traits.screen = {monitors[i].width, monitors[i].height};
+        KeepScreenSizedOnly(prepared, traits);
+    };
     PreparedWallpaper primary = prepareFor(0, picturePaths.front());
     if (primary.missing) return primary;
+    keepShown(0, primary);
     primary.monitors = monitors;
     for (std::size_t i = 1; i < monitors.size(); ++i) {
         PreparedWallpaper other = prepareFor(i, picturePaths[i % picturePaths.size()]);
         if (other.missing) other = prepareFor(i, picturePaths.front());
+        keepShown(i, other);
         primary.others.push_back(std::move(other));
     }
     return primary;

@@ -81,8 +81,9 @@ PreparedWallpaper PrepareWallpaper(const std::string& picturePath, const std::st
 
 // PrepareWallpaper for a picture per monitor: picturePaths[i] (repeated when there are fewer
 // paths than monitors) for monitors[i], its placement decided against that monitor's size,
-// written to MonitorBitmapName(i). A picture missing for a further monitor gives that monitor
-// the primary's picture; a missing primary picture gives missing = true.
+// written to MonitorBitmapName(i), and kept as KeepScreenSizedOnly keeps a picture made
+// ahead (no more than the monitor shows). A picture missing for a further monitor gives that
+// monitor the primary's picture; a missing primary picture gives missing = true.
 PreparedWallpaper PrepareMonitorWallpapers(const std::vector<std::string>& picturePaths,
                                            const std::vector<platform::Monitor>& monitors,
                                            const std::string& systemPath, const WallpaperOptions& options,

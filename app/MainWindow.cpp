@@ -38,6 +38,7 @@
 #include "Thumbnail.h"
 #include "Trace.h"
 #include "Notifier.h"
+#include "PictureLoader.h"
 #include "ToolkitMonitors.h"
 #include "TrayIcon.h"
 #include "Wallpaper.h"
@@ -167,6 +168,13 @@ MainWindow::MainWindow(const StartContext& context, QWidget* parent)
     m_changer->setUpcomingProvider([this] { return upcomingWallpaper(); });
     connect(m_changer, &WallpaperChanger::aheadReady, this,
             [](const QString& path) { ui::TraceEvent(("ready ahead " + path.toStdString()).c_str()); });
+    m_engine.SetMonitorHooks(CycleEngine::MonitorHooks{
+        [this] { return monitorShapes(); },
+        [this](const TListItemInfo& entry) { return pictureShape(entry); },
+        [this](const std::vector<std::string>& paths, std::function<void()> applied) {
+            applyWallpapers(paths, std::move(applied));
+        },
+    });
     if (QScreen* screen = QGuiApplication::primaryScreen())
         connect(screen, &QScreen::geometryChanged, m_changer, &WallpaperChanger::invalidate);
     connect(qApp, &QGuiApplication::primaryScreenChanged, m_changer, &WallpaperChanger::invalidate);
@@ -494,16 +502,61 @@ std::optional<WallpaperChanger::Upcoming> MainWindow::upcomingWallpaper() {
 void MainWindow::applyWallpaper(const std::string& path, std::function<void()> applied) {
     ui::TraceEvent(("wallpaper begun " + path).c_str());
     m_changer->change(path, wallpaperOptions(), [this, applied = std::move(applied)](const WallpaperChanger::Outcome& o) {
-        ui::TraceEvent(((o.changed ? (o.fromAhead ? "wallpaper (ready ahead) " : "wallpaper ") : "wallpaper unchanged ") +
-                        o.path).c_str());
-        // A desktop that refuses is told once per reason, in the tray's balloon or a desktop
-        // notification: a timed cycle goes on, and a modal box every few seconds would stop
-        // the user working.
-        if (o.changed) m_notifier->wallpaperChanged({});
-        else if (!o.failure.empty() && m_notifier->wallpaperChanged(o.failure))
-            emit desktopFailureShown(QString::fromStdString(o.failure));
-        if (applied) applied();
+        wallpaperApplied(o, applied);
     });
+}
+
+void MainWindow::wallpaperApplied(const WallpaperChanger::Outcome& o, const std::function<void()>& applied) {
+    ui::TraceEvent(((o.changed ? (o.fromAhead ? "wallpaper (ready ahead) " : "wallpaper ") : "wallpaper unchanged ") +
+                    o.path).c_str());
+    // A desktop that refuses is told once per reason, in the tray's balloon or a desktop
+    // notification: a timed cycle goes on, and a modal box every few seconds would stop
+    // the user working.
+    if (o.changed) m_notifier->wallpaperChanged({});
+    else if (!o.failure.empty() && m_notifier->wallpaperChanged(o.failure))
+        emit desktopFailureShown(QString::fromStdString(o.failure));
+    if (applied) applied();
+}
+
+std::vector<Shape> MainWindow::monitorShapes() {
+    // Learnt at every change, so that a monitor plugged in or turned takes part in the next.
+    try {
+        m_monitors = m_desktop.monitors();
+    } catch (const platform::DesktopError&) {
+        m_monitors.clear();
+    }
+    std::vector<Shape> shapes;
+    for (const platform::Monitor& m : m_monitors) shapes.push_back(ShapeOf(m.width, m.height));
+    m_headerReadsLeft = kHeaderReadsPerChange;
+    return shapes;
+}
+
+Shape MainWindow::pictureShape(const TListItemInfo& entry) {
+    // A thumbnail has its picture's shape; without one the picture's header is read, once.
+    if (entry.Thumbnail && entry.Thumbnail->Width > 0 && entry.Thumbnail->Height > 0)
+        return ShapeOf(entry.Thumbnail->Width, entry.Thumbnail->Height);
+    if (const auto known = m_pictureShapes.find(entry.id()); known != m_pictureShapes.end()) return known->second;
+    // A long list without thumbnails is learnt over several changes, so that no change
+    // holds the window up reading thousands of files; until then such a picture fits anywhere.
+    if (m_headerReadsLeft <= 0) return Shape::Any;
+    --m_headerReadsLeft;
+    Shape shape = Shape::Any;
+    try {
+        const render::PictureDimensions size = render::ReadPictureDimensions(entry.FilePath);
+        shape = ShapeOf(size.width, size.height);
+    } catch (const std::exception&) {
+        // Unreadable: fits anywhere, and its change will tell.
+    }
+    m_pictureShapes.emplace(entry.id(), shape);
+    return shape;
+}
+
+void MainWindow::applyWallpapers(const std::vector<std::string>& paths, std::function<void()> applied) {
+    ui::TraceEvent(("wallpapers begun " + std::to_string(paths.size()) + " " + paths.front()).c_str());
+    m_changer->changeSet(paths, m_monitors, wallpaperOptions(),
+                         [this, applied = std::move(applied)](const WallpaperChanger::Outcome& o) {
+                             wallpaperApplied(o, applied);
+                         });
 }
 
 void MainWindow::HandleAppMessage(int message) {
@@ -753,6 +806,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         m_changer->close();
         const std::string wallpaper = m_systemPath + std::string(kWallpaperFile);
         std::remove(wallpaper.c_str());
+        // The further monitors' bitmaps go with it.
+        for (std::size_t i = 1; i < m_monitors.size(); ++i)
+            std::remove((m_systemPath + render::MonitorBitmapName(i)).c_str());
         event->accept();
         emit closedForGood();
         return;

@@ -3,7 +3,9 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
+#include <map>
 #include <set>
+#include <vector>
 #include <string>
 
 #include "Autostart.h"
@@ -182,6 +184,13 @@ private:
     void loadAtCreation();
     void askToSaveAfterFailedSave();
     void applyWallpaper(const std::string& path, std::function<void()> applied);
+    // A picture per monitor: the monitors' shapes (learnt now, kept for the change that
+    // follows), a picture's shape, and the change itself.
+    std::vector<Shape> monitorShapes();
+    Shape pictureShape(const TListItemInfo& entry);
+    void applyWallpapers(const std::vector<std::string>& paths, std::function<void()> applied);
+    // The outcome of a change, told as the change of one picture is.
+    void wallpaperApplied(const WallpaperChanger::Outcome& o, const std::function<void()>& applied);
     render::WallpaperOptions wallpaperOptions() const;
     std::optional<WallpaperChanger::Upcoming> upcomingWallpaper();
     void reportError(const std::exception& error);
@@ -230,6 +239,12 @@ private:
     QTimer* m_tmrHeartbeat1;
     CycleTimer m_cycleTimer;
     CycleEngine m_engine;
+    // The monitors the last choice of a picture per monitor was made for.
+    std::vector<platform::Monitor> m_monitors;
+    // Shapes read from pictures' headers, for entries without a thumbnail.
+    std::map<EntryId, Shape> m_pictureShapes;
+    static constexpr int kHeaderReadsPerChange = 200;
+    int m_headerReadsLeft = 0;
     DefiniteDateScheduler m_scheduler;
     ThumbnailMaker* m_thumbnails;
     platform::InstanceServer* m_instanceServer;

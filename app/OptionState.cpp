@@ -93,6 +93,8 @@ void OptionState::LoadSettingsAndList(const std::string& path) {
     m_options.UseMask = readBool(kUseMask);
     m_options.ShowImages = readBool(kShowImages);
     m_options.SaveImage = readBool(kSaveImage);
+    m_options.PicturePerMonitor = readBool(kPicturePerMonitor);
+    m_options.MatchOrientation = readBool(kMatchOrientation);
     if (m_hooks.optionsLoaded) m_hooks.optionsLoaded(m_options.DisableCycling);
 
     struct stat st {};

@@ -57,6 +57,8 @@ PreferencesDialog::Hooks PreferencesHooksFor(MainWindow& window) {
         state.AssignInterval(v.Interval);  // the countdown starts again from the full interval
         options.ShowImages = v.ShowImages;
         options.SaveImage = v.SaveImage;
+        options.PicturePerMonitor = v.PicturePerMonitor;
+        options.MatchOrientation = v.MatchOrientation;
         // Every row takes the height, and the first column the width, that ShowImages calls for.
         WallpaperListView& view = window.listView();
         view.setShowImages(v.ShowImages);

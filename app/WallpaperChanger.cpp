@@ -65,9 +65,8 @@ bool WallpaperChanger::readyAhead(const std::string& path) const {
     return m_ahead && m_ahead->prepared && (path.empty() || m_ahead->path == path);
 }
 
-void WallpaperChanger::change(const std::string& path, const render::WallpaperOptions& options, Done done) {
-    if (m_closed) return;
-    render::DesktopTraits traits;
+bool WallpaperChanger::refusedAtOnce(const std::string& path, const Done& done, render::DesktopTraits& traits) {
+    if (m_closed) return true;  // closing for good: nothing more is changed, nor told
     if (StampOf(path).size < 0) {
         // A missing picture changes nothing, and the desktop is not even asked; one gone
         // since it was listed is told.
@@ -75,14 +74,20 @@ void WallpaperChanger::change(const std::string& path, const render::WallpaperOp
         std::error_code ec;
         if (!std::filesystem::exists(std::filesystem::symlink_status(path, ec))) outcome.failure = render::kPictureMissing;
         if (done) done(outcome);
-        return;
+        return true;
     }
     try {
         traits = render::TraitsOf(m_desktop);
     } catch (const platform::DesktopError& error) {
         if (done) done(Outcome{path, false, error.what(), false});
-        return;
+        return true;
     }
+    return false;
+}
+
+void WallpaperChanger::change(const std::string& path, const render::WallpaperOptions& options, Done done) {
+    render::DesktopTraits traits;
+    if (refusedAtOnce(path, done, traits)) return;
     if (m_ahead && m_waiting.empty() && !m_ahead->promotedSet && matches(*m_ahead, path, options, traits)) {
         if (m_ahead->prepared) {
             render::PreparedWallpaper prepared = std::move(*m_ahead->prepared);
@@ -99,7 +104,22 @@ void WallpaperChanger::change(const std::string& path, const render::WallpaperOp
     }
     dropAhead();
     ++m_changesInFlight;
-    m_waiting.emplace_back(Job{Kind::Change, m_nextId++, path, options, traits}, std::move(done));
+    m_waiting.emplace_back(Job{Kind::Change, m_nextId++, path, options, traits, {}, {}}, std::move(done));
+    startNext();
+}
+
+void WallpaperChanger::changeSet(const std::vector<std::string>& paths, const std::vector<platform::Monitor>& monitors,
+                                 const render::WallpaperOptions& options, Done done) {
+    if (paths.empty() || monitors.empty()) {
+        if (done) done(Unchanged(paths.empty() ? std::string() : paths.front()));
+        return;
+    }
+    const std::string& primary = paths.front();
+    render::DesktopTraits traits;
+    if (refusedAtOnce(primary, done, traits)) return;
+    dropAhead();
+    ++m_changesInFlight;
+    m_waiting.emplace_back(Job{Kind::Change, m_nextId++, primary, options, traits, paths, monitors}, std::move(done));
     startNext();
 }
 
@@ -158,7 +178,7 @@ void WallpaperChanger::startNext() {
         m_running = std::move(m_waiting.front());
         m_waiting.pop_front();
     } else if (m_ahead && !m_ahead->prepared) {
-        m_running = std::make_pair(Job{Kind::Ahead, m_ahead->id, m_ahead->path, m_ahead->options, m_ahead->traits},
+        m_running = std::make_pair(Job{Kind::Ahead, m_ahead->id, m_ahead->path, m_ahead->options, m_ahead->traits, {}, {}},
                                    Done{});
     } else {
         return;
@@ -183,10 +203,15 @@ void WallpaperChanger::run() {
         std::shared_ptr<render::PreparedWallpaper> prepared;
         std::string failure;
         try {
-            // Written beside WallPaper.bmp and moved over it when the desktop is given it, so
-            // that the shown file changes at once and never after the program closed.
-            prepared = std::make_shared<render::PreparedWallpaper>(
-                render::PrepareWallpaper(job.path, m_systemPath, job.options, job.traits, m_stagedPath));
+            if (job.monitors.empty()) {
+                // Written beside WallPaper.bmp and moved over it when the desktop is given it,
+                // so that the shown file changes at once and never after the program closed.
+                prepared = std::make_shared<render::PreparedWallpaper>(
+                    render::PrepareWallpaper(job.path, m_systemPath, job.options, job.traits, m_stagedPath));
+            } else {
+                prepared = std::make_shared<render::PreparedWallpaper>(render::PrepareMonitorWallpapers(
+                    job.paths, job.monitors, m_systemPath, job.options, job.traits));
+            }
             if (job.kind == Kind::Ahead) {
                 render::KeepScreenSizedOnly(*prepared, job.traits);
                 // Drawn on the display server too where the desktop can, so that its tick

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Desktop.h"
 #include "Registry.h"
@@ -63,6 +64,11 @@ public:
     // was ready ahead, or when the desktop cannot be asked for its screen).
     void change(const std::string& path, const render::WallpaperOptions& options, Done done);
 
+    // A change with a picture per monitor: paths[i] for monitors[i] (in monitor order, the
+    // primary first; fewer paths are repeated). Nothing is made ready ahead for it.
+    void changeSet(const std::vector<std::string>& paths, const std::vector<platform::Monitor>& monitors,
+                   const render::WallpaperOptions& options, Done done);
+
     void setUpcomingProvider(UpcomingProvider provider) { m_upcoming = std::move(provider); }
     // Drops what is ready ahead and asks the provider again after kAheadDelayMs.
     void invalidate();
@@ -93,6 +99,9 @@ private:
         std::string path;
         render::WallpaperOptions options;
         render::DesktopTraits traits;
+        // A picture per monitor: every monitor's picture (path is the primary's).
+        std::vector<std::string> paths;
+        std::vector<platform::Monitor> monitors;
     };
     struct FileStamp {
         std::int64_t size = -1;
@@ -116,6 +125,9 @@ private:
     bool matches(const Ahead& ahead, const std::string& path, const render::WallpaperOptions& options,
                  const render::DesktopTraits& traits) const;
 
+    // A picture missing, or a desktop that cannot be asked: told through done, and true.
+    // Otherwise traits := the desktop's, and false.
+    bool refusedAtOnce(const std::string& path, const Done& done, render::DesktopTraits& traits);
     void start(Job job, Done done);
     void startNext();
     void run();

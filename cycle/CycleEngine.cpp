@@ -100,8 +100,44 @@ EntryId CycleEngine::choose() {
     return m_list.at(others[drawIndex(others.size())]).id();
 }
 
+std::vector<Shape> CycleEngine::perMonitorShapes() {
+    if (!m_options.PicturePerMonitor || !m_monitorHooks.monitorShapes || !m_monitorHooks.setWallpapers) return {};
+    return m_monitorHooks.monitorShapes();
+}
+
+std::vector<EntryId> CycleEngine::CurrentSet() const {
+    return !m_currentSet.empty() && live(m_currentSet.front()) == CurrentEntry() && CurrentEntry() != kNone
+               ? m_currentSet
+               : std::vector<EntryId>{};
+}
+
+std::vector<EntryId> CycleEngine::PreviousSet() const {
+    return !m_previousSet.empty() && live(m_previousSet.front()) == PreviousEntry() && PreviousEntry() != kNone
+               ? m_previousSet
+               : std::vector<EntryId>{};
+}
+
+std::vector<EntryId> CycleEngine::withPrimary(EntryId entry) const {
+    std::vector<EntryId> set = CurrentSet();
+    if (set.empty()) set.push_back(entry);
+    else set.front() = entry;
+    return set;
+}
+
+void CycleEngine::showSet(const std::vector<EntryId>& set, std::function<void()> applied) {
+    std::vector<std::string> paths;
+    paths.reserve(set.size());
+    // An entry removed meanwhile leaves its monitor with the primary's picture.
+    for (EntryId id : set)
+        if (const TListItemInfo* entry = m_list.find(id)) paths.push_back(entry->FilePath);
+        else paths.push_back(m_currentWallpaper);
+    m_monitorHooks.setWallpapers(paths, std::move(applied));
+}
+
 EntryId CycleEngine::UpcomingEntry() {
     if (m_list.empty()) return kNone;
+    // A picture per monitor is chosen when it is due: nothing single to make ready.
+    if (m_options.PicturePerMonitor && m_monitorHooks.setWallpapers) return kNone;
     EntryId next = kNone;
     if (m_options.Random) {
         if (live(m_upcoming) == kNone) m_upcoming = choose();
@@ -122,6 +158,11 @@ void CycleEngine::CycleNow() {
     try {
         stopStartupTimer();
         if (m_list.empty()) return;
+
+        if (const std::vector<Shape> shapes = perMonitorShapes(); !shapes.empty()) {
+            cycleSet(shapes);
+            return;
+        }
 
         const EntryId chosen = choose();
         m_currentWallpaper = m_list.find(chosen)->FilePath;
@@ -147,6 +188,33 @@ void CycleEngine::CycleNow() {
     }
 }
 
+// One change with a picture per monitor: the same steps as for one picture, over the set.
+void CycleEngine::cycleSet(const std::vector<Shape>& shapes) {
+    const std::vector<EntryId> before = CurrentSet();
+    if (!m_options.Random) m_currentEntry = entryAtCurrIndex();
+    const EntryId current = CurrentEntry();
+    std::vector<EntryId> shown = before.empty() || before.front() != current ? std::vector<EntryId>{current} : before;
+    if (current == kNone) shown.clear();
+    const std::vector<EntryId> set =
+        m_chooser.choose(m_list, shapes, m_options.Random, m_options.MatchOrientation, current, shown,
+                         m_monitorHooks.pictureShape, [this](std::size_t count) { return drawIndex(count); });
+    const EntryId chosen = set.front();
+    m_currentWallpaper = m_list.find(chosen)->FilePath;
+    SetPreviousEntry(current);
+    m_previousSet = shown;
+    if (set == shown) return;  // nothing shown
+
+    setCycleEnabled(false);
+    setPreviousEnabled(false);
+    showSet(set, [this, set] {
+        setCycleEnabled(true);
+        setPreviousEnabled(true);
+        m_currentEntry = set.front();
+        m_currentSet = set;
+        if (auto position = m_list.indexOf(set.front())) m_options.CurrIndex = static_cast<std::int32_t>(*position);
+    });
+}
+
 void CycleEngine::Previous() {
     processEvents();
     if (!m_previousEnabled) return;
@@ -156,6 +224,19 @@ void CycleEngine::Previous() {
         if (m_list.empty() || previous == kNone) return;
         m_currentWallpaper = m_list.find(previous)->FilePath;
         const EntryId current = CurrentEntry();
+        if (!perMonitorShapes().empty()) {
+            // The whole set before comes back; the one shown now becomes the previous one.
+            std::vector<EntryId> set = PreviousSet();
+            if (set.empty()) set = withPrimary(previous);
+            std::vector<EntryId> now = CurrentSet();
+            if (now.empty() && current != kNone) now.push_back(current);
+            SetPreviousEntry(current);
+            m_previousSet = now;
+            if (set != now) showSet(set, {});
+            m_currentEntry = previous;
+            m_currentSet = set;
+            return;
+        }
         SetPreviousEntry(current);
         if (previous != current) {
             show(m_currentWallpaper, {});
@@ -174,7 +255,9 @@ void CycleEngine::SetAsWallpaper() {
     if (selected == kNone) return;
     m_currentWallpaper = m_list.find(selected)->FilePath;
     try {
-        show(m_currentWallpaper, {});
+        // With a picture per monitor the primary takes it and the others keep theirs.
+        if (!perMonitorShapes().empty()) showSet(withPrimary(selected), {});
+        else show(m_currentWallpaper, {});
     } catch (...) {
     }
 }
@@ -184,9 +267,17 @@ void CycleEngine::ShowSelectedEntry() {
     const EntryId selected = singleSelected();
     if (selected == kNone) return;
     m_currentWallpaper = m_list.find(selected)->FilePath;
+    const std::vector<EntryId> set = withPrimary(selected);
+    const std::vector<EntryId> before = CurrentSet();
     SetPreviousEntry(CurrentEntry());
     try {
-        show(m_currentWallpaper, {});
+        if (!perMonitorShapes().empty()) {
+            showSet(set, {});
+            m_previousSet = before;
+            m_currentSet = set;
+        } else {
+            show(m_currentWallpaper, {});
+        }
     } catch (...) {
         return;
     }

@@ -5,7 +5,9 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "MonitorPictures.h"
 #include "Options.h"
 #include "TListItemInfo.h"
 
@@ -66,9 +68,23 @@ public:
         std::function<void(bool enabled)> previousEnabledChanged;
     };
 
+    // What a picture per monitor (PicturePerMonitor) needs; without it every change shows
+    // one picture everywhere.
+    struct MonitorHooks {
+        // The monitors' shapes in monitor order (primary first); none when they cannot be
+        // learnt (the change then shows one picture everywhere).
+        std::function<std::vector<Shape>()> monitorShapes;
+        // A picture's shape, for MatchOrientation; empty: every picture fits every monitor.
+        std::function<Shape(const TListItemInfo&)> pictureShape;
+        // Like Hooks::setWallpaper, one picture per monitor of the last monitorShapes() (a
+        // shorter list is repeated over the monitors).
+        std::function<void(const std::vector<std::string>& paths, std::function<void()> applied)> setWallpapers;
+    };
+
     static constexpr EntryId kNone = 0;
 
     CycleEngine(WallpaperList& list, Options& options, Hooks hooks);
+    void SetMonitorHooks(MonitorHooks hooks) { m_monitorHooks = std::move(hooks); }
     CycleEngine(const CycleEngine&) = delete;
     CycleEngine& operator=(const CycleEngine&) = delete;
 
@@ -109,6 +125,11 @@ public:
     std::int32_t CurrIndex() const { return m_options.CurrIndex; }
     void SetCurrIndex(std::int32_t index) { m_options.CurrIndex = index; }
 
+    // With a picture per monitor: the entries on the monitors, in monitor order (the first
+    // is CurrentEntry); empty otherwise.
+    std::vector<EntryId> CurrentSet() const;
+    std::vector<EntryId> PreviousSet() const;
+
     bool CycleEnabled() const { return m_cycleEnabled; }
     bool PreviousEnabled() const { return m_previousEnabled; }
 
@@ -123,14 +144,28 @@ private:
     void show(const std::string& path, std::function<void()> applied);
     std::size_t drawIndex(std::size_t count);
     EntryId choose();
+    void cycleSet(const std::vector<Shape>& shapes);
+    // A picture per monitor: the monitors' shapes, or none when this change shows one picture.
+    std::vector<Shape> perMonitorShapes();
+    // The pictures of a set with the monitors' pictures; shows them and, when given, runs
+    // applied once the desktop has them.
+    void showSet(const std::vector<EntryId>& set, std::function<void()> applied);
+    // The set now on the monitors with the primary's picture replaced by entry.
+    std::vector<EntryId> withPrimary(EntryId entry) const;
 
     WallpaperList& m_list;
     Options& m_options;
     Hooks m_hooks;
+    MonitorHooks m_monitorHooks;
     std::string m_currentWallpaper;
     EntryId m_currentEntry = kNone;
     EntryId m_previousEntry = kNone;
     EntryId m_upcoming = kNone;  // a random draw made ahead for the next cycle
+    // A picture per monitor: what the monitors show, and the set "&Previous" brings back
+    // (its first entry is PreviousEntry). Empty when one picture is shown everywhere.
+    std::vector<EntryId> m_currentSet;
+    std::vector<EntryId> m_previousSet;
+    MonitorPictureChooser m_chooser;
     bool m_cycleEnabled = true;
     bool m_previousEnabled = false;
     std::mt19937_64 m_random;

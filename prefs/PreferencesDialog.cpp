@@ -282,6 +282,14 @@ void PreferencesDialog::buildAdvancedPage(QWidget* page) {
     SetTextColour(warning, kMaroon);
     layout->addWidget(warning);
     layout->addSpacing(4);
+    m_picturePerMonitor = Make<QCheckBox>(page, "chkPicturePerMonitor1", "A &picture of its own for each monitor");
+    layout->addWidget(m_picturePerMonitor);
+    m_matchOrientation = Make<QCheckBox>(page, "chkMatchOrientation1", "Portrait pictures for portrait &monitors");
+    QHBoxLayout* match = Row(layout, 18);
+    match->addWidget(m_matchOrientation);
+    match->addStretch(1);
+    connect(m_picturePerMonitor, &QCheckBox::toggled, m_matchOrientation, &QCheckBox::setEnabled);
+    layout->addSpacing(4);
     auto* system = SmallLabel(page, "lblSystem1", "System Folder:");
     SetTextColour(system, kGrey);
     layout->addWidget(system);
@@ -329,6 +337,11 @@ void PreferencesDialog::load() {
         QString::fromStdString(settings.readString(kOptions, kScreenSaverInterval, kScreenSaverIntervalDefault)));
     m_closeImmediately->setChecked(
         settings.readBool(kCloseImmediately.section, kCloseImmediately.key, kCloseImmediately.atLoad));
+    m_loadedPerMonitor = settings.readBool(kPicturePerMonitor.section, kPicturePerMonitor.key, kPicturePerMonitor.atLoad);
+    m_loadedMatch = settings.readBool(kMatchOrientation.section, kMatchOrientation.key, kMatchOrientation.atLoad);
+    m_picturePerMonitor->setChecked(m_loadedPerMonitor);
+    m_matchOrientation->setChecked(m_loadedMatch);
+    m_matchOrientation->setEnabled(m_loadedPerMonitor);
     applyCyclingEnabled();
 
     showSystemPath();
@@ -462,6 +475,8 @@ void PreferencesDialog::okClicked() {
     v.Res1 = ResolutionRow(res1);
     v.Res2 = ResolutionRow(res2);
     v.Interval = *ParseIntervalText(m_interval->text().toStdString());
+    v.PicturePerMonitor = m_picturePerMonitor->isChecked();
+    v.MatchOrientation = m_matchOrientation->isChecked();
 
     // The dialog's keys and the rules reach Settings.ini in one rewrite, and whatever fails
     // in this OK is told in one box.
@@ -478,6 +493,10 @@ void PreferencesDialog::okClicked() {
         settings.writeInteger(kOptions, kRes2, res2);
         settings.writeString(kOptions, kInterval, m_interval->text().toStdString());
         settings.writeString(kOptions, kScreenSaverInterval, m_ssInterval->text().toStdString());
+        if (v.PicturePerMonitor != m_loadedPerMonitor)
+            settings.writeBool(kPicturePerMonitor.section, kPicturePerMonitor.key, v.PicturePerMonitor);
+        if (v.MatchOrientation != m_loadedMatch)
+            settings.writeBool(kMatchOrientation.section, kMatchOrientation.key, v.MatchOrientation);
         m_rulesStored = true;
         m_rules->save(settings);
         batch.commit();

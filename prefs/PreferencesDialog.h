@@ -34,6 +34,11 @@ class RuleEditor;
 // CloseImmediately and writes the marker file DontStartup.kdf (a refused warning unticks
 // the box again). Loading the boxes runs neither.
 //
+// The Advanced page also holds two options of this program's own, off by default: a picture
+// for each monitor (PicturePerMonitor) and, with it, pictures of the monitor's shape
+// (MatchOrientation; the box is enabled only while the first is ticked). OK writes them only
+// when their box was changed, so that a Settings.ini without them stays without them.
+//
 // OK refuses an interval that is empty or does not fit a whole number ("'<text>' is not a
 // valid integer value") and writes nothing; otherwise it writes the Basic page and both
 // intervals, hands the values over and closes. Cancel and the close box write nothing of
@@ -129,6 +134,11 @@ private:
     QLineEdit* m_ssInterval = nullptr;
     QCheckBox* m_closeImmediately = nullptr;
     QCheckBox* m_lowProfile = nullptr;
+    QCheckBox* m_picturePerMonitor = nullptr;
+    QCheckBox* m_matchOrientation = nullptr;
+    // What the two monitor boxes showed when loaded: OK writes a key only when its box changed.
+    bool m_loadedPerMonitor = false;
+    bool m_loadedMatch = true;
     QLabel* m_systemPath = nullptr;
     RuleEditor* m_rules = nullptr;
     QPushButton* m_ok = nullptr;

@@ -7,13 +7,14 @@
 #include "Scale.h"
 
 #include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 namespace kalidrome::render {
 
-void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement placement,
-                           const platform::WallpaperPixels& pixels, platform::Desktop& desktop,
-                           platform::Registry& registry) {
+namespace {
+
+void RecordStyle(platform::Placement placement, platform::Registry& registry) {
     // The style is a record for other programs; no desktop here reads it back, so a
     // configuration folder that cannot be written must not keep the wallpaper from changing.
     // Most changes keep the style, and rewriting the file each time would cost a disk write
@@ -26,7 +27,32 @@ void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement pl
             registry.writeString(platform::kDesktopKey, platform::kWallpaperStyleValue, style);
     } catch (...) {
     }
+}
+
+platform::WallpaperPixels PixelsOf(const PreparedWallpaper& prepared) {
+    platform::WallpaperPixels pixels;
+    if (!prepared.pixels.empty()) pixels.picture = &prepared.pixels;
+    if (!prepared.scaled.empty()) {
+        pixels.screenSized = &prepared.scaled;
+        if (!pixels.picture) pixels.picture = &prepared.scaled;  // kept alone (made ahead)
+    }
+    return pixels;
+}
+
+}  // namespace
+
+void ApplyDesktopWallpaper(const std::string& bitmapPath, platform::Placement placement,
+                           const platform::WallpaperPixels& pixels, platform::Desktop& desktop,
+                           platform::Registry& registry) {
+    RecordStyle(placement, registry);
     desktop.setWallpaper(bitmapPath, placement, pixels);
+}
+
+std::string MonitorBitmapName(std::size_t index) {
+    if (index == 0) return std::string(settings::kWallpaperFile);
+    const std::string_view name = settings::kWallpaperFile;
+    const std::size_t dot = name.rfind('.');
+    return std::string(name.substr(0, dot)) + "-" + std::to_string(index + 1) + std::string(name.substr(dot));
 }
 
 DesktopTraits TraitsOf(platform::Desktop& desktop) {
@@ -77,6 +103,44 @@ PreparedWallpaper PrepareWallpaper(const std::string& picturePath, const std::st
     prepared.pixels = std::move(converted.pixels);
     prepared.scaled = std::move(converted.scaled);
     return prepared;
+}
+
+PreparedWallpaper PrepareMonitorWallpapers(const std::vector<std::string>& picturePaths,
+                                           const std::vector<platform::Monitor>& monitors,
+                                           const std::string& systemPath, const WallpaperOptions& options,
+                                           const DesktopTraits& desktop) {
+    if (picturePaths.empty() || monitors.empty()) throw std::invalid_argument("no picture or no monitor");
+    auto prepareFor = [&](std::size_t i, const std::string& path) {
+        DesktopTraits traits = desktop;
+        traits.screen = {monitors[i].width, monitors[i].height};
+        if (i == 0) return PrepareWallpaper(path, systemPath, options, traits);
+        const std::string target = systemPath + MonitorBitmapName(i);
+        PreparedWallpaper prepared = PrepareWallpaper(path, systemPath, options, traits, target);
+        if (prepared.stagedPath == target) {
+            // Written under the monitor's own name: nothing to move into place later.
+            prepared.bitmapPath = target;
+            prepared.stagedPath.clear();
+        }
+        return prepared;
+    };
+    // Each picture keeps no more than its monitor shows while the next one decodes, so that
+    // a change holds one decoding at a time however many monitors there are.
+    auto keepShown = [&](std::size_t i, PreparedWallpaper& prepared) {
+        DesktopTraits traits = desktop;
+        traits.screen = {monitors[i].width, monitors[i].height};
+        KeepScreenSizedOnly(prepared, traits);
+    };
+    PreparedWallpaper primary = prepareFor(0, picturePaths.front());
+    if (primary.missing) return primary;
+    keepShown(0, primary);
+    primary.monitors = monitors;
+    for (std::size_t i = 1; i < monitors.size(); ++i) {
+        PreparedWallpaper other = prepareFor(i, picturePaths[i % picturePaths.size()]);
+        if (other.missing) other = prepareFor(i, picturePaths.front());
+        keepShown(i, other);
+        primary.others.push_back(std::move(other));
+    }
+    return primary;
 }
 
 void KeepScreenSizedOnly(PreparedWallpaper& prepared, const DesktopTraits& desktop) {
@@ -142,6 +206,16 @@ bool ApplyPreparedWallpaper(PreparedWallpaper& prepared, platform::Desktop& desk
         if (!prepared.stagedPath.empty()) {
             std::filesystem::rename(prepared.stagedPath, prepared.bitmapPath);
             prepared.stagedPath.clear();
+        }
+        if (!prepared.monitors.empty()) {
+            std::vector<platform::MonitorWallpaper> wallpapers;
+            for (std::size_t i = 0; i < prepared.monitors.size(); ++i) {
+                const PreparedWallpaper& p = i == 0 ? prepared : prepared.others.at(i - 1);
+                wallpapers.push_back({prepared.monitors[i], p.bitmapPath, p.placement, PixelsOf(p)});
+            }
+            RecordStyle(prepared.placement, registry);
+            desktop.setMonitorWallpapers(wallpapers);
+            return true;
         }
         ApplyDesktopWallpaper(prepared.bitmapPath, prepared.placement, PixelsOf(prepared), desktop, registry);
         prepared.staged.reset();  // shown, or given up by the desktop

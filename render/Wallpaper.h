@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kalidrome::render {
 
@@ -61,7 +62,17 @@ struct PreparedWallpaper {
     bool missing = false;  // no picture file there: nothing to apply
     // What the desktop made ready of it ahead of its turn (StageWallpaper); may be null.
     std::unique_ptr<platform::StagedWallpaper> staged;
+
+    // A change with a picture per monitor: the monitors in monitor order (this is the
+    // primary's picture) and the other monitors' pictures, in the same order. Empty for a
+    // change with one picture for all monitors.
+    std::vector<platform::Monitor> monitors;
+    std::vector<PreparedWallpaper> others;
 };
+
+// The bitmap of monitor index (0 the primary, in monitor order): WallPaper.bmp, then
+// WallPaper-2.bmp, WallPaper-3.bmp, ... beside it.
+std::string MonitorBitmapName(std::size_t index);
 
 // Everything of a change that does not touch the desktop: decoding, conversion, writing the
 // bitmap (to stagedTarget when given, else WallPaper.bmp) and the choice of placement. Runs
@@ -70,6 +81,16 @@ struct PreparedWallpaper {
 PreparedWallpaper PrepareWallpaper(const std::string& picturePath, const std::string& systemPath,
                                    const WallpaperOptions& options, const DesktopTraits& desktop,
                                    const std::string& stagedTarget = {});
+
+// PrepareWallpaper for a picture per monitor: picturePaths[i] (repeated when there are fewer
+// paths than monitors) for monitors[i], its placement decided against that monitor's size,
+// written to MonitorBitmapName(i), and kept as KeepScreenSizedOnly keeps a picture made
+// ahead (no more than the monitor shows). A picture missing for a further monitor gives that
+// monitor the primary's picture; a missing primary picture gives missing = true.
+PreparedWallpaper PrepareMonitorWallpapers(const std::vector<std::string>& picturePaths,
+                                           const std::vector<platform::Monitor>& monitors,
+                                           const std::string& systemPath, const WallpaperOptions& options,
+                                           const DesktopTraits& desktop);
 
 // Keeps at most one screen-sized bitmap of a prepared change (one held ahead of its turn):
 // a stretched picture keeps only its copy at the screen's size (scaled now if the

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <random>
 #include <thread>
@@ -10,6 +11,8 @@
 #include "IniRegistry.h"
 #include "ImageConversion.h"
 #include "ListFile.h"
+#include "MonitorPictures.h"
+#include "PictureLoader.h"
 #include "Placement.h"
 #include "Registry.h"
 #include "Scale.h"
@@ -35,6 +38,15 @@ Slide MessageSlide(const char* text) {
     return slide;
 }
 
+// How long until due; zero before the start and when it is due.
+std::chrono::milliseconds TimeLeft(bool started, std::chrono::steady_clock::time_point due,
+                                   const Slideshow::Clock& clock) {
+    if (!started) return std::chrono::milliseconds(0);
+    const auto left = due - clock();
+    if (left <= std::chrono::steady_clock::duration::zero()) return std::chrono::milliseconds(0);
+    return std::chrono::ceil<std::chrono::milliseconds>(left);
+}
+
 }  // namespace
 
 SlideshowOptions ReadSlideshowOptions(const std::string& systemPath) {
@@ -53,6 +65,8 @@ SlideshowOptions ReadSlideshowOptions(const std::string& systemPath) {
         ParseIntervalText(ini.readString(kOptions, kScreenSaverInterval, kScreenSaverIntervalDefault))
             .value_or(*ParseIntervalText(kScreenSaverIntervalDefault));
     o.interval = std::clamp(std::chrono::seconds(seconds), std::chrono::seconds(1), kMaxInterval);
+    o.perMonitor = readBool(kPicturePerMonitor);
+    o.matchOrientation = readBool(kMatchOrientation);
     o.listPath = ini.readString(kOptions, kList, "");
     if (o.listPath.empty()) o.listPath = systemPath + std::string(kDefaultListFile);
     return o;
@@ -209,11 +223,96 @@ bool Slideshow::update(render::PixelSize window) {
     return true;
 }
 
-std::chrono::milliseconds Slideshow::untilNext() const {
-    if (!m_started) return std::chrono::milliseconds(0);
-    const auto left = m_due - m_clock();
-    if (left <= std::chrono::steady_clock::duration::zero()) return std::chrono::milliseconds(0);
-    return std::chrono::ceil<std::chrono::milliseconds>(left);
+std::chrono::milliseconds Slideshow::untilNext() const { return TimeLeft(m_started, m_due, m_clock); }
+
+struct MonitorSlideshow::State {
+    WallpaperList list;
+    MonitorPictureChooser chooser;
+    std::vector<EntryId> shown;
+    std::map<EntryId, Shape> shapes;
+};
+
+MonitorSlideshow::MonitorSlideshow(const std::vector<std::string>& paths, SlideshowOptions options,
+                                   std::string systemPath, Clock clock, RandomIndex random)
+    : m_state(std::make_unique<State>()),
+      m_options(std::move(options)),
+      m_systemPath(std::move(systemPath)),
+      m_clock(std::move(clock)),
+      m_random(std::move(random)) {
+    for (const std::string& path : paths) m_state->list.AddEntry(path);
+    if (!m_random) {
+        auto engine = std::make_shared<std::mt19937_64>(std::random_device{}());
+        m_random = [engine](std::size_t count) {
+            return std::uniform_int_distribution<std::size_t>(0, count - 1)(*engine);
+        };
+    }
 }
+
+MonitorSlideshow::~MonitorSlideshow() = default;
+
+void MonitorSlideshow::moveOn() {
+    m_current.clear();
+    State& st = *m_state;
+    if (st.list.empty()) {
+        m_current.push_back(MessageSlide(kNoPicturesText));
+        m_due = m_clock() + kIdleWait;
+        return;
+    }
+    std::vector<Shape> shapes;
+    for (const platform::Monitor& m : m_monitors) shapes.push_back(ShapeOf(m.width, m.height));
+    // The list goes on after CurrIndex, where the wallpaper stands.
+    const std::int32_t index = m_options.currIndex;
+    const EntryId start =
+        index >= 0 && static_cast<std::size_t>(index) < st.list.count() ? st.list.at(static_cast<std::size_t>(index)).id() : 0;
+    auto shapeOf = [&st](const TListItemInfo& entry) {
+        const auto known = st.shapes.find(entry.id());
+        if (known != st.shapes.end()) return known->second;
+        Shape shape = Shape::Any;
+        try {
+            const render::PictureDimensions size = render::ReadPictureDimensions(entry.FilePath);
+            shape = ShapeOf(size.width, size.height);
+        } catch (const std::exception&) {
+        }
+        st.shapes.emplace(entry.id(), shape);
+        return shape;
+    };
+    st.shown = st.chooser.choose(st.list, shapes, m_options.random, m_options.matchOrientation, start, st.shown, shapeOf,
+                                 m_random);
+    for (std::size_t i = 0; i < m_monitors.size(); ++i) {
+        const TListItemInfo* entry = st.list.find(st.shown[i]);
+        Slide slide;
+        slide.path = entry->FilePath;
+        try {
+            slide.picture = render::ConvertPictureInMemory(slide.path, m_systemPath, m_options.picture.GreyScale,
+                                                           m_options.picture.UseMask);
+            const render::WallpaperOptions& o = m_options.picture;
+            const render::PixelSize size{m_monitors[i].width, m_monitors[i].height};
+            slide.placement = render::ChoosePlacement(slide.picture.width(), slide.picture.height(), size.width,
+                                                      size.height, o.StretchLarger, o.StretchSmaller, o.Res1, o.Res2);
+            if (slide.placement == platform::Placement::Stretched)
+                slide.windowSized = render::ScaleAreaAverage(slide.picture, size.width, size.height, ScalingThreads());
+        } catch (const std::exception&) {
+            slide.picture = render::Image();  // black for this interval
+            slide.windowSized = render::Image();
+        }
+        m_current.push_back(std::move(slide));
+    }
+    m_due = m_clock() + m_options.interval;
+}
+
+bool MonitorSlideshow::update(const std::vector<platform::Monitor>& monitors) {
+    const bool sameMonitors =
+        monitors.size() == m_monitors.size() &&
+        std::equal(monitors.begin(), monitors.end(), m_monitors.begin(), [](const platform::Monitor& a, const platform::Monitor& b) {
+            return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+        });
+    if (m_started && sameMonitors && m_clock() < m_due) return false;
+    m_started = true;
+    m_monitors = monitors;
+    moveOn();
+    return true;
+}
+
+std::chrono::milliseconds MonitorSlideshow::untilNext() const { return TimeLeft(m_started, m_due, m_clock); }
 
 }  // namespace kalidrome::screensaver

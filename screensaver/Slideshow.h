@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ struct SlideshowOptions {
     std::int32_t currIndex = 0;
     // The list file: key List, by default the System folder's Files.kdl.
     std::string listPath;
+    // A picture of its own on each monitor of the root window, of the monitor's shape.
+    bool perMonitor = false;
+    bool matchOrientation = true;
 };
 
 // The longest time per picture taken from ScreenSaverInterval: a day.
@@ -112,6 +116,43 @@ private:
     std::size_t m_aheadIndex = 0;
     render::PixelSize m_aheadSize;
     std::future<Prepared> m_ahead;
+};
+
+// The screen saver with a picture per monitor (PicturePerMonitor, on the root window): at each
+// interval every monitor moves on to a picture of its own, chosen as the wallpaper's are
+// (MonitorPictureChooser: fitting shapes, none twice at once), each converted and placed for
+// its monitor. A picture that cannot be read leaves its monitor black for that interval.
+class MonitorSlideshow {
+public:
+    using Clock = Slideshow::Clock;
+    using RandomIndex = Slideshow::RandomIndex;
+
+    MonitorSlideshow(const std::vector<std::string>& paths, SlideshowOptions options, std::string systemPath,
+                     Clock clock, RandomIndex random = {});
+    ~MonitorSlideshow();
+    MonitorSlideshow(const MonitorSlideshow&) = delete;
+    MonitorSlideshow& operator=(const MonitorSlideshow&) = delete;
+
+    // Brings the slides up to date for these monitors (in monitor order): true when they
+    // changed (the first call, the interval is over, the monitors changed).
+    bool update(const std::vector<platform::Monitor>& monitors);
+    // One slide per monitor, in the order given to update(); one message slide for an empty list.
+    const std::vector<Slide>& current() const { return m_current; }
+    std::chrono::milliseconds untilNext() const;
+
+private:
+    struct State;
+    void moveOn();
+
+    std::unique_ptr<State> m_state;
+    SlideshowOptions m_options;
+    std::string m_systemPath;
+    Clock m_clock;
+    RandomIndex m_random;
+    std::vector<platform::Monitor> m_monitors;
+    std::vector<Slide> m_current;
+    bool m_started = false;
+    std::chrono::steady_clock::time_point m_due;
 };
 
 }  // namespace kalidrome::screensaver

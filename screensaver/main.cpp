@@ -48,7 +48,7 @@ public:
         m_monitors = {{"", 0, 0, m_width, m_height, true}};
         if (m_isRoot) {
             try {
-                m_monitors = platform::X11Monitors(DisplayString(m_dpy));
+                m_monitors = platform::OrderMonitors(platform::X11Monitors(DisplayString(m_dpy)));
             } catch (const std::exception&) {
                 // One screen, then.
             }
@@ -66,6 +66,17 @@ public:
 
     // Paints the slide into the window's copy and shows it.
     void show(const screensaver::Slide& slide) {
+        preparePixmap();
+        const platform::X11Target target{m_pixmap, m_width, m_height, m_visual, m_depth};
+        platform::X11PaintPicture(m_dpy, m_trap, target, slide.picture,
+                                  slide.windowSized.empty() ? nullptr : &slide.windowSized, slide.placement,
+                                  m_monitors);
+        if (!slide.message.empty()) drawText(slide.message);
+        copy(0, 0, m_width, m_height);
+    }
+
+private:
+    void preparePixmap() {
         if (m_pixmap == None || m_pixmapWidth != m_width || m_pixmapHeight != m_height) {
             if (m_pixmap != None) XFreePixmap(m_dpy, m_pixmap);
             m_pixmap = XCreatePixmap(m_dpy, m_window, static_cast<unsigned>(m_width), static_cast<unsigned>(m_height),
@@ -73,11 +84,30 @@ public:
             m_pixmapWidth = m_width;
             m_pixmapHeight = m_height;
         }
-        const platform::X11Target target{m_pixmap, m_width, m_height, m_visual, m_depth};
-        platform::X11PaintPicture(m_dpy, m_trap, target, slide.picture,
-                                  slide.windowSized.empty() ? nullptr : &slide.windowSized, slide.placement,
-                                  m_monitors);
-        if (!slide.message.empty()) drawText(slide.message);
+    }
+
+public:
+
+    // The root window's monitors in monitor order (the window alone otherwise).
+    const std::vector<platform::Monitor>& monitors() const { return m_monitors; }
+
+    // Paints each monitor's slide (slides in monitor order); a slide without a picture leaves
+    // its monitor black.
+    void showEach(const std::vector<screensaver::Slide>& slides) {
+        if (slides.size() != m_monitors.size()) {
+            if (!slides.empty()) show(slides.front());
+            return;
+        }
+        preparePixmap();
+        std::vector<platform::MonitorWallpaper> wallpapers;
+        for (std::size_t i = 0; i < slides.size(); ++i) {
+            if (slides[i].picture.empty()) continue;
+            platform::WallpaperPixels pixels;
+            pixels.picture = &slides[i].picture;
+            if (!slides[i].windowSized.empty()) pixels.screenSized = &slides[i].windowSized;
+            wallpapers.push_back({m_monitors[i], slides[i].path, slides[i].placement, pixels});
+        }
+        platform::X11PaintMonitorPictures(m_dpy, m_trap, {m_pixmap, m_width, m_height, m_visual, m_depth}, wallpapers);
         copy(0, 0, m_width, m_height);
     }
 
@@ -153,15 +183,21 @@ int Run(const HackArguments& args) {
 
         const std::string systemPath = screensaver::FindSystemPath();
         const screensaver::SlideshowOptions options = screensaver::ReadSlideshowOptions(systemPath);
-        screensaver::Slideshow show(screensaver::ReadListPaths(options.listPath), options, systemPath,
-                                    [] { return std::chrono::steady_clock::now(); });
+        const std::vector<std::string> paths = screensaver::ReadListPaths(options.listPath);
+        const auto now = [] { return std::chrono::steady_clock::now(); };
+        screensaver::Slideshow show(paths, options, systemPath, now);
+        // A picture per monitor where the root window spans several.
+        screensaver::MonitorSlideshow perMonitor(options.perMonitor ? paths : std::vector<std::string>{}, options,
+                                                 systemPath, now);
+        auto eachMonitor = [&] { return options.perMonitor && screen.monitors().size() > 1; };
         bool running = true;
         bool resized = true;
         while (running) {
             if (resized && !screen.measure()) break;  // the window went away
             resized = false;
-            if (show.update(screen.placementSize())) {
-                screen.show(show.current());
+            if (eachMonitor() ? perMonitor.update(screen.monitors()) : show.update(screen.placementSize())) {
+                if (eachMonitor()) screen.showEach(perMonitor.current());
+                else screen.show(show.current());
                 if (trap.sync(dpy) != 0) {
                     if (!screen.measure()) break;
                     std::fprintf(stderr, "KDScreensaver: the X server refused the picture\n");
@@ -171,7 +207,8 @@ int Run(const HackArguments& args) {
             }
             if (XPending(dpy) == 0) {
                 pollfd fd{ConnectionNumber(dpy), POLLIN, 0};
-                const auto wait = std::min<std::chrono::milliseconds::rep>(show.untilNext().count(), 60'000);
+                const auto wait = std::min<std::chrono::milliseconds::rep>(
+                    (eachMonitor() ? perMonitor.untilNext() : show.untilNext()).count(), 60'000);
                 ::poll(&fd, 1, static_cast<int>(wait));
             }
             while (running && XPending(dpy) > 0) {

@@ -27,6 +27,8 @@ test_packages=(
   libglib2.0-bin dconf-cli dconf-service gsettings-desktop-schemas cinnamon-desktop-data mate-desktop-common
   # Desktop tests: xfconfd on a private session bus (libxfconf is only recommended by xfconf).
   dbus xfconf libxfconf-0-3
+  # Plasma's scripts run in Qt's JavaScript engine against a stand-in for the shell's API.
+  qt6-declarative-dev
   # Notification tests: a real notification service (dunst) on a private session bus.
   dunst
   # Desktop tests: sway headless with swaybg, read back with grim.

@@ -18,6 +18,9 @@ struct Options {
     bool UseMask = false;
     bool ShowImages = true;
     bool SaveImage = true;
+    // Each monitor its own picture; with MatchOrientation, of the monitor's shape.
+    bool PicturePerMonitor = false;
+    bool MatchOrientation = true;
     std::int32_t Interval = 600;
     settings::ScreenSize Res1 = settings::kResolutionTable[1];
     settings::ScreenSize Res2 = settings::kResolutionTable[1];

@@ -60,6 +60,10 @@ inline constexpr BoolKey kSaveImage{kOptions, "SaveImage", true, false};
 inline constexpr BoolKey kUseMask{kOptions, "UseMask", false, false};
 inline constexpr BoolKey kCloseImmediately{kOptions, "CloseImmediately", false, false};
 inline constexpr BoolKey kLowProfile{kOptions, "LowProfile", false, false};
+// Beyond the one picture for all monitors: a picture of its own for each monitor, and with
+// it portrait pictures for monitors taller than wide. Off by default.
+inline constexpr BoolKey kPicturePerMonitor{kOptions, "PicturePerMonitor", false, false};
+inline constexpr BoolKey kMatchOrientation{kOptions, "MatchOrientation", true, true};
 inline constexpr BoolKey kDisableStartupCheck{kSettings, "DisableStartupCheck", false, false};
 
 inline constexpr std::string_view kInterval = "Interval";                 // Options, text

@@ -9,6 +9,8 @@
 //   4. the same change drawn on two monitors    vs  one monitor
 //   5. WallPaper.bmp of a 12000 x 9000 JPEG for a 1920 x 1080 screen, stretched and centred:
 //      its size and the conversion's time       vs  the picture written whole
+//   6. a picture per monitor on a landscape and a portrait monitor: two 24-megapixel pictures,
+//      each for its monitor                     vs  one picture on both
 // Usage: bench_render [runs (default 5)] [photos (default 500)] [parts, e.g. "15" (default all)]
 #include "ImageConversion.h"
 #include "IniRegistry.h"
@@ -119,7 +121,7 @@ void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes)
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const int photos = argc > 2 ? std::max(1, std::atoi(argv[2])) : 500;
-    const std::string parts = argc > 3 ? argv[3] : "12345";
+    const std::string parts = argc > 3 ? argv[3] : "123456";
     auto want = [&](char part) { return parts.find(part) != std::string::npos; };
     const std::string dir = std::filesystem::temp_directory_path() / ("kalidrome-bench-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir + "/System");
@@ -311,6 +313,34 @@ int main(int argc, char** argv) {
             for (std::size_t k = 0; k < std::size(screens); ++k)
                 std::printf("  %-26s %7.1f ms  ratio %5.2f%s\n", screens[k].label, Median(times[k]) * 1e3,
                             Median(times[k]) / Median(times[0]), ok[k] ? "" : "  (FAILED)");
+        }
+    }
+    // 6. A picture per monitor against one picture on both, on the same two monitors.
+    if (want('6')) {
+        std::printf("\n[a picture per monitor: 1920 x 1080 landscape + 1080 x 1920 portrait, 24 MP JPEGs] median of %d\n",
+                    runs);
+        const std::string portrait = dir + "/portrait.jpg";
+        WriteBytes(portrait, render::EncodeJpeg(SyntheticPhoto(4000, 6000, 2), 90));
+        test::XvfbServer xvfb(3000, 1920, 24);
+        if (!xvfb.ok() || !xvfb.setMonitors({{"L", 0, 0, 1920, 1080, true}, {"P", 1920, 0, 1080, 1920, false}})) {
+            std::printf("  skipped: %s\n", xvfb.reason().c_str());
+        } else {
+            platform::IniRegistry registry(dir + "/registry.ini");
+            render::WallpaperOptions options;
+            std::vector<double> one, each;
+            bool okOne = true, okEach = true;
+            for (int i = 0; i < runs; ++i) {
+                platform::X11RootDesktop desktop(xvfb.display());
+                one.push_back(Seconds([&] { okOne = okOne && render::SetWallpaperFromFile(big, system, options, desktop, registry); }));
+                each.push_back(Seconds([&] {
+                    render::PreparedWallpaper prepared = render::PrepareMonitorWallpapers(
+                        {big, portrait}, desktop.monitors(), system, options, render::TraitsOf(desktop));
+                    okEach = okEach && render::ApplyPreparedWallpaper(prepared, desktop, registry);
+                }));
+            }
+            std::printf("  one picture on both     %7.1f ms%s\n", Median(one) * 1e3, okOne ? "" : "  (FAILED)");
+            std::printf("  a picture per monitor   %7.1f ms%s\n", Median(each) * 1e3, okEach ? "" : "  (FAILED)");
+            std::printf("  ratio                   %7.2f\n", Median(each) / Median(one));
         }
     }
     // 5. WallPaper.bmp no larger than the screen shows, against the picture written whole.

@@ -27,6 +27,9 @@ private:
     std::string m_reason;
 };
 
+std::unique_ptr<Desktop> CreateDesktopOfKind(const DetectedDesktop& detected, CommandRunner& runner,
+                                             MonitorSource toolkitMonitors);
+
 }  // namespace
 
 const Monitor& PrimaryOf(const std::vector<Monitor>& monitors) {
@@ -34,8 +37,46 @@ const Monitor& PrimaryOf(const std::vector<Monitor>& monitors) {
     return marked != monitors.end() ? *marked : monitors.front();
 }
 
+std::vector<Monitor> OrderMonitors(std::vector<Monitor> monitors) {
+    std::stable_sort(monitors.begin(), monitors.end(), [](const Monitor& a, const Monitor& b) {
+        if (a.primary != b.primary) return a.primary;
+        if (a.x != b.x) return a.x < b.x;
+        return a.y < b.y;
+    });
+    // Without a marked primary, the first as the display server listed them is the primary.
+    return monitors;
+}
+
+std::vector<Monitor> Desktop::monitors() {
+    if (m_monitorSource) {
+        std::vector<Monitor> all = m_monitorSource();
+        if (!all.empty()) {
+            // The one PrimaryOf takes stays the primary.
+            const Monitor primary = PrimaryOf(all);
+            for (Monitor& m : all) m.primary = m.name == primary.name && m.x == primary.x && m.y == primary.y;
+            return OrderMonitors(std::move(all));
+        }
+    }
+    const ScreenExtent screen = primaryScreenSize();
+    return {Monitor{"", 0, 0, screen.width, screen.height, true}};
+}
+
+void Desktop::setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) {
+    if (wallpapers.empty()) return;
+    setWallpaper(wallpapers.front().bitmapPath, wallpapers.front().placement, wallpapers.front().pixels);
+}
+
 std::unique_ptr<Desktop> CreateDesktop(const DetectedDesktop& detected, CommandRunner& runner,
                                        MonitorSource toolkitMonitors) {
+    std::unique_ptr<Desktop> desktop = CreateDesktopOfKind(detected, runner, toolkitMonitors);
+    desktop->setMonitorSource(SessionMonitors(std::move(toolkitMonitors)));
+    return desktop;
+}
+
+namespace {
+
+std::unique_ptr<Desktop> CreateDesktopOfKind(const DetectedDesktop& detected, CommandRunner& runner,
+                                             MonitorSource toolkitMonitors) {
     const MonitorSource monitors = SessionMonitors(std::move(toolkitMonitors));
     const auto primarySize = [monitors] { return PrimaryMonitorSize(monitors); };
     const auto monitorNames = [monitors] { return MonitorNames(monitors); };
@@ -60,6 +101,8 @@ std::unique_ptr<Desktop> CreateDesktop(const DetectedDesktop& detected, CommandR
     }
     return std::make_unique<UnavailableDesktop>(detected.reason);
 }
+
+}  // namespace
 
 std::unique_ptr<Desktop> CreateDesktop(MonitorSource toolkitMonitors) {
     return CreateDesktop(DetectDesktop(), SystemCommandRunner(), std::move(toolkitMonitors));

@@ -63,6 +63,18 @@ struct WallpaperPixels {
     StagedWallpaper* staged = nullptr;
 };
 
+// One monitor's wallpaper in a change that gives each monitor a picture of its own.
+struct MonitorWallpaper {
+    Monitor monitor;
+    std::string bitmapPath;
+    Placement placement = Placement::Centred;  // decided against this monitor's size
+    WallpaperPixels pixels;                    // screenSized: at this monitor's size
+};
+
+// Monitors in the order their pictures are given out: the primary first, then left to
+// right, top to bottom.
+std::vector<Monitor> OrderMonitors(std::vector<Monitor> monitors);
+
 // A desktop refused or could not take a wallpaper.
 class DesktopError : public std::runtime_error {
 public:
@@ -104,6 +116,21 @@ public:
     // screen shows the same. One that scales the file its own way says no and is given the
     // whole picture.
     virtual bool placesFileAsTold() { return true; }
+
+    // The session's monitors in OrderMonitors' order: by default those of the monitor source
+    // given with setMonitorSource, else one monitor of primaryScreenSize(). Throws
+    // DesktopError.
+    virtual std::vector<Monitor> monitors();
+
+    // Shows a picture of its own on each monitor (wallpapers in monitor order, the primary
+    // first). A desktop that keeps one picture for all monitors shows the primary's on every
+    // monitor. Throws like setWallpaper.
+    virtual void setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers);
+
+    void setMonitorSource(MonitorSource source) { m_monitorSource = std::move(source); }
+
+protected:
+    MonitorSource m_monitorSource;
 };
 
 class CommandRunner;

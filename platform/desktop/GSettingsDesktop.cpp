@@ -1,6 +1,8 @@
 #include "GSettingsDesktop.h"
 
+#include "BmpCodec.h"
 #include "SessionMonitors.h"
+#include "SpannedPicture.h"
 
 #include <filesystem>
 #include <sstream>
@@ -43,6 +45,7 @@ const GSettingsSchema& SchemaFor(DesktopKind kind) {
 }
 
 constexpr const char* kBorderColour = "#000000";
+constexpr const char* kSpannedFile = "WallPaper-spanned.bmp";
 
 const char* OptionsValue(Placement placement) {
     return placement == Placement::Stretched ? "stretched" : "centered";
@@ -158,16 +161,32 @@ std::map<std::string, std::string> GSettingsDesktop::readBack() {
 
 void GSettingsDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels&) {
     const std::string absolute = std::filesystem::absolute(bitmapPath).lexically_normal().string();
-    const std::string handed = m_rotation.handOver(absolute);
+    hand(m_rotation.handOver(absolute), OptionsValue(placement), placement == Placement::Centred);
+    m_rotation.removeStale();
+}
+
+void GSettingsDesktop::setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) {
+    if (wallpapers.size() < 2) {
+        Desktop::setMonitorWallpapers(wallpapers);
+        return;
+    }
+    const std::filesystem::path primary = std::filesystem::absolute(wallpapers.front().bitmapPath).lexically_normal();
+    const std::string spanned = (primary.parent_path() / kSpannedFile).string();
+    render::WriteBmpFile(spanned, ComposeSpannedPicture(wallpapers));
+    // The composed picture has black wherever a monitor's own picture does not reach.
+    hand(m_spannedRotation.next(spanned), "spanned", true);
+    m_spannedRotation.removeStale();
+}
+
+void GSettingsDesktop::hand(const std::string& handed, const std::string& options, bool border) {
     const std::string picture = m_schema.pictureIsUri ? FileUri(handed) : handed;
-    const std::string options = OptionsValue(placement);
 
     // The picture, its placement and, for a centred one, the black around it, in one step.
     // The user's colour shading stays as it is; a stretched picture shows no border.
     std::vector<std::pair<std::string, std::string>> values{{"picture-options", GVariantString(options)},
                                                             {m_schema.pictureKey, GVariantString(picture)}};
     if (m_schema.darkKey) values.emplace_back(m_schema.darkKey, GVariantString(picture));
-    if (placement == Placement::Centred) values.emplace_back("primary-color", GVariantString(kBorderColour));
+    if (border) values.emplace_back("primary-color", GVariantString(kBorderColour));
     write(values);
 
     const std::map<std::string, std::string> now = readBack();
@@ -184,8 +203,7 @@ void GSettingsDesktop::setWallpaper(const std::string& bitmapPath, Placement pla
     check(m_schema.pictureKey, picture);
     if (m_schema.darkKey) check(m_schema.darkKey, picture);
     check("picture-options", options);
-    if (placement == Placement::Centred) check("primary-color", kBorderColour);
-    m_rotation.removeStale();
+    if (border) check("primary-color", kBorderColour);
 }
 
 }  // namespace kalidrome::platform

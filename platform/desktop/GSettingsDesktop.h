@@ -38,6 +38,10 @@ public:
     void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override;
     bool drawsScreenSizedPixels() const override { return false; }
+    // One picture of the monitors' layout (ComposeSpannedPicture), written as
+    // WallPaper-spanned.bmp beside the primary's bitmap and handed over spanned
+    // (picture-options 'spanned').
+    void setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) override;
 
     // Whether this kind's schema is installed (gsettings knows it).
     bool schemaInstalled();
@@ -45,12 +49,16 @@ public:
 private:
     void write(const std::vector<std::pair<std::string, std::string>>& values);
     std::map<std::string, std::string> readBack();
+    // Hands over the file at handed with picture-options options (and black around a
+    // centred one), then reads it back.
+    void hand(const std::string& handed, const std::string& options, bool border);
 
     CommandRunner& m_runner;
     DesktopKind m_kind;
     const GSettingsSchema& m_schema;
     ScreenSizeSource m_screenSize;
     WallpaperFileRotation m_rotation;
+    WallpaperFileRotation m_spannedRotation;
 };
 
 // A file URI for an absolute path, every byte outside the unreserved set and "/" escaped.

@@ -1,6 +1,7 @@
 #include "PlasmaDesktop.h"
 
 #include <charconv>
+#include <functional>
 #include <sstream>
 #include <utility>
 
@@ -55,6 +56,19 @@ std::string ErrorMessage(const Command& command, const CommandResult& result) {
     return DescribeFailure(command, result);
 }
 
+// Throws when a read-back line (one desktop) is not what it should hold.
+void CheckHeld(const std::vector<std::string>& lines, const std::function<bool(const std::vector<std::string>&)>& holds) {
+    if (lines.empty()) throw DesktopError("Plasma has no desktop to show the wallpaper on");
+    for (const std::string& line : lines) {
+        if (holds(Fields(line))) continue;
+        std::string held = line;
+        for (char& c : held)
+            if (c == '\t') c = ' ';
+        if (held.size() > 200) held.resize(200);
+        throw DesktopError("Plasma did not take the wallpaper: a desktop holds " + held);
+    }
+}
+
 }  // namespace
 
 PlasmaDesktop::PlasmaDesktop(CommandRunner& runner, std::vector<std::string> environment)
@@ -106,6 +120,82 @@ std::string PlasmaDesktop::SetScript(const std::string& fileUrl, Placement place
            "    d.writeConfig(\"Color\", \"#000000\");\n"
            "    d.writeConfig(\"Image\", url);\n"
            "}\n";
+}
+
+namespace {
+
+// The pictures as a script array and the function that picks a desktop's: its screen's rank
+// among the screens, the primary (screen 0) first, then by x, then by y.
+std::string PickScript(const std::vector<std::pair<std::string, Placement>>& pictures) {
+    std::string walls = "var walls = [";
+    for (std::size_t i = 0; i < pictures.size(); ++i)
+        walls += (i ? ", " : "") + std::string("[") + PlasmaDesktop::JsString(pictures[i].first) + ", " +
+                 std::to_string(pictures[i].second == Placement::Stretched ? PlasmaDesktop::kFillStretch
+                                                                          : PlasmaDesktop::kFillPad) +
+                 "]";
+    return walls + "];\n"
+           "function rank(s) {\n"
+           "    if (s <= 0) return 0;\n"
+           "    var g = screenGeometry(s), r = 1;\n"
+           "    for (var o = 1; o < screenCount; o++) {\n"
+           "        if (o == s) continue;\n"
+           "        var h = screenGeometry(o);\n"
+           "        if (h.x < g.x || (h.x == g.x && (h.y < g.y || (h.y == g.y && o < s)))) r++;\n"
+           "    }\n"
+           "    return r;\n"
+           "}\n"
+           "function pick(d) {\n"
+           "    var r = rank(d.screen);\n"
+           "    return walls[r < walls.length ? r : 0];\n"
+           "}\n"
+           "var ds = desktops();\n";
+}
+
+}  // namespace
+
+std::string PlasmaDesktop::SetScreensScript(const std::vector<std::pair<std::string, Placement>>& pictures) {
+    return PickScript(pictures) +
+           "for (var i = 0; i < ds.length; i++) {\n"
+           "    var d = ds[i];\n"
+           "    var w = pick(d);\n"
+           "    d.wallpaperPlugin = \"org.kde.image\";\n"
+           "    d.currentConfigGroup = [\"Wallpaper\", \"org.kde.image\", \"General\"];\n"
+           "    d.writeConfig(\"FillMode\", w[1]);\n"
+           "    d.writeConfig(\"Color\", \"#000000\");\n"
+           "    d.writeConfig(\"Image\", w[0]);\n"
+           "}\n";
+}
+
+std::string PlasmaDesktop::ReadBackScreensScript(const std::vector<std::pair<std::string, Placement>>& pictures) {
+    return PickScript(pictures) +
+           "for (var i = 0; i < ds.length; i++) {\n"
+           "    var d = ds[i];\n"
+           "    var w = pick(d);\n"
+           "    d.currentConfigGroup = [\"Wallpaper\", \"org.kde.image\", \"General\"];\n"
+           "    print(d.wallpaperPlugin + \"\\t\" + d.readConfig(\"FillMode\") + \"\\t\" + d.readConfig(\"Image\") + "
+           "\"\\t\" + w[1] + \"\\t\" + w[0] + \"\\n\");\n"
+           "}\n";
+}
+
+void PlasmaDesktop::setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) {
+    if (wallpapers.size() < 2) {
+        Desktop::setMonitorWallpapers(wallpapers);
+        return;
+    }
+    std::vector<std::pair<std::string, Placement>> pictures;
+    for (std::size_t i = 0; i < wallpapers.size(); ++i) {
+        const std::string& path = wallpapers[i].bitmapPath;
+        pictures.emplace_back(FileUrl(i == 0 ? m_rotation.handOver(path) : m_monitorRotations[path].handOver(path)),
+                              wallpapers[i].placement);
+    }
+    evaluate(SetScreensScript(pictures), "Plasma refused the wallpaper");
+    const std::vector<std::string> lines =
+        Lines(evaluate(ReadBackScreensScript(pictures), "Cannot read the wallpaper back from Plasma"));
+    CheckHeld(lines, [](const std::vector<std::string>& fields) {
+        return fields.size() == 5 && fields[0] == "org.kde.image" && fields[1] == fields[3] && fields[2] == fields[4];
+    });
+    m_rotation.removeStale();
+    for (auto& [path, rotation] : m_monitorRotations) rotation.removeStale();
 }
 
 std::string PlasmaDesktop::ReadBackScript() {
@@ -174,18 +264,10 @@ void PlasmaDesktop::setWallpaper(const std::string& bitmapPath, Placement placem
     // What each desktop holds now: a desktop that kept another plugin or picture (a locked
     // containment, a script that failed half-way) is reported.
     const std::vector<std::string> lines = Lines(evaluate(ReadBackScript(), "Cannot read the wallpaper back from Plasma"));
-    if (lines.empty()) throw DesktopError("Plasma has no desktop to show the wallpaper on");
     const std::string fill = std::to_string(placement == Placement::Stretched ? kFillStretch : kFillPad);
-    for (const std::string& line : lines) {
-        const std::vector<std::string> fields = Fields(line);
-        if (fields.size() != 3 || fields[0] != "org.kde.image" || fields[1] != fill || fields[2] != url) {
-            std::string held = line;
-            for (char& c : held)
-                if (c == '\t') c = ' ';
-            if (held.size() > 200) held.resize(200);
-            throw DesktopError("Plasma did not take the wallpaper: a desktop holds " + held);
-        }
-    }
+    CheckHeld(lines, [&](const std::vector<std::string>& fields) {
+        return fields.size() == 3 && fields[0] == "org.kde.image" && fields[1] == fill && fields[2] == url;
+    });
     m_rotation.removeStale();
 }
 

@@ -4,7 +4,9 @@
 #include "RunCommand.h"
 #include "WallpaperFileRotation.h"
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kalidrome::platform {
@@ -23,6 +25,10 @@ public:
     ScreenExtent primaryScreenSize() override;
     void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override { return "plasma"; }
+    // Each screen's desktops (every activity) take that screen's picture: Plasma's screen 0
+    // is the primary monitor, its other screens are matched to the others in monitor order
+    // (left to right, top to bottom); a desktop on no screen takes the primary's.
+    void setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) override;
 
     // Plasma's image wallpaper FillMode values (Qt's Image.fillMode).
     static constexpr int kFillStretch = 0;  // Image.Stretch
@@ -37,6 +43,10 @@ public:
     // The scripts sent to the shell.
     static std::string SetScript(const std::string& fileUrl, Placement placement);
     static std::string ReadBackScript();
+    // The same with a picture per screen: pictures in monitor order as {file URL, placement};
+    // the read-back prints, per desktop, also the fill mode and URL it should hold.
+    static std::string SetScreensScript(const std::vector<std::pair<std::string, Placement>>& pictures);
+    static std::string ReadBackScreensScript(const std::vector<std::pair<std::string, Placement>>& pictures);
     static std::string ScreenScript();
     // The text a script printed, from dbus-send --print-reply's output.
     static std::string ReplyText(const std::string& dbusSendOutput);
@@ -49,6 +59,7 @@ private:
     CommandRunner& m_runner;
     std::vector<std::string> m_environment;
     WallpaperFileRotation m_rotation;
+    std::map<std::string, WallpaperFileRotation> m_monitorRotations;
 };
 
 }  // namespace kalidrome::platform

@@ -68,8 +68,22 @@ void WallpaperFileRotation::removeStale() {
     m_stale.clear();
 }
 
+bool IsRewrittenBitmap(const std::string& bitmapPath) {
+    // WallPaper.bmp, or a further monitor's WallPaper-<n>.bmp beside it.
+    const std::string name = fs::path(bitmapPath).filename().string();
+    if (name == settings::kWallpaperFile) return true;
+    const std::string_view file = settings::kWallpaperFile;
+    const std::size_t dot = file.rfind('.');
+    const std::string stem = std::string(file.substr(0, dot)) + "-", ext = std::string(file.substr(dot));
+    if (name.size() <= stem.size() + ext.size() || name.compare(0, stem.size(), stem) != 0 ||
+        name.compare(name.size() - ext.size(), ext.size(), ext) != 0)
+        return false;
+    const std::string digits = name.substr(stem.size(), name.size() - stem.size() - ext.size());
+    return digits.find_first_not_of("0123456789") == std::string::npos;
+}
+
 std::string WallpaperFileRotation::handOver(const std::string& bitmapPath) {
-    if (fs::path(bitmapPath).filename() == settings::kWallpaperFile) return next(bitmapPath);
+    if (IsRewrittenBitmap(bitmapPath)) return next(bitmapPath);
     if (!m_current.empty()) m_stale = m_current;
     m_current.clear();
     return bitmapPath;

@@ -9,6 +9,10 @@ namespace kalidrome::platform {
 // changes at every change: two names in turn beside it ("WallPaper-a.bmp", "WallPaper-b.bmp"),
 // each made by hard link (or a copy where a link cannot be made), the stale one removed
 // once the desktop has switched. The folder never holds more than the two.
+// Whether bitmapPath is one of the program's own bitmaps, rewritten in place at every change:
+// WallPaper.bmp, or WallPaper-<n>.bmp of a further monitor.
+bool IsRewrittenBitmap(const std::string& bitmapPath);
+
 class WallpaperFileRotation {
 public:
     // Names the next file for bitmapPath (a link or copy of it) and returns its path.
@@ -18,7 +22,7 @@ public:
     void removeStale();
 
     // The path to hand a desktop for bitmapPath: next(bitmapPath) for the program's own
-    // WallPaper.bmp, which is rewritten in place at every change; any other bitmap (a picture
+    // WallPaper.bmp (or WallPaper-<n>.bmp), which is rewritten in place at every change; any other bitmap (a picture
     // handed on by its own path) keeps its name, since its content does not change under it,
     // and the rotation's last name becomes stale.
     std::string handOver(const std::string& bitmapPath);

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QJsonValue>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <charconv>
 #include <fstream>
@@ -115,29 +117,37 @@ std::string WlrootsDesktop::QuoteForSway(const std::string& path) {
     return quoted;
 }
 
-ScreenExtent WlrootsDesktop::SwayPrimaryOutput(const std::string& json) {
+std::vector<Monitor> WlrootsDesktop::SwayOutputs(const std::string& json) {
+    std::vector<Monitor> monitors;
     const QJsonDocument doc = ParseJson(json);
-    if (!doc.isArray()) return {};
-    ScreenExtent first;
+    if (!doc.isArray()) return monitors;
     for (const QJsonValue& value : doc.array()) {
         const QJsonObject output = value.toObject();
         if (!output.value(QStringLiteral("active")).toBool(false)) continue;
         const QJsonObject mode = output.value(QStringLiteral("current_mode")).toObject();
+        const QJsonObject rect = output.value(QStringLiteral("rect")).toObject();
         const QString transform = output.value(QStringLiteral("transform")).toString();
         const bool turned = transform.contains(QStringLiteral("90")) || transform.contains(QStringLiteral("270"));
         const ScreenExtent size = Oriented(
             {ToExtent(mode.value(QStringLiteral("width"))), ToExtent(mode.value(QStringLiteral("height")))}, turned);
         if (size.width <= 0 || size.height <= 0) continue;
-        if (output.value(QStringLiteral("focused")).toBool(false)) return size;
-        if (first.width == 0) first = size;
+        monitors.push_back({output.value(QStringLiteral("name")).toString().toStdString(),
+                            ToExtent(rect.value(QStringLiteral("x"))), ToExtent(rect.value(QStringLiteral("y"))),
+                            size.width, size.height, output.value(QStringLiteral("focused")).toBool(false)});
     }
-    return first;
+    return monitors;
 }
 
-ScreenExtent WlrootsDesktop::HyprlandPrimaryMonitor(const std::string& json) {
+ScreenExtent WlrootsDesktop::SwayPrimaryOutput(const std::string& json) {
+    const std::vector<Monitor> outputs = SwayOutputs(json);
+    if (outputs.empty()) return {};
+    return ScreenExtent{PrimaryOf(outputs).width, PrimaryOf(outputs).height};
+}
+
+std::vector<Monitor> WlrootsDesktop::HyprlandMonitors(const std::string& json) {
+    std::vector<Monitor> monitors;
     const QJsonDocument doc = ParseJson(json);
-    if (!doc.isArray()) return {};
-    ScreenExtent first;
+    if (!doc.isArray()) return monitors;
     for (const QJsonValue& value : doc.array()) {
         const QJsonObject monitor = value.toObject();
         if (monitor.value(QStringLiteral("disabled")).toBool(false)) continue;
@@ -147,10 +157,17 @@ ScreenExtent WlrootsDesktop::HyprlandPrimaryMonitor(const std::string& json) {
             {ToExtent(monitor.value(QStringLiteral("width"))), ToExtent(monitor.value(QStringLiteral("height")))},
             transform % 2 == 1);
         if (size.width <= 0 || size.height <= 0) continue;
-        if (monitor.value(QStringLiteral("focused")).toBool(false)) return size;
-        if (first.width == 0) first = size;
+        monitors.push_back({monitor.value(QStringLiteral("name")).toString().toStdString(),
+                            ToExtent(monitor.value(QStringLiteral("x"))), ToExtent(monitor.value(QStringLiteral("y"))),
+                            size.width, size.height, monitor.value(QStringLiteral("focused")).toBool(false)});
     }
-    return first;
+    return monitors;
+}
+
+ScreenExtent WlrootsDesktop::HyprlandPrimaryMonitor(const std::string& json) {
+    const std::vector<Monitor> monitors = HyprlandMonitors(json);
+    if (monitors.empty()) return {};
+    return ScreenExtent{PrimaryOf(monitors).width, PrimaryOf(monitors).height};
 }
 
 ScreenExtent WlrootsDesktop::WlrRandrPrimaryOutput(const std::string& text) {
@@ -229,6 +246,76 @@ void WlrootsDesktop::setWallpaper(const std::string& bitmapPath, Placement place
     }
 }
 
+std::vector<Monitor> WlrootsDesktop::monitors() {
+    if (m_compositor == Compositor::Other) return Desktop::monitors();
+    const bool sway = m_compositor == Compositor::Sway;
+    const Command command = sway ? tool({"swaymsg", "-t", "get_outputs", "-r"}) : tool({"hyprctl", "-j", "monitors"});
+    const CommandResult result = m_runner.run(command);
+    if (!result.succeeded()) throw DesktopError("Cannot read the outputs: " + Reason(command, result));
+    std::vector<Monitor> outputs = sway ? SwayOutputs(result.standardOutput) : HyprlandMonitors(result.standardOutput);
+    if (outputs.empty()) throw DesktopError(command.argv.front() + " names no active output");
+    // The focused output is the primary one (the first without one).
+    const Monitor primary = PrimaryOf(outputs);
+    for (Monitor& m : outputs) m.primary = m.name == primary.name;
+    return OrderMonitors(std::move(outputs));
+}
+
+void WlrootsDesktop::setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) {
+    // Output names ("DP-1", "HEADLESS-2") go to sway as they are; one sway's parser would
+    // take apart is not addressed.
+    auto plainName = [](const std::string& name) {
+        return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == ':';
+        });
+    };
+    const bool named = std::all_of(wallpapers.begin(), wallpapers.end(),
+                                   [&](const MonitorWallpaper& w) { return plainName(w.monitor.name); });
+    if (route() == Route::Hyprpaper && named && wallpapers.size() >= 2) {
+        setMonitorsThroughHyprpaper(wallpapers);
+        return;
+    }
+    if (route() != Route::SwayIpc || !named || wallpapers.size() < 2) {
+        Desktop::setMonitorWallpapers(wallpapers);
+        return;
+    }
+    // One message, so that the outputs change together; sway replies for each command.
+    std::vector<std::string> argv = {"swaymsg"};
+    for (const MonitorWallpaper& w : wallpapers) {
+        if (argv.size() > 1) argv.push_back(";");
+        for (std::string word : {std::string("output"), w.monitor.name, std::string("bg"),
+                                 QuoteForSway(w.bitmapPath), std::string(SwayMode(w.placement)), std::string("#000000")})
+            argv.push_back(std::move(word));
+    }
+    const Command command = tool(argv);
+    const CommandResult result = m_runner.run(command);
+    if (!result.succeeded()) throw DesktopError("sway refused the wallpaper: " + Reason(command, result));
+}
+
+void WlrootsDesktop::setMonitorsThroughHyprpaper(const std::vector<MonitorWallpaper>& wallpapers) {
+    std::vector<std::string> loaded;
+    for (std::size_t i = 0; i < wallpapers.size(); ++i) {
+        const std::string& bitmap = wallpapers[i].bitmapPath;
+        // Fresh names, one rotation per monitor's bitmap: hyprpaper keeps pictures by path.
+        const std::string path = i == 0 ? m_rotation.handOver(bitmap) : m_monitorRotations[bitmap].handOver(bitmap);
+        const std::string target = wallpapers[i].placement == Placement::Centred ? "contain:" + path : path;
+        for (const Command& command : {tool({"hyprctl", "hyprpaper", "preload", path}),
+                                       tool({"hyprctl", "hyprpaper", "wallpaper", wallpapers[i].monitor.name + "," + target})}) {
+            const CommandResult result = m_runner.run(command);
+            if (!result.succeeded()) throw DesktopError("hyprpaper refused the wallpaper: " + Reason(command, result));
+        }
+        loaded.push_back(path);
+    }
+    for (const std::string& old : m_hyprpaperAlsoLoaded)
+        if (std::find(loaded.begin(), loaded.end(), old) == loaded.end())
+            m_runner.run(tool({"hyprctl", "hyprpaper", "unload", old}));
+    if (!m_hyprpaperLoaded.empty() && std::find(loaded.begin(), loaded.end(), m_hyprpaperLoaded) == loaded.end())
+        m_runner.run(tool({"hyprctl", "hyprpaper", "unload", m_hyprpaperLoaded}));
+    m_hyprpaperLoaded = loaded.front();
+    m_hyprpaperAlsoLoaded.assign(loaded.begin() + 1, loaded.end());
+    m_rotation.removeStale();
+    for (auto& [bitmap, rotation] : m_monitorRotations) rotation.removeStale();
+}
+
 void WlrootsDesktop::setThroughSway(const std::string& bitmapPath, Placement placement) {
     // sway starts a new swaybg at every `output bg`, even for the same path, and swaybg reads
     // the file when it starts: WallPaper.bmp itself will do.
@@ -251,6 +338,9 @@ void WlrootsDesktop::setThroughHyprpaper(const std::string& bitmapPath, Placemen
     }
     if (!m_hyprpaperLoaded.empty() && m_hyprpaperLoaded != path)
         m_runner.run(tool({"hyprctl", "hyprpaper", "unload", m_hyprpaperLoaded}));
+    for (const std::string& old : m_hyprpaperAlsoLoaded)
+        if (old != path) m_runner.run(tool({"hyprctl", "hyprpaper", "unload", old}));
+    m_hyprpaperAlsoLoaded.clear();
     m_hyprpaperLoaded = path;
     m_rotation.removeStale();
 }

@@ -4,6 +4,7 @@
 #include "RunCommand.h"
 #include "WallpaperFileRotation.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,13 @@ public:
     ScreenExtent primaryScreenSize() override;
     void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override;
+    // sway: its outputs (`swaymsg -t get_outputs -r`); Hyprland: its monitors (`hyprctl -j
+    // monitors`); others: as Desktop.
+    std::vector<Monitor> monitors() override;
+    // sway: one `output NAME bg PATH MODE #000000` per output, in one message; hyprpaper: one
+    // `wallpaper NAME,PATH` per monitor. Others, and outputs without a usable name: the
+    // primary's picture everywhere.
+    void setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) override;
     // hyprpaper scales every picture to cover or to fit its monitor: it gets the whole one.
     bool placesFileAsTold() override { return route() != Route::Hyprpaper; }
 
@@ -46,6 +54,11 @@ public:
     // the first active one) or `hyprctl -j monitors`; {0, 0} when none is found.
     static ScreenExtent SwayPrimaryOutput(const std::string& json);
     static ScreenExtent HyprlandPrimaryMonitor(const std::string& json);
+    // The enabled monitors of `hyprctl -j monitors`, the focused one primary.
+    static std::vector<Monitor> HyprlandMonitors(const std::string& json);
+    // The active outputs of `swaymsg -t get_outputs -r`: name, place (rect), size (the
+    // current mode, turned by the transform), the focused one primary.
+    static std::vector<Monitor> SwayOutputs(const std::string& json);
     // The first enabled output's current mode in wlr-randr's text listing.
     static ScreenExtent WlrRandrPrimaryOutput(const std::string& text);
 
@@ -57,6 +70,7 @@ private:
     void setThroughSway(const std::string& bitmapPath, Placement placement);
     void setThroughHyprpaper(const std::string& bitmapPath, Placement placement);
     void setThroughSwaybg(const std::string& bitmapPath, Placement placement);
+    void setMonitorsThroughHyprpaper(const std::vector<MonitorWallpaper>& wallpapers);
 
     CommandRunner& m_runner;
     Compositor m_compositor;
@@ -64,6 +78,8 @@ private:
     Route m_route = Route::Undecided;
     WallpaperFileRotation m_rotation;
     std::string m_hyprpaperLoaded;  // the path hyprpaper holds from our last change
+    std::vector<std::string> m_hyprpaperAlsoLoaded;  // the further monitors' paths of it
+    std::map<std::string, WallpaperFileRotation> m_monitorRotations;
     int m_swaybg = -1;              // the swaybg we started last
 };
 

@@ -1,5 +1,6 @@
 #include "X11Paint.h"
 
+#include "BmpCodec.h"
 #include "Scale.h"
 
 #include <algorithm>
@@ -218,12 +219,10 @@ int X11ErrorTrap::sync(Display* dpy) {
     return error;
 }
 
-bool X11PaintPicture(Display* dpy, X11ErrorTrap& trap, const X11Target& target, const render::Image& picture,
-                     const render::Image* screenSized, Placement placement, const std::vector<Monitor>& monitors) {
-    // A picture scaled to the primary monitor on the way (beside the decoder) is used as it
-    // is on every monitor of that size; other sizes are scaled here.
-    std::deque<render::Image> scaled;
-    const std::vector<Tile> tiles = PlanTiles(picture, screenSized, placement, monitors, scaled);
+namespace {
+
+// Black where no tile goes, then every tile; returns whether shared memory carried them.
+bool PaintTiles(Display* dpy, X11ErrorTrap& trap, const X11Target& target, const std::vector<Tile>& tiles) {
     GC gc = XCreateGC(dpy, target.drawable, 0, nullptr);
     if (LeavesGaps(tiles, target.width, target.height)) {
         XSetForeground(dpy, gc, BlackPixel(dpy, DefaultScreen(dpy)));
@@ -243,6 +242,39 @@ bool X11PaintPicture(Display* dpy, X11ErrorTrap& trap, const X11Target& target, 
     }
     XFreeGC(dpy, gc);
     return shared;
+}
+
+}  // namespace
+
+bool X11PaintPicture(Display* dpy, X11ErrorTrap& trap, const X11Target& target, const render::Image& picture,
+                     const render::Image* screenSized, Placement placement, const std::vector<Monitor>& monitors) {
+    // A picture scaled to the primary monitor on the way (beside the decoder) is used as it
+    // is on every monitor of that size; other sizes are scaled here.
+    std::deque<render::Image> scaled;
+    return PaintTiles(dpy, trap, target, PlanTiles(picture, screenSized, placement, monitors, scaled));
+}
+
+bool X11PaintMonitorPictures(Display* dpy, X11ErrorTrap& trap, const X11Target& target,
+                             const std::vector<MonitorWallpaper>& wallpapers) {
+    std::deque<render::Image> loaded;  // pictures given by their file only
+    std::deque<render::Image> scaled;
+    std::vector<Tile> tiles;
+    for (const MonitorWallpaper& w : wallpapers) {
+        // A monitor reaching past the drawable (the layout changed since the pictures were
+        // chosen) is cut to it.
+        Monitor m = w.monitor;
+        m.width = std::min(m.width, target.width - m.x);
+        m.height = std::min(m.height, target.height - m.y);
+        if (m.x < 0 || m.y < 0 || m.width <= 0 || m.height <= 0) continue;
+        const render::Image* picture = w.pixels.picture;
+        if (!picture) {
+            loaded.push_back(render::LoadBmpFile(w.bitmapPath));
+            picture = &loaded.back();
+        }
+        std::vector<Tile> own = PlanTiles(*picture, w.pixels.screenSized, w.placement, {m}, scaled);
+        tiles.insert(tiles.end(), own.begin(), own.end());
+    }
+    return PaintTiles(dpy, trap, target, tiles);
 }
 
 }  // namespace kalidrome::platform

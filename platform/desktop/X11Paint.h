@@ -44,4 +44,11 @@ struct X11Target {
 bool X11PaintPicture(Display* dpy, X11ErrorTrap& trap, const X11Target& target, const render::Image& picture,
                      const render::Image* screenSized, Placement placement, const std::vector<Monitor>& monitors);
 
+// Paints each monitor's own picture into the target, placed for that monitor as
+// X11PaintPicture does (pictures without pixels are read from their bitmap file), black
+// where no monitor shows. Returns whether shared memory carried the pixels. Throws
+// DesktopError (PictureError for an unreadable bitmap file).
+bool X11PaintMonitorPictures(Display* dpy, X11ErrorTrap& trap, const X11Target& target,
+                             const std::vector<MonitorWallpaper>& wallpapers);
+
 }  // namespace kalidrome::platform

@@ -131,9 +131,11 @@ bool RootSize(Display* dpy, unsigned& width, unsigned& height) {
 }
 
 // Draws the wallpaper into a new screen-sized pixmap of the connection, for the monitors it
-// notes; usedSharedMemory says whether the pixels went through shared memory.
+// notes; usedSharedMemory says whether the pixels went through shared memory. With
+// perMonitor, each monitor gets its own picture from there instead.
 Pixmap PaintPixmap(Display* dpy, X11ErrorTrap& trap, const std::string& bitmapPath, Placement placement,
-                   const WallpaperPixels& pixels, std::vector<Monitor>& monitors, bool& usedSharedMemory) {
+                   const WallpaperPixels& pixels, std::vector<Monitor>& monitors, bool& usedSharedMemory,
+                   const std::vector<MonitorWallpaper>* perMonitor = nullptr) {
     render::Image loaded;
     const render::Image* picture = pixels.picture;
     if (!picture) {
@@ -150,9 +152,10 @@ Pixmap PaintPixmap(Display* dpy, X11ErrorTrap& trap, const std::string& bitmapPa
     const Pixmap pixmap = XCreatePixmap(dpy, root, static_cast<unsigned>(sw), static_cast<unsigned>(sh),
                                         static_cast<unsigned>(depth));
     if (trap.sync(dpy) != 0) throw DesktopError("The X server refused a screen-sized pixmap");
+    const X11Target target{pixmap, sw, sh, visual, depth};
     monitors = ReadMonitors(dpy, trap);
-    usedSharedMemory = X11PaintPicture(dpy, trap, {pixmap, sw, sh, visual, depth}, *picture, pixels.screenSized,
-                                       placement, monitors);
+    usedSharedMemory = perMonitor ? X11PaintMonitorPictures(dpy, trap, target, *perMonitor)
+                                  : X11PaintPicture(dpy, trap, target, *picture, pixels.screenSized, placement, monitors);
     // Until here a failure leaves the desktop untouched: closing the connection frees the
     // half-made pixmap.
     if (trap.sync(dpy) != 0) throw DesktopError("Cannot draw the wallpaper on the X server");
@@ -200,6 +203,18 @@ void Publish(Display* dpy, X11ErrorTrap& trap, Pixmap pixmap, const std::functio
 
 }  // namespace
 
+std::vector<Monitor> X11RootDesktop::monitors() { return OrderMonitors(X11Monitors(m_displayName)); }
+
+void X11RootDesktop::setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) {
+    if (wallpapers.empty()) return;
+    m_perMonitor = &wallpapers;
+    struct Done {
+        const std::vector<MonitorWallpaper>*& p;
+        ~Done() { p = nullptr; }
+    } done{m_perMonitor};
+    setWallpaper(wallpapers.front().bitmapPath, wallpapers.front().placement, wallpapers.front().pixels);
+}
+
 std::unique_ptr<StagedWallpaper> X11RootDesktop::stageWallpaper(Placement placement, const WallpaperPixels& pixels) {
     // Only pixels in memory are drawn ahead; a change without them reads its file at its turn.
     if (!pixels.picture) return nullptr;
@@ -237,7 +252,8 @@ void X11RootDesktop::setWallpaper(const std::string& bitmapPath, Placement place
     Display* dpy = c.get();
     X11ErrorTrap trap;
     std::vector<Monitor> monitors;
-    Publish(dpy, trap, PaintPixmap(dpy, trap, bitmapPath, placement, pixels, monitors, m_usedSharedMemory),
+    Publish(dpy, trap,
+            PaintPixmap(dpy, trap, bitmapPath, placement, pixels, monitors, m_usedSharedMemory, m_perMonitor),
             m_afterPublish);
 }
 

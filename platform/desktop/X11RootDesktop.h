@@ -42,6 +42,10 @@ public:
     // while the screen and its monitors stay as they were; otherwise the change draws anew.
     std::unique_ptr<StagedWallpaper> stageWallpaper(Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override { return "x11-root"; }
+    // XRandR's monitors of this display.
+    std::vector<Monitor> monitors() override;
+    // The pixmap holds each monitor's own picture; published and read back as setWallpaper.
+    void setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) override;
 
     // Whether the last setWallpaper sent the pixels through shared memory (MIT-SHM), ahead of
     // time for a staged picture.
@@ -55,6 +59,7 @@ private:
     std::string m_displayName;
     bool m_usedSharedMemory = false;
     std::function<void()> m_afterPublish;
+    const std::vector<MonitorWallpaper>* m_perMonitor = nullptr;  // during setMonitorWallpapers
 };
 
 }  // namespace kalidrome::platform

@@ -96,10 +96,28 @@ int XfceDesktop::workspaceCount() {
     return count && *count > 0 ? std::min(*count, kMaxWorkspaces) : 0;
 }
 
-void XfceDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels&) {
-    const std::string absolute = std::filesystem::absolute(bitmapPath).lexically_normal().string();
-    const std::string handed = m_rotation.handOver(absolute);
-    const std::string style = placement == Placement::Stretched ? "3" : "1";
+void XfceDesktop::setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) {
+    setBackdrops({MonitorWallpaper{Monitor{}, bitmapPath, placement, pixels}});
+}
+
+void XfceDesktop::setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) {
+    if (!wallpapers.empty()) setBackdrops(wallpapers);
+}
+
+void XfceDesktop::setBackdrops(const std::vector<MonitorWallpaper>& wallpapers) {
+    // What each wallpaper is handed over as, and its style.
+    std::vector<std::string> handed, styles;
+    for (std::size_t i = 0; i < wallpapers.size(); ++i) {
+        const std::string absolute = std::filesystem::absolute(wallpapers[i].bitmapPath).lexically_normal().string();
+        handed.push_back(i == 0 ? m_rotation.handOver(absolute) : m_monitorRotations[absolute].handOver(absolute));
+        styles.push_back(wallpapers[i].placement == Placement::Stretched ? "3" : "1");
+    }
+    // The primary's picture, unless the monitor is one of the others by name.
+    auto wallpaperOf = [&](const std::string& monitor) {
+        for (std::size_t i = 1; i < wallpapers.size(); ++i)
+            if (wallpapers[i].monitor.name == monitor) return i;
+        return std::size_t{0};
+    };
 
     const std::map<std::string, std::string> before = listChannel();
     std::set<std::string> monitors;
@@ -124,6 +142,7 @@ void XfceDesktop::setWallpaper(const std::string& bitmapPath, Placement placemen
         return it == values.end() ? std::string("nothing") : it->second;
     };
     for (const std::string& monitor : monitors) {
+        const std::size_t w = wallpaperOf(monitor);
         for (int workspace : workspaces) {
             const std::string backdrop = BackdropPath(monitor, workspace);
             if (!m_borderSet.count(backdrop)) {
@@ -136,26 +155,28 @@ void XfceDesktop::setWallpaper(const std::string& bitmapPath, Placement placemen
                      "-s", "1"});
                 m_borderSet.insert(backdrop);
             }
-            if (valueOf(before, backdrop + "image-style") != style)
-                set(backdrop + "image-style", {"-t", "int", "-s", style});
-            set(backdrop + "last-image", {"-t", "string", "-s", handed});
+            if (valueOf(before, backdrop + "image-style") != styles[w])
+                set(backdrop + "image-style", {"-t", "int", "-s", styles[w]});
+            set(backdrop + "last-image", {"-t", "string", "-s", handed[w]});
         }
     }
 
     const std::map<std::string, std::string> after = listChannel();
     for (const std::string& monitor : monitors) {
+        const std::size_t w = wallpaperOf(monitor);
         for (int workspace : workspaces) {
             const std::string backdrop = BackdropPath(monitor, workspace);
             const std::string image = valueOf(after, backdrop + "last-image");
-            if (image != handed)
-                throw DesktopError("XFCE kept " + backdrop + "last-image " + image + " instead of " + handed +
+            if (image != handed[w])
+                throw DesktopError("XFCE kept " + backdrop + "last-image " + image + " instead of " + handed[w] +
                                    " (the property is locked, or another program set it back?)");
             const std::string held = valueOf(after, backdrop + "image-style");
-            if (held != style)
-                throw DesktopError("XFCE kept " + backdrop + "image-style " + held + " instead of " + style);
+            if (held != styles[w])
+                throw DesktopError("XFCE kept " + backdrop + "image-style " + held + " instead of " + styles[w]);
         }
     }
     m_rotation.removeStale();
+    for (auto& [path, rotation] : m_monitorRotations) rotation.removeStale();
 }
 
 }  // namespace kalidrome::platform

@@ -33,8 +33,12 @@ public:
     void setWallpaper(const std::string& bitmapPath, Placement placement, const WallpaperPixels& pixels) override;
     std::string name() const override { return "xfce"; }
     bool drawsScreenSizedPixels() const override { return false; }
+    // Each backdrop of a monitor named like one of the wallpapers' monitors takes that
+    // monitor's picture; the others (xfdesktop may name a monitor otherwise) the primary's.
+    void setMonitorWallpapers(const std::vector<MonitorWallpaper>& wallpapers) override;
 
 private:
+    void setBackdrops(const std::vector<MonitorWallpaper>& wallpapers);
     std::map<std::string, std::string> listChannel();
     void set(const std::string& property, const std::vector<std::string>& typedValues);
     int workspaceCount();
@@ -43,6 +47,8 @@ private:
     MonitorNameSource m_monitors;
     ScreenSizeSource m_screenSize;
     WallpaperFileRotation m_rotation;
+    // The further monitors' bitmaps, each with names of its own.
+    std::map<std::string, WallpaperFileRotation> m_monitorRotations;
     // Backdrops whose border colour this run has set already.
     std::set<std::string> m_borderSet;
 };

@@ -1,3 +1,4 @@
+#include "BmpCodec.h"
 #include "CaseName.h"
 #include "Process.h"
 #include "GSettingsDesktop.h"
@@ -375,6 +376,59 @@ TEST_P(GSettingsDconfTest, UnknownSchemaIsRefusedWithTheToolsReason) {
         // dconf takes any key; gsettings, reading back, names the missing schema.
         EXPECT_NE(std::string(e.what()).find("Cannot read back"), std::string::npos) << e.what();
         EXPECT_NE(std::string(e.what()).find("schema"), std::string::npos) << e.what();
+    }
+}
+
+// A picture per monitor on a desktop with one wallpaper for all: one picture of the layout
+// (a 40 x 30 landscape monitor left, a 30 x 40 portrait one right and lower, the layout's box
+// 70 x 50), handed over spanned under a new name at each change.
+TEST_P(GSettingsDconfTest, APicturePerMonitorIsComposedAndSpanned) {
+    const CommandCase& c = GetParam();
+    GSettingsDesktop desktop(*m_runner, c.kind, FixedScreen);
+    if (!desktop.schemaInstalled()) GTEST_SKIP() << c.schema << " is not installed";
+    auto solid = [](std::int32_t w, std::int32_t h, std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+        render::Image image(w, h);
+        for (std::int32_t y = 0; y < h; ++y)
+            for (std::int32_t x = 0; x < w; ++x) {
+                std::uint8_t* p = image.row(y) + 3 * x;
+                p[0] = b;
+                p[1] = g;
+                p[2] = r;
+            }
+        return image;
+    };
+    const std::string land = m_system + "/WallPaper.bmp", port = m_system + "/WallPaper-2.bmp";
+    std::string before;
+    for (int change = 0; change < 2; ++change) {
+        SCOPED_TRACE(change);
+        render::WriteBmpFile(land, solid(4, 3, 255, 0, 0));             // stretched to 40 x 30
+        render::WriteBmpFile(port, solid(10, 20, 0, 0, change ? 200 : 255));  // centred in 30 x 40
+        ASSERT_NO_THROW(desktop.setMonitorWallpapers(
+            {{{"L", 0, 0, 40, 30, true}, land, Placement::Stretched, {}},
+             {{"P", 40, 10, 30, 40, false}, port, Placement::Centred, {}}}));
+        EXPECT_EQ(get(c.schema, "picture-options"), "spanned");
+        EXPECT_EQ(get(c.schema, "primary-color"), "#000000");
+        std::string picture = get(c.schema, c.pictureKey);
+        EXPECT_NE(picture, before) << "a new name at each change";
+        before = picture;
+        const std::string prefix = c.uri ? platform::FileUri(m_system) : m_system;
+        ASSERT_EQ(picture.compare(0, prefix.size(), prefix), 0) << picture;
+        const render::Image spanned = render::LoadBmpFile(m_system + picture.substr(prefix.size()));
+        ASSERT_EQ(spanned.width(), 70);
+        ASSERT_EQ(spanned.height(), 50);
+        auto rgb = [&](int x, int y) {
+            const std::uint8_t* p = spanned.row(y) + 3 * x;
+            return std::to_string(p[2]) + "," + std::to_string(p[1]) + "," + std::to_string(p[0]);
+        };
+        EXPECT_EQ(rgb(0, 0), "255,0,0");
+        EXPECT_EQ(rgb(39, 29), "255,0,0");
+        EXPECT_EQ(rgb(10, 40), "0,0,0") << "below the landscape monitor";
+        EXPECT_EQ(rgb(60, 5), "0,0,0") << "above the portrait monitor";
+        // The 10 x 20 picture sits at (10, 10) of the portrait monitor: (50, 20) of the box.
+        EXPECT_EQ(rgb(50, 20), "0,0," + std::to_string(change ? 200 : 255));
+        EXPECT_EQ(rgb(59, 39), "0,0," + std::to_string(change ? 200 : 255));
+        EXPECT_EQ(rgb(49, 20), "0,0,0");
+        EXPECT_EQ(rgb(60, 39), "0,0,0");
     }
 }
 

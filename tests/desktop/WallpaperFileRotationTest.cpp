@@ -130,5 +130,17 @@ TEST_F(WallpaperFileRotationTest, MissingBitmapThrowsDesktopError) {
     EXPECT_TRUE(files().empty());
 }
 
+// The further monitors' bitmaps are rewritten in place like WallPaper.bmp, so they are
+// handed over under changing names too; other names are not.
+TEST(WallpaperFileRotationNames, TheProgramsOwnBitmapsRotate) {
+    const struct {
+        const char* path;
+        bool rotated;
+    } cases[] = {{"/s/WallPaper.bmp", true},    {"/s/WallPaper-2.bmp", true},  {"/s/WallPaper-12.bmp", true},
+                 {"/s/WallPaper-a.bmp", false}, {"/s/WallPaper-.bmp", false},  {"/s/WallPaper-2.png", false},
+                 {"/s/Photo-2.bmp", false},     {"/s/WallPaper-2x.bmp", false}};
+    for (const auto& c : cases) EXPECT_EQ(platform::IsRewrittenBitmap(c.path), c.rotated) << c.path;
+}
+
 }  // namespace
 }  // namespace kalidrome::test

@@ -249,6 +249,90 @@ INSTANTIATE_TEST_SUITE_P(
                     "X \"x\"\n  Enabled: yes\n    99999999999x1 px (current)\n", {}}),
     [](const auto& param) { return CaseName(param.param.name); });
 
+// A picture per output: sway gets one `output NAME bg` per output in one message; the others
+// (and outputs without a usable name) get the primary's picture everywhere.
+TEST(WlrootsDesktopTest, APicturePerOutput) {
+    const std::string outputs =
+        R"([{"name":"DP-1","active":true,"focused":false,"transform":"90","rect":{"x":1920,"y":0},)"
+        R"("current_mode":{"width":1920,"height":1080}},)"
+        R"({"name":"DP-2","active":true,"focused":true,"transform":"normal","rect":{"x":0,"y":0},)"
+        R"("current_mode":{"width":1920,"height":1080}},)"
+        R"({"name":"DP-3","active":false,"current_mode":{"width":640,"height":480}}])";
+    const std::vector<platform::Monitor> parsed = WlrootsDesktop::SwayOutputs(outputs);
+    ASSERT_EQ(parsed.size(), 2u);
+    EXPECT_EQ(parsed[0].name, "DP-1");
+    EXPECT_EQ(parsed[0].x, 1920);
+    EXPECT_EQ(parsed[0].width, 1080);  // turned
+    EXPECT_EQ(parsed[0].height, 1920);
+    EXPECT_TRUE(parsed[1].primary);
+
+    const std::string hyprMonitors =
+        R"([{"name":"DP-1","x":1920,"y":0,"width":1920,"height":1080,"transform":1,"focused":false},)"
+        R"({"name":"DP-2","x":0,"y":0,"width":1920,"height":1080,"transform":0,"focused":true}])";
+    struct Case {
+        const char* name;
+        Compositor compositor;
+        bool hyprpaperRuns;
+        std::vector<std::string> names;
+        std::vector<Argv> expected;  // "@" stands for the folder of the bitmaps
+    };
+    const Case cases[] = {
+        {"sway, two named outputs", Compositor::Sway, false, {"DP-2", "DP-1"},
+         {{"swaymsg", "output", "DP-2", "bg", "\"'@/WallPaper.bmp'\"", "stretch", "#000000", ";", "output", "DP-1",
+           "bg", "\"'@/WallPaper-2.bmp'\"", "center", "#000000"}}},
+        {"sway, an output name sway would take apart", Compositor::Sway, false, {"DP-2", "a;b"},
+         {{"swaymsg", "output", "*", "bg", "\"'@/WallPaper.bmp'\"", "stretch", "#000000"}}},
+        {"hyprland with hyprpaper", Compositor::Hyprland, true, {"DP-2", "DP-1"},
+         {{"hyprctl", "hyprpaper", "listloaded"},
+          {"hyprctl", "hyprpaper", "preload", "@/WallPaper-a.bmp"},
+          {"hyprctl", "hyprpaper", "wallpaper", "DP-2,@/WallPaper-a.bmp"},
+          {"hyprctl", "hyprpaper", "preload", "@/WallPaper-2-a.bmp"},
+          {"hyprctl", "hyprpaper", "wallpaper", "DP-1,contain:@/WallPaper-2-a.bmp"}}},
+        {"other wlroots", Compositor::Other, false, {"DP-2", "DP-1"},
+         {{"swaybg", "-o", "*", "-i", "@/WallPaper.bmp", "-m", "stretch", "-c", "#000000"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        WriteFile(dir.file("WallPaper.bmp"), "BM");
+        WriteFile(dir.file("WallPaper-2.bmp"), "BM");
+        DetachedRunner runner;
+        runner.recorder.setAnswer([&](const Command& command) {
+            if (command.argv == Argv{"swaymsg", "-t", "get_outputs", "-r"}) return RecordingRunner::Success(outputs);
+            if (command.argv == Argv{"hyprctl", "-j", "monitors"}) return RecordingRunner::Success(hyprMonitors);
+            if (command.argv == Argv{"hyprctl", "hyprpaper", "listloaded"} && !c.hyprpaperRuns)
+                return RecordingRunner::Failure(1, "Couldn't connect to hyprpaper");
+            return RecordingRunner::Success();
+        });
+        WlrootsDesktop desktop(runner, c.compositor);
+        if (c.compositor != Compositor::Other) {
+            const std::vector<platform::Monitor> monitors = desktop.monitors();
+            ASSERT_EQ(monitors.size(), 2u);
+            EXPECT_EQ(monitors[0].name, "DP-2");  // the focused output first
+            EXPECT_EQ(monitors[1].width, 1080);   // turned
+            runner.recorder.clear();
+        }
+        std::vector<platform::MonitorWallpaper> wallpapers = {
+            {{c.names[0], 0, 0, 1920, 1080, true}, dir.file("WallPaper.bmp"), Placement::Stretched, {}},
+            {{c.names[1], 1920, 0, 1080, 1920, false}, dir.file("WallPaper-2.bmp"), Placement::Centred, {}}};
+        desktop.setMonitorWallpapers(wallpapers);
+        std::vector<Argv> expected = c.expected;
+        for (Argv& argv : expected)
+            for (std::string& arg : argv)
+                for (auto at = arg.find('@'); at != std::string::npos; at = arg.find('@')) arg.replace(at, 1, dir.path());
+        EXPECT_EQ(runner.recorder.argvs(), expected);
+        if (c.hyprpaperRuns) {
+            // The next change unloads what the monitors held before.
+            runner.recorder.clear();
+            desktop.setMonitorWallpapers(wallpapers);
+            std::vector<std::string> unloaded;
+            for (const Argv& argv : runner.recorder.argvs())
+                if (argv.size() == 4 && argv[2] == "unload") unloaded.push_back(argv[3]);
+            EXPECT_EQ(unloaded, (std::vector<std::string>{dir.file("WallPaper-2-a.bmp"), dir.file("WallPaper-a.bmp")}));
+        }
+    }
+}
+
 TEST(WlrootsDesktopTest, ScreenSizeErrorsSayWhy) {
     RecordingRunner runner([](const Command&) { return RecordingRunner::Success("[]"); });
     WlrootsDesktop desktop(runner, Compositor::Sway);
@@ -409,6 +493,51 @@ TEST_P(RealSwayTest, ShowsEachNewWallpaperStretchedOrCentred) {
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++files;
     EXPECT_LE(files, 2u);
     desktop.endBackground();
+}
+
+// Two outputs, the second portrait (240 x 320 right of the 320 x 240 one): each shows its
+// own picture.
+TEST(RealSwayPerOutput, EachOutputShowsItsOwnPicture) {
+    TempDir dir;
+    HeadlessSway sway{dir};
+    if (!sway.ok()) GTEST_SKIP() << sway.reason();
+    platform::CommandRunner& runner = platform::SystemCommandRunner();
+    auto swaymsg = [&](Argv args) {
+        Command command;
+        command.argv = {"swaymsg"};
+        command.argv.insert(command.argv.end(), args.begin(), args.end());
+        command.environment = sway.environment();
+        return runner.run(command).succeeded();
+    };
+    ASSERT_TRUE(swaymsg({"create_output"}));
+    ASSERT_TRUE(swaymsg({"output", "HEADLESS-2", "mode", "240x320", "position", "320", "0"}));
+    ASSERT_TRUE(swaymsg({"output", "HEADLESS-1", "position", "0", "0"}));
+    ASSERT_TRUE(swaymsg({"focus", "output", "HEADLESS-1"}));
+    WlrootsDesktop desktop(runner, Compositor::Sway, sway.environment());
+    const std::vector<platform::Monitor> monitors = desktop.monitors();
+    ASSERT_EQ(monitors.size(), 2u);
+    EXPECT_EQ(monitors[0].name, "HEADLESS-1");
+    EXPECT_EQ(monitors[1].name, "HEADLESS-2");
+    EXPECT_EQ(monitors[1].width, 240);
+    EXPECT_EQ(monitors[1].height, 320);
+
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    const std::string land = dir.file("WallPaper.bmp"), port = dir.file("WallPaper-2.bmp");
+    render::WriteBmpFile(land, TwoHalves(32, 24, 0xFF0000, 0xFF0000));
+    render::WriteBmpFile(port, TwoHalves(24, 32, 0x0000FF, 0x0000FF));
+    for (const std::string& f : {land, port})
+        fs::permissions(f, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read |
+                               fs::perms::group_read);
+    desktop.setMonitorWallpapers({{monitors[0], land, Placement::Stretched, {}},
+                                  {monitors[1], port, Placement::Stretched, {}}});
+    const bool shown = WaitFor(
+        [&] {
+            const auto shot = sway.screenshot(dir.file("shot.png"));
+            return shot && Shows(*shot, {{20, 20, 0xFF0000}, {300, 220, 0xFF0000}, {340, 20, 0x0000FF},
+                                         {540, 300, 0x0000FF}});
+        },
+        10000);
+    EXPECT_TRUE(shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(Compositors, RealSwayTest, ::testing::Values(Compositor::Sway, Compositor::Other),

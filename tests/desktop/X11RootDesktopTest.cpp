@@ -1,4 +1,7 @@
 #include "BmpCodec.h"
+#include "FakeRegistry.h"
+#include "JpegCodec.h"
+#include "Wallpaper.h"
 #include "CaseName.h"
 #include "Image.h"
 #include "Process.h"
@@ -13,6 +16,8 @@
 #include <X11/Xutil.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -561,6 +566,81 @@ TEST_P(X11StagedLayoutTest, ChangedMonitorsDrawTheChangeAnew) {
 INSTANTIATE_TEST_SUITE_P(Sources, X11StagedLayoutTest,
                          ::testing::Values(RestageCase{"from its pixels", false}, RestageCase{"from its file", true}),
                          [](const auto& param) { return CaseName(param.param.name); });
+
+// A picture per monitor on a landscape and a portrait monitor: each picture is converted
+// and placed for its own monitor, WallPaper.bmp holds the primary's and WallPaper-2.bmp the
+// other's, and the root window shows each on its monitor.
+struct PerMonitorCase {
+    const char* name;
+    bool stretchSmaller;  // on: both small pictures stretched to their monitors
+    std::vector<Probe> probes;
+};
+
+void PrintTo(const PerMonitorCase& c, std::ostream* os) { *os << c.name; }
+
+class X11PerMonitorTest : public ::testing::TestWithParam<PerMonitorCase> {};
+
+void WriteJpeg(const std::string& path, const render::Image& image) {
+    const std::vector<std::uint8_t> bytes = render::EncodeJpeg(image, 95);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+// Near enough for JPEG's loss on a plain colour.
+void ExpectNearPixels(const Observer& observer, const std::vector<Probe>& probes) {
+    for (const Probe& p : probes) {
+        const Rgb got = observer.RootPixel(p.x, p.y);
+        EXPECT_TRUE(std::abs(got.r - p.expected.r) < 24 && std::abs(got.g - p.expected.g) < 24 &&
+                    std::abs(got.b - p.expected.b) < 24)
+            << "at " << p.x << "," << p.y << ": " << Describe(got) << " instead of " << Describe(p.expected);
+    }
+}
+
+TEST_P(X11PerMonitorTest, EachMonitorShowsItsOwnPicture) {
+    const PerMonitorCase& c = GetParam();
+    XvfbServer xvfb{1792, 1024, 24};
+    if (!xvfb.ok()) GTEST_SKIP() << "no private X server: " << xvfb.reason();
+    if (!xvfb.setMonitors({{"L", 0, 0, 1024, 768, true}, {"P", 1024, 0, 768, 1024, false}}))
+        GTEST_SKIP() << xvfb.reason();
+    Observer observer(xvfb.display());
+    TempDir dir;
+    const std::string system = dir.path() + "/";
+    WriteJpeg(system + "land.jpg", Make(64, 48, [](std::int32_t, std::int32_t) { return kRed; }));
+    WriteJpeg(system + "port.jpg", Make(48, 64, [](std::int32_t, std::int32_t) { return kBlue; }));
+
+    platform::X11RootDesktop desktop(xvfb.display());
+    const std::vector<platform::Monitor> monitors = desktop.monitors();
+    ASSERT_EQ(monitors.size(), 2u);
+    EXPECT_EQ(monitors[0].name, "L");  // the primary first
+    render::WallpaperOptions options;
+    options.StretchSmaller = c.stretchSmaller;
+    render::PreparedWallpaper prepared = render::PrepareMonitorWallpapers(
+        {system + "land.jpg", system + "port.jpg"}, monitors, system, options, render::TraitsOf(desktop));
+    platform::FakeRegistry registry;
+    std::string failure;
+    ASSERT_TRUE(render::ApplyPreparedWallpaper(prepared, desktop, registry, &failure)) << failure;
+    ExpectNearPixels(observer, c.probes);
+
+    const render::BmpInfo primary = render::ReadBmpFileInfo(system + "WallPaper.bmp");
+    const render::BmpInfo second = render::ReadBmpFileInfo(system + "WallPaper-2.bmp");
+    EXPECT_EQ(primary.width, 64);
+    EXPECT_EQ(primary.height, 48);
+    EXPECT_EQ(second.width, 48);
+    EXPECT_EQ(second.height, 64);
+    EXPECT_EQ(registry.readString(platform::kDesktopKey, platform::kWallpaperStyleValue), c.stretchSmaller ? "2" : "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Placements, X11PerMonitorTest,
+    ::testing::Values(
+        PerMonitorCase{"stretched, each to its monitor", true,
+                       {{0, 0, kRed}, {1023, 767, kRed}, {1024, 0, kBlue}, {1791, 1023, kBlue}, {500, 900, kBlack}}},
+        // Centred unscaled: 64 x 48 in the middle of 1024 x 768, 48 x 64 in the middle of
+        // 768 x 1024 (from x 1024 + 360, y 480).
+        PerMonitorCase{"centred, each in the middle of its monitor", false,
+                       {{480, 360, kRed}, {543, 407, kRed}, {479, 360, kBlack}, {1024 + 360, 480, kBlue},
+                        {1024 + 407, 543, kBlue}, {1024 + 359, 480, kBlack}, {1024 + 360, 479, kBlack}}}),
+    [](const auto& param) { return CaseName(param.param.name); });
 
 }  // namespace
 }  // namespace kalidrome::test

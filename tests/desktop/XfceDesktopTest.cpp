@@ -268,5 +268,41 @@ TEST_F(XfconfdTest, DesktopHoldsTheChangeOnEveryBackdrop) {
         << "WallPaper.bmp and the one name shown";
 }
 
+// A picture per monitor: each monitor's backdrops on every workspace take its own picture
+// and style, under names of their own that change at every change; a monitor xfdesktop knows
+// by another name takes the primary's.
+TEST_F(XfconfdTest, APicturePerMonitorOnItsOwnBackdrops) {
+    preset("xfwm4", "/general/workspace_count", "int", "2");
+    preset("xfce4-desktop", Backdrop("VGA-old", 0) + "last-image", "string", "/usr/share/backgrounds/xfce/old.svg");
+    const std::string primary = m_dir.file("system/WallPaper.bmp"), second = m_dir.file("system/WallPaper-2.bmp");
+    XfceDesktop xfce(*m_runner, [] { return std::vector<std::string>{"DP-1", "DP-2"}; }, FixedScreen);
+    std::string before1, before2;
+    for (int change = 0; change < 2; ++change) {
+        SCOPED_TRACE(change);
+        WriteFile(primary, "landscape " + std::to_string(change));
+        WriteFile(second, "portrait " + std::to_string(change));
+        ASSERT_NO_THROW(xfce.setMonitorWallpapers(
+            {{{"DP-1", 0, 0, 1920, 1080, true}, primary, Placement::Stretched, {}},
+             {{"DP-2", 1920, 0, 1080, 1920, false}, second, Placement::Centred, {}}}));
+        const std::string image1 = query("xfce4-desktop", Backdrop("DP-1", 0) + "last-image");
+        const std::string image2 = query("xfce4-desktop", Backdrop("DP-2", 0) + "last-image");
+        EXPECT_EQ(ReadFile(image1), "landscape " + std::to_string(change));
+        EXPECT_EQ(ReadFile(image2), "portrait " + std::to_string(change));
+        EXPECT_NE(image1, before1);
+        EXPECT_NE(image2, before2);
+        before1 = image1;
+        before2 = image2;
+        for (int w = 0; w < 2; ++w) {
+            EXPECT_EQ(query("xfce4-desktop", Backdrop("DP-1", w) + "last-image"), image1);
+            EXPECT_EQ(query("xfce4-desktop", Backdrop("DP-1", w) + "image-style"), "3");
+            EXPECT_EQ(query("xfce4-desktop", Backdrop("DP-2", w) + "last-image"), image2);
+            EXPECT_EQ(query("xfce4-desktop", Backdrop("DP-2", w) + "image-style"), "1");
+            EXPECT_EQ(query("xfce4-desktop", Backdrop("VGA-old", w) + "last-image"), image1);
+        }
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.file("system")), fs::directory_iterator()), 4)
+        << "the two bitmaps and the one name of each shown";
+}
+
 }  // namespace
 }  // namespace kalidrome::test

@@ -58,7 +58,8 @@ const std::vector<SectionKeys>& AllKeys() {
          {"Basic Options", "Screensaver", "Advanced Options", "Time Based Cycling", "&Greyscale",
           "&Disable auto cycling", "Show &tray", "&Random Image", "&Stretch image when larger than",
           "Don't stretch when smaller than", "Show &Images", "Save &Images",
-          "&Immediately close Kalidrome after a cycle.", "Cycle Interval (sec):", "sec till next cycle",
+          "&Immediately close Kalidrome after a cycle.", "A &picture of its own for each monitor",
+          "Portrait pictures for portrait &monitors", "Cycle Interval (sec):", "sec till next cycle",
           "Click here to create a new screensaver which cycles through your pictures.",
           "If you want, you can set the interval to cycle each image.", "Interval:", "sec.",
           "To add images to your ScreenSaver, just add them to the list in Kalidrome, as you normally "

@@ -221,6 +221,53 @@ TEST_F(PreferencesDialogTest, TheCloseImmediatelyBox) {
               "\"DontStartup.kdf\" in the System subdirectory of Kalidrome.");
 }
 
+struct MonitorBoxesCase {
+    const char* name;
+    const char* stored;  // section Options before
+    bool perMonitorShown, matchShown;
+    bool clickPerMonitor, clickMatch;
+    const char* perMonitorAfter;  // nullptr: the key stays absent
+    const char* matchAfter;
+};
+
+// The two monitor options: shown as stored (absent: off, and matching on), the matching
+// box usable only with a picture per monitor, and written by OK only when changed, so an
+// OK without a change leaves a Settings.ini without them as it was.
+TEST_F(PreferencesDialogTest, ThePerMonitorBoxes) {
+    const MonitorBoxesCase cases[] = {
+        {"absent, unchanged", "", false, true, false, false, nullptr, nullptr},
+        {"absent, per monitor ticked", "", false, true, true, false, "1", nullptr},
+        {"absent, both changed", "", false, true, true, true, "1", "0"},
+        {"stored on, unticked", "PicturePerMonitor=1\nMatchOrientation=0\n", true, false, true, false, "0", "0"},
+        {"stored on, kept", "PicturePerMonitor=1\nMatchOrientation=0\n", true, false, false, false, "1", "0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeSettings(std::string("[Options]\n") + c.stored);
+        applied.clear();
+        PreferencesDialog& d = open();
+        QCheckBox* perMonitor = box("chkPicturePerMonitor1");
+        QCheckBox* match = box("chkMatchOrientation1");
+        EXPECT_EQ(perMonitor->isChecked(), c.perMonitorShown);
+        EXPECT_EQ(match->isChecked(), c.matchShown);
+        EXPECT_EQ(match->isEnabled(), c.perMonitorShown);
+        if (c.clickPerMonitor) perMonitor->click();
+        EXPECT_EQ(match->isEnabled(), perMonitor->isChecked());
+        if (c.clickMatch) match->click();
+        d.okClicked();
+        for (auto [key, after] : {std::pair{"PicturePerMonitor", c.perMonitorAfter}, {"MatchOrientation", c.matchAfter}}) {
+            SCOPED_TRACE(key);
+            EXPECT_EQ(settings().keyExists("Options", key), after != nullptr);
+            if (after) {
+                EXPECT_EQ(settings().readString("Options", key, "?"), after);
+            }
+        }
+        ASSERT_EQ(applied.size(), 1u);
+        EXPECT_EQ(applied[0].PicturePerMonitor, perMonitor->isChecked());
+        EXPECT_EQ(applied[0].MatchOrientation, match->isChecked());
+    }
+}
+
 struct IntervalCase {
     const char* name;
     const char* field;

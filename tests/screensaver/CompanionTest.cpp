@@ -99,6 +99,40 @@ TEST_F(CompanionTest, PlacesThePictureForTheWindowAsTheSettingsSay) {
     }
 }
 
+// With a picture per monitor, on a root window spanning a landscape and a portrait monitor:
+// each monitor shows pictures of its shape, its own, moving on at each interval.
+TEST(CompanionPerMonitor, EachMonitorShowsItsOwnPictureOfItsShape) {
+    XvfbServer xvfb{1792, 1024};
+    if (!xvfb.ok()) GTEST_SKIP() << xvfb.reason();
+    if (!xvfb.setMonitors({{"L", 0, 0, 1024, 768, true}, {"P", 1024, 0, 768, 1024, false}}))
+        GTEST_SKIP() << xvfb.reason();
+    XClient x{xvfb.display()};
+    ASSERT_NE(x.get(), nullptr);
+    CompanionHome home;
+    home.writeList({home.picture("red.bmp", kRed, 40, 30), home.picture("blue.bmp", kBlue, 30, 40),
+                    home.picture("green.bmp", kGreen, 40, 30), home.picture("white.bmp", kWhite, 30, 40)});
+    home.writeSettings("Random=0\nCurrIndex=0\nPicturePerMonitor=1\nStretchSmaller=1\nScreenSaverInterval=1\n");
+    const std::string log = home.dir.file("companion.log");
+    Process companion(Companion(), {"-root"}, home.environment(xvfb.display()), log);
+    ASSERT_TRUE(companion.started());
+    // After red (CurrIndex 0): the landscape monitor green, red, green; the portrait one blue,
+    // white, blue.
+    const std::pair<Rgb, Rgb> expected[] = {{kGreen, kBlue}, {kRed, kWhite}, {kGreen, kBlue}};
+    for (const auto& [landscape, portrait] : expected) {
+        const bool shown = WaitFor(
+            [&] {
+                return Near(x.pixel(x.root(), 512, 384), landscape, 2) && Near(x.pixel(x.root(), 1, 1), landscape, 2) &&
+                       Near(x.pixel(x.root(), 1024 + 384, 512), portrait, 2) &&
+                       Near(x.pixel(x.root(), 1791, 1023), portrait, 2);
+            },
+            4000);
+        ASSERT_TRUE(shown) << "waiting for " << Describe(landscape) << " and " << Describe(portrait) << ", showing "
+                           << Describe(x.pixel(x.root(), 512, 384)) << " and "
+                           << Describe(x.pixel(x.root(), 1024 + 384, 512)) << "\n" << ReadFile(log);
+    }
+    EXPECT_TRUE(Near(x.pixel(x.root(), 500, 900), kBlack, 0)) << "below the landscape monitor";
+}
+
 TEST_F(CompanionTest, AnEmptyListShowsOneLineOnBlack) {
     home.writeSettings("ScreenSaverInterval=1\n");
     auto companion = Start();

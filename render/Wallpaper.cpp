@@ -36,6 +36,7 @@ platform::WallpaperPixels PixelsOf(const PreparedWallpaper& prepared) {
         pixels.screenSized = &prepared.scaled;
         if (!pixels.picture) pixels.picture = &prepared.scaled;  // kept alone (made ahead)
     }
+    pixels.staged = prepared.staged.get();
     return pixels;
 }
 
@@ -162,21 +163,6 @@ void KeepScreenSizedOnly(PreparedWallpaper& prepared, const DesktopTraits& deskt
     if (area > std::int64_t{screen.width} * screen.height) prepared.pixels = Image();
 }
 
-namespace {
-
-// The pixels of a prepared change as the desktop is given them.
-platform::WallpaperPixels PixelsOf(const PreparedWallpaper& prepared) {
-    platform::WallpaperPixels pixels;
-    if (!prepared.pixels.empty()) pixels.picture = &prepared.pixels;
-    if (!prepared.scaled.empty()) {
-        pixels.screenSized = &prepared.scaled;
-        if (!pixels.picture) pixels.picture = &prepared.scaled;  // kept alone (made ahead)
-    }
-    pixels.staged = prepared.staged.get();
-    return pixels;
-}
-
-}  // namespace
 
 void StageWallpaper(PreparedWallpaper& prepared, platform::Desktop& desktop) {
     if (prepared.missing) return;

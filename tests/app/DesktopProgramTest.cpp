@@ -368,6 +368,75 @@ TEST(DesktopProgram, ThePictureDrawnAheadReachesTheScreen) {
     EXPECT_TRUE(program.waitFinished(5000));
 }
 
+// With a picture per monitor (and pictures matched to the monitors' shapes) on a landscape
+// primary monitor beside a portrait one, each "--next" gives each monitor the next picture of
+// its own shape, stretched over that monitor.
+TEST(DesktopProgram, APicturePerMonitorGoesToTheMonitorOfItsShape) {
+    if (!Installed("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is not installed (scripts/install-deps.sh installs it)";
+    test::XvfbServer xvfb(1792, 1024, 24);
+    ASSERT_TRUE(xvfb.ok()) << xvfb.reason();
+    if (!xvfb.setMonitors({{"L", 0, 0, 1024, 768, true}, {"P", 1024, 0, 768, 1024, false}}))
+        GTEST_SKIP() << xvfb.reason();
+    TempDir dir;
+    std::filesystem::copy_file(std::string(std::getenv("KALIDROME_BIN_DIR")) + "/kalidrome", dir.file("kalidrome"));
+    const std::string system = dir.file("System/");
+    std::filesystem::create_directory(system);
+    const Rgb red{255, 0, 0}, green{0, 160, 0}, blue{0, 0, 255}, yellow{255, 255, 0};
+    // Larger than either monitor, so each is stretched over its monitor; shapes alternate in
+    // the list, so that list order alone would give a monitor a picture of the wrong shape.
+    render::WriteBmpFile(dir.file("red.bmp"), Solid(1280, 960, red));
+    render::WriteBmpFile(dir.file("blue.bmp"), Solid(960, 1280, blue));
+    render::WriteBmpFile(dir.file("yellow.bmp"), Solid(960, 1280, yellow));
+    render::WriteBmpFile(dir.file("green.bmp"), Solid(1280, 960, green));
+    {
+        WallpaperList list;
+        std::string current;
+        list.AddFiles({dir.file("red.bmp"), dir.file("blue.bmp"), dir.file("yellow.bmp"), dir.file("green.bmp")},
+                      current);
+        WriteListFile(system + "Files.kdl", list, false, false);
+    }
+    WriteFile(system + "Settings.ini",
+              "[Options]\nDisableCycling=1\nRandom=0\nShowImages=0\nStretchLarger=1\nStretchSmaller=0\nRes1=1\n"
+              "Res2=1\nCurrIndex=3\nPicturePerMonitor=1\nMatchOrientation=1\nList=" +
+                  system + "Files.kdl\n");
+    const std::map<std::string, std::string> env =
+        ProgramEnvironment({{"DISPLAY", xvfb.display()}, {"QT_QPA_PLATFORM", "xcb"}}, dir);
+    auto trace = [&] { return ReadFile(dir.file("trace")); };
+    Process program(dir.file("kalidrome"), {}, env, dir.file("kalidrome.log"));
+    ASSERT_TRUE(WaitFor([&] { return trace().find("running\n") != std::string::npos; }, 15000))
+        << trace() << ReadFile(dir.file("kalidrome.log"));
+    Screen screen(xvfb.display());
+    ASSERT_TRUE(screen.ok());
+    auto describe = [](Rgb c) { return std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b); };
+    // Corners of each monitor: the program's window, where it stands, is not in them.
+    struct Probe {
+        int x, y;
+    };
+    const Probe landscape[] = {{2, 2}, {1021, 765}, {2, 765}};
+    const Probe portrait[] = {{1024 + 2, 2}, {1024 + 765, 1021}, {1024 + 765, 2}};
+    struct Step {
+        Rgb landscape, portrait;
+    };
+    for (const Step& step : {Step{red, blue}, Step{green, yellow}, Step{red, blue}}) {
+        SCOPED_TRACE(describe(step.landscape) + " and " + describe(step.portrait));
+        Process next(dir.file("kalidrome"), {"--next"}, env, dir.file("next.log"));
+        ASSERT_TRUE(next.waitFinished(5000));
+        EXPECT_EQ(next.exitCode(), 0) << ReadFile(dir.file("next.log"));
+        auto shows = [&] {
+            for (const Probe& p : landscape)
+                if (!(screen.rootPixel(p.x, p.y) == step.landscape)) return false;
+            for (const Probe& p : portrait)
+                if (!(screen.rootPixel(p.x, p.y) == step.portrait)) return false;
+            return true;
+        };
+        EXPECT_TRUE(WaitFor(shows, 10000))
+            << "landscape " << describe(screen.rootPixel(2, 2)) << ", portrait " << describe(screen.rootPixel(1026, 2))
+            << "\n" << trace();
+    }
+    program.signal(SIGTERM);
+    EXPECT_TRUE(program.waitFinished(5000));
+}
+
 // With no tray icon to bring the window back, the title bar's close button leaves the window
 // iconic (in the task bar), never withdrawn: whether the session has no tray at all, or has
 // one (trayer) with "Show Tray" off. A second start shows it again.

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <sys/stat.h>
 
+#include "Cancel.h"
 #include "Settings.h"
 
 namespace kalidrome {
@@ -31,6 +32,7 @@ WallpaperChanger::WallpaperChanger(std::string systemPath, platform::Desktop& de
 }
 
 WallpaperChanger::~WallpaperChanger() {
+    m_cancel = true;  // a picture being decoded now is given up, not waited for
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
@@ -130,6 +132,7 @@ void WallpaperChanger::invalidate() {
 
 void WallpaperChanger::close() {
     m_closed = true;
+    m_cancel = true;
     m_aheadTimer.stop();
     m_waiting.clear();
     m_running.reset();
@@ -191,6 +194,7 @@ void WallpaperChanger::startNext() {
 }
 
 void WallpaperChanger::run() {
+    const render::CancelScope cancel(&m_cancel);
     for (;;) {
         Job job;
         {

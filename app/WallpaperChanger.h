@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -159,6 +160,7 @@ private:
     std::condition_variable m_wake;
     std::optional<Job> m_job;
     bool m_stopping = false;
+    std::atomic<bool> m_cancel{false};  // set at close: the worker's decode ends early
     std::thread m_worker;
 };
 

@@ -1,5 +1,6 @@
 #include "JpegCodec.h"
 
+#include "Cancel.h"
 #include "PictureError.h"
 
 #include <algorithm>
@@ -54,6 +55,11 @@ extern "C" void OnMessage(j_common_ptr cinfo, int level) {
 }
 
 extern "C" void OnProgress(j_common_ptr cinfo) {
+    if (Cancelled()) {
+        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+        std::snprintf(err->message, sizeof err->message, "%s", kCancelled);
+        std::longjmp(err->jump, 1);
+    }
     if (cinfo->is_decompressor &&
         reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxScans) {
         auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);

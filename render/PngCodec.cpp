@@ -1,5 +1,6 @@
 #include "PngCodec.h"
 
+#include "Cancel.h"
 #include "PictureError.h"
 
 #include <csetjmp>
@@ -76,6 +77,10 @@ std::string ChunkName(png_uint_32 type) {
 
 extern "C" void OnPngRead(png_structp png, png_bytep out, png_size_t length) {
     auto* r = static_cast<Reader*>(png_get_io_ptr(png));
+    if (Cancelled()) {
+        std::snprintf(r->message, sizeof r->message, "%s", kCancelled);
+        png_longjmp(png, 1);
+    }
     if (length > r->size - r->pos) FailCutShort(r);
     std::memcpy(out, r->data + r->pos, length);
     r->pos += length;
